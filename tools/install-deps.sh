@@ -1,0 +1,22 @@
+#!/bin/sh
+# Installs the build and test dependencies on Debian 12 when they are
+# missing. Needs root (or sudo) only when something has to be installed.
+set -e
+
+PACKAGES="cmake make g++ pkg-config libcurl4-openssl-dev libxml2-dev libjsoncpp-dev \
+libgtest-dev libgmock-dev libcpp-httplib-dev curl python3"
+
+missing=""
+for package in $PACKAGES; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+        missing="$missing $package"
+    fi
+done
+
+[ -z "$missing" ] && exit 0
+
+echo "installing:$missing"
+SUDO=""
+if [ "$(id -u)" != "0" ]; then SUDO="sudo"; fi
+$SUDO apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends $missing
