@@ -1,0 +1,71 @@
+#include "runner/FastAgiOptions.h"
+
+#include <arpa/inet.h>
+
+#include <cstdlib>
+
+namespace tarvik {
+
+namespace {
+
+bool readNumber(const std::string& digits, unsigned long limit, unsigned long& value) {
+    if (digits.empty() || digits.size() > 9) return false;
+    for (char digit : digits) {
+        if (digit < '0' || digit > '9') return false;
+    }
+    value = std::strtoul(digits.c_str(), nullptr, 10);
+    return value <= limit;
+}
+
+bool isAddress(const std::string& text) {
+    unsigned char buffer[16];
+    return inet_pton(AF_INET, text.c_str(), buffer) == 1 || inet_pton(AF_INET6, text.c_str(), buffer) == 1;
+}
+
+}  // namespace
+
+bool FastAgiOptions::setListen(const std::string& text) {
+    std::string host = address;
+    std::string portText = text;
+    if (!text.empty() && text[0] == '[') {
+        std::size_t close = text.find("]:");
+        if (close == std::string::npos) return false;
+        host = text.substr(1, close - 1);
+        portText = text.substr(close + 2);
+    } else {
+        std::size_t colon = text.rfind(':');
+        if (colon != std::string::npos) {
+            host = text.substr(0, colon);
+            portText = text.substr(colon + 1);
+        }
+    }
+    unsigned long number = 0;
+    if (!isAddress(host) || !readNumber(portText, 65535, number)) return false;
+    address = host;
+    port = static_cast<std::uint16_t>(number);
+    return true;
+}
+
+bool FastAgiOptions::setMaxCalls(const std::string& text) {
+    unsigned long number = 0;
+    if (!readNumber(text, 100000, number) || number == 0) return false;
+    maxCalls = number;
+    return true;
+}
+
+bool FastAgiOptions::addAllowed(const std::string& text) {
+    FastAgiNetwork network;
+    if (!network.parse(text)) return false;
+    allowed.push_back(network);
+    return true;
+}
+
+bool FastAgiOptions::isAllowed(const sockaddr* peer) const {
+    if (allowed.empty()) return true;
+    for (const FastAgiNetwork& network : allowed) {
+        if (network.contains(peer)) return true;
+    }
+    return false;
+}
+
+}  // namespace tarvik

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "runner/FastAgiNetwork.h"
+
+namespace tarvik {
+
+// How the FastAGI service listens and what it lets in. The setters read
+// the command-line texts and return false for a text they cannot use.
+struct FastAgiOptions {
+    static constexpr std::uint16_t kDefaultPort = 4573;
+    static constexpr std::size_t kDefaultMaxCalls = 200;
+
+    std::string address = "127.0.0.1";  // loopback unless told otherwise
+    std::uint16_t port = kDefaultPort;  // 0: any free port (tests)
+    std::size_t maxCalls = kDefaultMaxCalls;
+    std::vector<FastAgiNetwork> allowed;  // empty: any peer
+    // A peer that does not finish its start-up block in time, or sends a
+    // bigger one, is not a well-behaved Asterisk: drop it.
+    std::chrono::milliseconds startupTimeout{5000};
+    std::size_t maxStartupBytes = 64 * 1024;
+    // After SIGTERM, calls in progress get this long before SIGKILL.
+    std::chrono::milliseconds drainTimeout{30000};
+    // Run once in the service before the first call is forked, so libraries
+    // are set up once instead of once per call.
+    std::function<void()> initialiseLibraries;
+
+    // "[ADDRESS:]PORT": "4573", "0.0.0.0:4573", "[::]:4573".
+    bool setListen(const std::string& text);
+    // A positive decimal number.
+    bool setMaxCalls(const std::string& text);
+    // One more network allowed to connect ("10.0.0.0/8", "192.0.2.7").
+    bool addAllowed(const std::string& text);
+
+    bool isAllowed(const struct sockaddr* peer) const;
+};
+
+}  // namespace tarvik

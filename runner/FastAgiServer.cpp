@@ -1,0 +1,313 @@
+#include "runner/FastAgiServer.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <libxml/parser.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+
+#include "runner/FastAgiStartupGate.h"
+#include "util/BoundedFormat.h"
+
+namespace tarvik {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+volatile sig_atomic_t stopRequested = 0;
+volatile sig_atomic_t childExited = 0;
+
+void onStop(int) { stopRequested = 1; }
+void onChild(int) { childExited = 1; }
+
+// The parent's signal set-up, undone in each call's child and at the end.
+class ServiceSignals {
+public:
+    ServiceSignals() {
+        stopRequested = 0;
+        childExited = 0;
+        install(SIGTERM, onStop, &oldTerm);
+        install(SIGINT, onStop, &oldInt);
+        install(SIGCHLD, onChild, &oldChild);
+        install(SIGHUP, SIG_IGN, &oldHup);
+        install(SIGPIPE, SIG_IGN, &oldPipe);
+        sigset_t blocked;
+        sigemptyset(&blocked);
+        sigaddset(&blocked, SIGTERM);
+        sigaddset(&blocked, SIGINT);
+        sigaddset(&blocked, SIGCHLD);
+        sigprocmask(SIG_BLOCK, &blocked, &oldMask);
+        // Waiting happens in ppoll with these unblocked: a signal can only
+        // arrive while waiting, so none is missed between check and wait.
+        waitMask = oldMask;
+        sigdelset(&waitMask, SIGTERM);
+        sigdelset(&waitMask, SIGINT);
+        sigdelset(&waitMask, SIGCHLD);
+    }
+    ~ServiceSignals() { restore(); }
+
+    ServiceSignals(const ServiceSignals&) = delete;
+    ServiceSignals& operator=(const ServiceSignals&) = delete;
+
+    // A call's child starts with the signal state the service was given.
+    void restore() {
+        sigaction(SIGTERM, &oldTerm, nullptr);
+        sigaction(SIGINT, &oldInt, nullptr);
+        sigaction(SIGCHLD, &oldChild, nullptr);
+        sigaction(SIGHUP, &oldHup, nullptr);
+        sigaction(SIGPIPE, &oldPipe, nullptr);
+        sigprocmask(SIG_SETMASK, &oldMask, nullptr);
+    }
+
+    const sigset_t* whileWaiting() const { return &waitMask; }
+
+private:
+    static void install(int signal, void (*handler)(int), struct sigaction* old) {
+        struct sigaction action {};
+        action.sa_handler = handler;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = signal == SIGCHLD ? SA_NOCLDSTOP : 0;
+        sigaction(signal, &action, old);
+    }
+
+    struct sigaction oldTerm {}, oldInt {}, oldChild {}, oldHup {}, oldPipe {};
+    sigset_t oldMask{};
+    sigset_t waitMask{};
+};
+
+ServiceSignals* activeSignals = nullptr;
+
+std::string describePeer(const sockaddr_storage& address) {
+    char host[INET6_ADDRSTRLEN] = "?";
+    unsigned port = 0;
+    if (address.ss_family == AF_INET) {
+        const auto* v4 = reinterpret_cast<const sockaddr_in*>(&address);
+        inet_ntop(AF_INET, &v4->sin_addr, host, sizeof(host));
+        port = ntohs(v4->sin_port);
+        return formatBounded("%s:%u", host, port);
+    }
+    if (address.ss_family == AF_INET6) {
+        const auto* v6 = reinterpret_cast<const sockaddr_in6*>(&address);
+        inet_ntop(AF_INET6, &v6->sin6_addr, host, sizeof(host));
+        port = ntohs(v6->sin6_port);
+    }
+    return formatBounded("[%s]:%u", host, port);
+}
+
+// Replies come quickly, but a command may wait minutes for the caller; an
+// Asterisk that vanished without closing is found by keepalive instead.
+void tuneCallSocket(int socketFd) {
+    int on = 1;
+    setsockopt(socketFd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));
+    setsockopt(socketFd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof(on));
+    int idle = 60, interval = 10, count = 3;
+    setsockopt(socketFd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof(idle));
+    setsockopt(socketFd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof(interval));
+    setsockopt(socketFd, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof(count));
+}
+
+void pauseBriefly() {
+    timespec pause{0, 100 * 1000 * 1000};
+    nanosleep(&pause, nullptr);
+}
+
+}  // namespace
+
+FastAgiServer::FastAgiServer(FastAgiOptions options, CallHandler handler)
+    : options(std::move(options)), handler(std::move(handler)) {}
+
+FastAgiServer::~FastAgiServer() {
+    if (listenFd >= 0) ::close(listenFd);
+}
+
+void FastAgiServer::log(const std::string& line) {
+    std::string text = line;
+    if (text.empty() || text.back() != '\n') text += '\n';
+    const char* data = text.data();
+    std::size_t left = text.size();
+    while (left > 0) {
+        ssize_t written = ::write(STDERR_FILENO, data, left);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return;
+        data += written;
+        left -= static_cast<std::size_t>(written);
+    }
+}
+
+bool FastAgiServer::openListener() {
+    sockaddr_storage address{};
+    socklen_t length = 0;
+    auto* v4 = reinterpret_cast<sockaddr_in*>(&address);
+    auto* v6 = reinterpret_cast<sockaddr_in6*>(&address);
+    if (inet_pton(AF_INET, options.address.c_str(), &v4->sin_addr) == 1) {
+        v4->sin_family = AF_INET;
+        v4->sin_port = htons(options.port);
+        length = sizeof(sockaddr_in);
+    } else if (inet_pton(AF_INET6, options.address.c_str(), &v6->sin6_addr) == 1) {
+        v6->sin6_family = AF_INET6;
+        v6->sin6_port = htons(options.port);
+        length = sizeof(sockaddr_in6);
+    } else {
+        log(formatBounded("fastagi: cannot listen on %s: not an address", options.address.c_str()));
+        return false;
+    }
+
+    listenFd = ::socket(address.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    int on = 1;
+    if (listenFd < 0 || setsockopt(listenFd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on)) != 0 ||
+        ::bind(listenFd, reinterpret_cast<sockaddr*>(&address), length) != 0 || ::listen(listenFd, SOMAXCONN) != 0) {
+        log(formatBounded("fastagi: cannot listen on %s:%u: %s", options.address.c_str(),
+                          static_cast<unsigned>(options.port), std::strerror(errno)));
+        return false;
+    }
+    sockaddr_storage bound{};
+    socklen_t boundLength = sizeof(bound);
+    getsockname(listenFd, reinterpret_cast<sockaddr*>(&bound), &boundLength);
+    log(formatBounded("fastagi: listening on %s max_calls=%zu", describePeer(bound).c_str(), options.maxCalls));
+    return true;
+}
+
+int FastAgiServer::run() {
+    ServiceSignals signals;
+    activeSignals = &signals;
+    // Library set-up once here, so no call pays for it.
+    xmlInitParser();
+    if (options.initialiseLibraries) options.initialiseLibraries();
+
+    if (!openListener()) {
+        activeSignals = nullptr;
+        return 1;
+    }
+    while (stopRequested == 0) {
+        pollfd watched{listenFd, POLLIN, 0};
+        int ready = ::ppoll(&watched, 1, nullptr, signals.whileWaiting());
+        if (childExited != 0) reapChildren();
+        if (stopRequested != 0) break;
+        if (ready > 0 && (watched.revents & POLLIN) != 0) acceptOne();
+    }
+    drain();
+    activeSignals = nullptr;
+    return 0;
+}
+
+void FastAgiServer::acceptOne() {
+    sockaddr_storage peerAddress{};
+    socklen_t length = sizeof(peerAddress);
+    int socketFd = ::accept4(listenFd, reinterpret_cast<sockaddr*>(&peerAddress), &length, SOCK_CLOEXEC);
+    if (socketFd < 0) {
+        if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+            log(formatBounded("fastagi: cannot accept: %s", std::strerror(errno)));
+            pauseBriefly();  // the connection stays queued; do not spin on it
+        }
+        return;
+    }
+    std::string peer = describePeer(peerAddress);
+    if (!options.isAllowed(reinterpret_cast<sockaddr*>(&peerAddress))) {
+        ::close(socketFd);
+        log(formatBounded("fastagi: refused %s: not in the allow list", peer.c_str()));
+        return;
+    }
+    reapChildren();  // a call that just ended must not count against the limit
+    if (calls.size() >= options.maxCalls) {
+        ::close(socketFd);
+        log(formatBounded("fastagi: refused %s: max_calls=%zu reached", peer.c_str(), options.maxCalls));
+        return;
+    }
+
+    std::fflush(nullptr);  // nothing buffered may be written twice
+    pid_t child = ::fork();
+    if (child == 0) serveInChild(socketFd, peer);
+    ::close(socketFd);
+    if (child < 0) {
+        log(formatBounded("fastagi: refused %s: cannot fork: %s", peer.c_str(), std::strerror(errno)));
+        return;
+    }
+    calls.emplace(child, peer);
+}
+
+void FastAgiServer::serveInChild(int socketFd, const std::string& peer) {
+    if (activeSignals != nullptr) activeSignals->restore();
+    ::close(listenFd);
+    listenFd = -1;
+    tuneCallSocket(socketFd);
+
+    FastAgiCallRecord record(peer);
+    FastAgiStartupGate gate(options.startupTimeout, options.maxStartupBytes);
+    FastAgiStartupGate::Verdict verdict = gate.wait(socketFd);
+    if (verdict != FastAgiStartupGate::Verdict::ready) {
+        ::close(socketFd);
+        log(record.refuse(FastAgiStartupGate::describe(verdict)));
+        _exit(1);
+    }
+
+    int status = 1;
+    try {
+        status = handler(socketFd, record);
+    } catch (const std::exception& failure) {
+        log(formatBounded("fastagi: call peer=%s failed: %s", peer.c_str(), failure.what()));
+    } catch (...) {
+        log(formatBounded("fastagi: call peer=%s failed", peer.c_str()));
+    }
+    // Closing first lets Asterisk go on in the dial plan at once.
+    ::close(socketFd);
+    log(record.finish(status));
+    std::fflush(nullptr);
+    _exit(status);
+}
+
+void FastAgiServer::reapChildren() {
+    childExited = 0;
+    int status = 0;
+    pid_t child;
+    while ((child = ::waitpid(-1, &status, WNOHANG)) > 0) {
+        auto call = calls.find(child);
+        if (WIFSIGNALED(status)) {
+            log(formatBounded("fastagi: call pid=%d peer=%s ended by signal %d", static_cast<int>(child),
+                              call != calls.end() ? call->second.c_str() : "?", WTERMSIG(status)));
+        }
+        if (call != calls.end()) calls.erase(call);
+    }
+}
+
+void FastAgiServer::drain() {
+    ::close(listenFd);  // new connections are refused from now on
+    listenFd = -1;
+    reapChildren();
+    log(formatBounded("fastagi: stopping, %zu calls in progress", calls.size()));
+
+    Clock::time_point deadline = Clock::now() + options.drainTimeout;
+    while (!calls.empty()) {
+        auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - Clock::now()).count();
+        if (left <= 0) break;
+        timespec wait{static_cast<time_t>(left / 1000000000), static_cast<long>(left % 1000000000)};
+        ::ppoll(nullptr, 0, &wait, activeSignals->whileWaiting());
+        reapChildren();
+    }
+    if (!calls.empty()) {
+        log(formatBounded("fastagi: killing %zu calls still running after the drain timeout", calls.size()));
+        for (const auto& call : calls) ::kill(call.first, SIGKILL);
+        while (!calls.empty()) {
+            int status = 0;
+            pid_t child = ::waitpid(-1, &status, 0);
+            if (child < 0 && errno == EINTR) continue;
+            if (child < 0) break;
+            calls.erase(child);
+        }
+    }
+    log("fastagi: stopped");
+}
+
+}  // namespace tarvik

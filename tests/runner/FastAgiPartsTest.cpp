@@ -1,0 +1,215 @@
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "runner/FastAgiCallRecord.h"
+#include "runner/FastAgiNetwork.h"
+#include "runner/FastAgiOptions.h"
+#include "runner/FastAgiSession.h"
+#include "runner/FastAgiStartupGate.h"
+#include "util/CText.h"
+
+namespace tarvik::testing {
+namespace {
+
+sockaddr_storage addressOf(const char* text) {
+    sockaddr_storage storage{};
+    auto* v4 = reinterpret_cast<sockaddr_in*>(&storage);
+    auto* v6 = reinterpret_cast<sockaddr_in6*>(&storage);
+    if (inet_pton(AF_INET, text, &v4->sin_addr) == 1) {
+        v4->sin_family = AF_INET;
+    } else if (inet_pton(AF_INET6, text, &v6->sin6_addr) == 1) {
+        v6->sin6_family = AF_INET6;
+    }
+    return storage;
+}
+
+bool allows(const FastAgiOptions& options, const char* peer) {
+    sockaddr_storage address = addressOf(peer);
+    return options.isAllowed(reinterpret_cast<sockaddr*>(&address));
+}
+
+// A connected pair of loopback TCP sockets: [0] plays Asterisk, [1] the IVR.
+struct TcpPair {
+    int asterisk = -1;
+    int ivr = -1;
+    TcpPair() {
+        int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof(address);
+        if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
+            ::listen(listener, 1) != 0 || getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+            ::close(listener);
+            return;
+        }
+        asterisk = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (::connect(asterisk, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0) {
+            ivr = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+        }
+        ::close(listener);
+    }
+    ~TcpPair() {
+        if (asterisk >= 0) ::close(asterisk);
+        if (ivr >= 0) ::close(ivr);
+    }
+    void send(const std::string& bytes) const {
+        ASSERT_EQ(::write(asterisk, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    }
+    std::string received() const {
+        std::string text;
+        char chunk[4096];
+        ssize_t got;
+        while ((got = ::recv(asterisk, chunk, sizeof(chunk), MSG_DONTWAIT)) > 0) text.append(chunk, got);
+        return text;
+    }
+};
+
+TEST(FastAgiOptions, ReadsListenAddressesLimitsAndNetworks) {
+    FastAgiOptions options;
+    EXPECT_EQ(options.address, "127.0.0.1");  // loopback unless told otherwise
+    EXPECT_TRUE(options.setListen("4600"));
+    EXPECT_EQ(options.address, "127.0.0.1");
+    EXPECT_EQ(options.port, 4600);
+    EXPECT_TRUE(options.setListen("0.0.0.0:4573"));
+    EXPECT_EQ(options.address, "0.0.0.0");
+    EXPECT_TRUE(options.setListen("[::1]:0"));
+    EXPECT_EQ(options.address, "::1");
+    EXPECT_EQ(options.port, 0);
+    for (const char* bad : {"", "x", "65536", "host:4573", "1.2.3.4:", ":4573", "[::1]4573", "-1", "4573 "}) {
+        EXPECT_FALSE(options.setListen(bad)) << bad;
+    }
+    EXPECT_EQ(options.address, "::1");  // a refused text changes nothing
+
+    EXPECT_TRUE(options.setMaxCalls("3"));
+    EXPECT_EQ(options.maxCalls, 3u);
+    for (const char* bad : {"0", "", "-2", "2x", "99999999999"}) EXPECT_FALSE(options.setMaxCalls(bad)) << bad;
+
+    EXPECT_TRUE(allows(options, "203.0.113.9"));  // no list: anyone
+    EXPECT_TRUE(options.addAllowed("10.1.0.0/16"));
+    EXPECT_TRUE(options.addAllowed("192.0.2.7"));
+    EXPECT_TRUE(options.addAllowed("fd00::/8"));
+    for (const char* bad : {"10.0.0.0/33", "10.0.0.0/", "10.0.0/8", "fd00::/129", "any", "10.0.0.0/8x"}) {
+        EXPECT_FALSE(options.addAllowed(bad)) << bad;
+    }
+    EXPECT_TRUE(allows(options, "10.1.255.3"));
+    EXPECT_FALSE(allows(options, "10.2.0.1"));
+    EXPECT_TRUE(allows(options, "192.0.2.7"));
+    EXPECT_FALSE(allows(options, "192.0.2.8"));
+    EXPECT_TRUE(allows(options, "fd12::1"));
+    EXPECT_FALSE(allows(options, "fe80::1"));
+    EXPECT_TRUE(allows(options, "::ffff:10.1.2.3"));  // a dual-stack listener's view of IPv4
+    EXPECT_FALSE(allows(options, "::ffff:10.9.2.3"));
+
+    FastAgiNetwork odd;
+    ASSERT_TRUE(odd.parse("172.16.0.0/12"));
+    sockaddr_storage inside = addressOf("172.31.255.255");
+    sockaddr_storage outside = addressOf("172.32.0.0");
+    EXPECT_TRUE(odd.contains(reinterpret_cast<sockaddr*>(&inside)));
+    EXPECT_FALSE(odd.contains(reinterpret_cast<sockaddr*>(&outside)));
+}
+
+TEST(FastAgiStartupGate, WaitsForTheWholeBlockWithinTimeAndSize) {
+    using std::chrono::milliseconds;
+    FastAgiStartupGate gate(milliseconds(400), 64);
+
+    {  // trickled in pieces, but complete in time: left unread for the session
+        TcpPair pair;
+        std::thread feeder([&] {
+            for (const char* piece : {"agi_network: yes\n", "agi_arg_1: 500", "01\n", "\n"}) {
+                std::this_thread::sleep_for(milliseconds(30));
+                pair.send(piece);
+            }
+        });
+        EXPECT_EQ(gate.wait(pair.ivr), FastAgiStartupGate::Verdict::ready);
+        feeder.join();
+        char first[4] = {};
+        EXPECT_EQ(::recv(pair.ivr, first, 3, 0), 3);
+        EXPECT_STREQ(first, "agi");
+    }
+    {  // never finished
+        TcpPair pair;
+        pair.send("agi_network: yes\n");
+        EXPECT_EQ(gate.wait(pair.ivr), FastAgiStartupGate::Verdict::timedOut);
+    }
+    {  // bigger than the limit, with or without its end
+        TcpPair pair;
+        pair.send(std::string(70, 'x') + "\n\n");
+        EXPECT_EQ(gate.wait(pair.ivr), FastAgiStartupGate::Verdict::tooLong);
+    }
+    {  // exactly the limit still passes
+        TcpPair pair;
+        pair.send(std::string(62, 'x') + "\n\n");
+        EXPECT_EQ(gate.wait(pair.ivr), FastAgiStartupGate::Verdict::ready);
+    }
+    {  // the peer goes away half-way
+        TcpPair pair;
+        pair.send("agi_network: yes\n");
+        ::shutdown(pair.asterisk, SHUT_WR);
+        EXPECT_EQ(gate.wait(pair.ivr), FastAgiStartupGate::Verdict::closed);
+    }
+}
+
+TEST(FastAgiSession, HangupLineOverTcpIsNoticedAndSkipped) {
+    TcpPair pair;
+    ASSERT_GE(pair.ivr, 0);
+    // Everything Asterisk sends, in order: the block, then one reply per
+    // command, with the unsolicited HANGUP line right after "200 result=-1".
+    pair.send(
+        "agi_network: yes\nagi_network_script: ivr-orvel\nagi_uniqueid: 1796777142.29\n"
+        "agi_callerid: 5511999990000\nagi_version: 22.10.1\nagi_arg_1: 50001\nagi_arg_2: conf.json\n"
+        "agi_arg_3: \nagi_arg_5: skipped\n\n"
+        "200 result=-1\nHANGUP\n"          // GET DATA, then the notice
+        "200 result=1\n"                   // VERBOSE Real Asterisk Data Received
+        "200 result=1\n"                   // VERBOSE Failure on get...
+        "200 result=1 (bar)\n"             // GET VARIABLE FOO
+        "200 result=1\n200 result=1\n"     // its two VERBOSE lines
+        "200 result=0\n");                 // EXEC Goto
+    FastAgiCallRecord record("127.0.0.1:5000");
+    {
+        FastAgiSession session(pair.ivr, record);
+        EXPECT_EQ(FastAgiSession::startupArguments(session),
+                  (std::vector<std::string>{"50001", "conf.json", ""}));
+        EXPECT_STREQ(session.getAsteriskVariable("agi_network_script"), "ivr-orvel");
+        EXPECT_FALSE(session.isHangupNotified());
+
+        CText digits(session.input("document", 14, 5, "prompt", 1));
+        EXPECT_EQ(digits.get(), nullptr);  // "-1": the caller is gone
+        EXPECT_TRUE(session.isHangupNotified());
+        CText value(session.getVariable("FOO"));
+        ASSERT_NE(value.get(), nullptr);
+        EXPECT_STREQ(value.get(), "bar");  // not shifted by the HANGUP line
+        EXPECT_TRUE(session.goTo("ivr-exits", "50009", "1"));
+    }
+    ::shutdown(pair.ivr, SHUT_WR);
+    std::string sent = pair.received();
+    EXPECT_NE(sent.find("GET DATA prompt 5000 14\n"), std::string::npos) << sent;
+    EXPECT_NE(sent.find("EXEC Goto ivr-exits,50009,1\n"), std::string::npos) << sent;
+
+    std::string line = record.finish(0);
+    EXPECT_NE(line.find("peer=127.0.0.1:5000 uniqueid=1796777142.29 caller=5511999990000 "), std::string::npos)
+        << line;
+    EXPECT_NE(line.find(" destination=ivr-exits,50009,1 hangup=yes status=0\n"), std::string::npos) << line;
+}
+
+TEST(FastAgiCallRecord, KeepsPeerTextsToOnePlainLine) {
+    FastAgiCallRecord record("[::1]:4000");
+    record.setCaller("55 11\n9999\x01");
+    record.setUniqueId("");
+    std::string line = record.finish(1);
+    EXPECT_NE(line.find("uniqueid=- caller=55_11_9999_ "), std::string::npos) << line;
+    EXPECT_NE(line.find("destination=- hangup=no status=1\n"), std::string::npos) << line;
+    EXPECT_EQ(line.find('\n'), line.size() - 1);
+    EXPECT_EQ(record.refuse("start-up block too long"), "fastagi: call peer=[::1]:4000 ended: start-up block too long\n");
+}
+
+}  // namespace
+}  // namespace tarvik::testing

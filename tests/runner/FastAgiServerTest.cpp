@@ -1,0 +1,359 @@
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "runner/FastAgiServer.h"
+#include "runner/ModuleIvr.h"
+#include "tests/support/FastAgiClient.h"
+#include "tests/support/FastAgiService.h"
+#include "tests/support/ScriptedAsteriskPeer.h"
+#include "util/CText.h"
+
+namespace tarvik::testing {
+namespace {
+
+using std::chrono::milliseconds;
+
+// A module whose every step shows on the wire, so the client sees what the
+// service's child did: arguments, destination, configuration, one digit
+// question, one variable, and the hand-over to the dial plan.
+class WireModule : public IModuleIvr {
+public:
+    WireModule() : IModuleIvr("wire") {}
+
+    void onReadArgument(const char* argument) override { arguments.emplace_back(argument); }
+    void setDestination(KestroAgiImpl& session, const char* value) override {
+        destination = value;
+        session.verbose("destination [%s]", value);
+    }
+    void loadConfiguration(KestroAgiImpl& session, const char* path) override {
+        session.verbose("configuration %s", path);
+    }
+    void play(KestroAgiImpl& session) override {
+        for (const std::string& argument : arguments) session.verbose("argument %s", argument.c_str());
+        const char* script = session.getAsteriskVariable("agi_network_script");
+        session.verbose("script %s", script != nullptr ? script : "(none)");
+        if (destination == "crash") ::raise(SIGKILL);
+        CText digits(session.input("digits", 4, 5, "prompt", 1));
+        session.verbose("digits %s", digits ? digits.get() : "(none)");
+        CText value(session.getVariable("FOO"));
+        session.verbose("FOO %s", value ? value.get() : "(none)");
+        session.goTo("ivr-exits", destination.empty() ? "50001" : destination.c_str(), "1");
+    }
+
+private:
+    std::vector<std::string> arguments;
+    std::string destination;
+};
+
+int runService(std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), "ivr-test");
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    WireModule module;
+    ModuleIvr runner;
+    return runner.execute(static_cast<int>(arguments.size()), argv.data(), module);
+}
+
+bool startService(FastAgiService& service, const std::vector<std::string>& arguments) {
+    return service.startFunction([arguments] { return runService(arguments); });
+}
+
+std::string scripted(const std::string& command) {
+    if (command.rfind("GET DATA", 0) == 0) return "200 result=1234";
+    if (command == "GET VARIABLE FOO") return "200 result=1 (bar baz)";
+    return ScriptedAsteriskPeer::defaultReply(command);
+}
+
+bool contains(const std::vector<std::string>& lines, const std::string& line) {
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+// Reads the first command of a held call (proof that its child runs); the
+// call then waits for a reply that the test gives later, or never.
+std::string firstCommand(int socketFd) {
+    std::string text;
+    char byte;
+    pollfd watched{socketFd, POLLIN, 0};
+    while (text.find('\n') == std::string::npos && ::poll(&watched, 1, 10000) == 1 && ::recv(socketFd, &byte, 1, 0) == 1) {
+        text += byte;
+    }
+    return text;
+}
+
+int heldCall(std::uint16_t port, const std::vector<std::string>& arguments) {
+    int socketFd = FastAgiClient::connectTo(port, milliseconds(5000));
+    std::string block;
+    for (const auto& variable : FastAgiClient::networkStartup("ivr-test", arguments)) {
+        block += variable.first + ": " + variable.second + "\n";
+    }
+    block += "\n";
+    if (socketFd >= 0) ::send(socketFd, block.data(), block.size(), MSG_NOSIGNAL);
+    return socketFd;
+}
+
+// True when the service closed the connection without a word.
+bool closedAtOnce(int socketFd) {
+    pollfd watched{socketFd, POLLIN, 0};
+    char byte;
+    return ::poll(&watched, 1, 10000) == 1 && ::recv(socketFd, &byte, 1, 0) <= 0;
+}
+
+// Reads whatever comes until the service closes; false at the deadline.
+bool readUntilClosed(int socketFd) {
+    pollfd watched{socketFd, POLLIN, 0};
+    char chunk[4096];
+    for (int turn = 0; turn < 1000; ++turn) {
+        if (::poll(&watched, 1, 10000) != 1) return false;
+        if (::recv(socketFd, chunk, sizeof(chunk), 0) <= 0) return true;
+    }
+    return false;
+}
+
+TEST(FastAgiServer, ServesCallsLikeTheCommandLine) {
+    FastAgiService service;
+    ASSERT_TRUE(startService(service, {"--fastagi", "127.0.0.1:0"}));
+    EXPECT_NE(service.log().find("fastagi: listening on 127.0.0.1:"), std::string::npos);
+
+    // The AGI() arguments route as argv would: destination, configuration
+    // file, then the rest to the module in order.
+    FastAgiClient client(service.port());
+    client.setArguments({"50009", "/etc/orvel.json", "mark::campaign:x", "two words"});
+    client.setScript(scripted);
+    FastAgiClient::Result call = client.run();
+    EXPECT_TRUE(call.closedByService) << call.failure;
+    const std::vector<std::string> expected = {
+        "VERBOSE \"Agi is loaded in mode normal\" 1",
+        "VERBOSE \"Agi starting to destination 50009\" 1",
+        "VERBOSE \"destination [50009]\" 1",
+        "VERBOSE \"Agi starting configuration with file /etc/orvel.json\" 1",
+        "VERBOSE \"configuration /etc/orvel.json\" 1",
+        "VERBOSE \"Player is a native ivr module by wire\" 1",
+        "VERBOSE \"argument mark::campaign:x\" 1",
+        "VERBOSE \"argument two words\" 1",
+        "VERBOSE \"script ivr-orvel\" 1",
+        "GET DATA prompt 5000 4",
+        "VERBOSE \"Real Asterisk Data Received:[1234]\" 1",
+        "VERBOSE \"Success on get from asterisk variable: digits -> 1234\" 1",
+        "VERBOSE \"digits 1234\" 1",
+        "GET VARIABLE FOO",
+        "VERBOSE \"Real Asterisk Data Received:[1 (bar baz)]\" 1",
+        "VERBOSE \"Success on get from asterisk variable: FOO -> bar baz\" 1",
+        "VERBOSE \"FOO bar baz\" 1",
+        "EXEC Goto ivr-exits,50009,1",
+        "VERBOSE \"Player finished by wire\" 1",
+    };
+    EXPECT_EQ(call.commands, expected);
+
+    // A configuration file first: the destination is empty. Several calls
+    // at once, each in its own child.
+    std::vector<FastAgiClient::Result> results(4);
+    std::vector<std::thread> callers;
+    for (std::size_t index = 0; index < results.size(); ++index) {
+        callers.emplace_back([&, index] {
+            FastAgiClient each(service.port());
+            each.setArguments({"site.json.v2"});
+            each.setScript(scripted);
+            results[index] = each.run();
+        });
+    }
+    for (auto& caller : callers) caller.join();
+    for (const auto& result : results) {
+        EXPECT_TRUE(result.closedByService) << result.failure;
+        EXPECT_TRUE(contains(result.commands, "VERBOSE \"destination []\" 1"));
+        EXPECT_TRUE(contains(result.commands, "EXEC Goto ivr-exits,50001,1"));
+    }
+
+    // No argument at all: the call ends at once with status 1.
+    FastAgiClient bare(service.port());
+    bare.setArguments({});
+    FastAgiClient::Result none = bare.run();
+    EXPECT_EQ(none.commands,
+              (std::vector<std::string>{
+                  "VERBOSE \"Agi needs a destination or a configuration file (.json) to start\" 1"}));
+
+    // One log line per call, with the calling number and where it went.
+    ASSERT_TRUE(service.waitForLog("fastagi: call ", 6));
+    EXPECT_EQ(service.countInLog("caller=5511999990000 "), 6u);
+    EXPECT_EQ(service.countInLog(" destination=ivr-exits,50009,1 hangup=no status=0"), 1u);
+    EXPECT_EQ(service.countInLog(" destination=ivr-exits,50001,1 hangup=no status=0"), 4u);
+    EXPECT_EQ(service.countInLog(" destination=- hangup=no status=1"), 1u);
+    EXPECT_EQ(service.log().find("bar baz"), std::string::npos);  // no call data in the log
+    EXPECT_TRUE(service.waitForNoZombies());
+
+    // SIGHUP does not stop the service.
+    service.signal(SIGHUP);
+    FastAgiClient after(service.port());
+    after.setArguments({"50002"});
+    EXPECT_TRUE(contains(after.run().commands, "EXEC Goto ivr-exits,50002,1"));
+
+    EXPECT_EQ(service.stop(), 0);
+    EXPECT_NE(service.log().find("fastagi: stopped"), std::string::npos);
+}
+
+TEST(FastAgiServer, HangupLineKeepsRepliesInStep) {
+    FastAgiService service;
+    ASSERT_TRUE(startService(service, {"--fastagi", "0"}));
+    FastAgiClient client(service.port());
+    client.setArguments({"50010"});
+    client.setScript(scripted);
+    client.hangUpAtCommand(6);  // the GET DATA
+    FastAgiClient::Result call = client.run();
+    ASSERT_GE(call.commands.size(), 8u) << call.failure;
+    EXPECT_EQ(call.commands[5], "GET DATA prompt 5000 4");
+    EXPECT_EQ(call.commands[6], "VERBOSE \"Real Asterisk Data Received:[-1]\" 1");
+    // Had the HANGUP line been taken as a reply, FOO would read one behind.
+    EXPECT_TRUE(contains(call.commands, "VERBOSE \"FOO bar baz\" 1"));
+    EXPECT_TRUE(contains(call.commands, "EXEC Goto ivr-exits,50010,1"));
+    ASSERT_TRUE(service.waitForLog("fastagi: call "));
+    EXPECT_EQ(service.countInLog("destination=ivr-exits,50010,1 hangup=yes status=0"), 1u) << service.log();
+}
+
+TEST(FastAgiServer, RefusesBeyondMaxCallsAndOutsideTheAllowList) {
+    {
+        FastAgiService service;
+        ASSERT_TRUE(startService(service, {"--max-calls", "2", "--fastagi", "127.0.0.1:0"}));
+        int first = heldCall(service.port(), {"50001"});
+        int second = heldCall(service.port(), {"50002"});
+        EXPECT_EQ(firstCommand(first), "VERBOSE \"Agi is loaded in mode normal\" 1\n");
+        EXPECT_EQ(firstCommand(second), "VERBOSE \"Agi is loaded in mode normal\" 1\n");
+
+        int third = heldCall(service.port(), {"50003"});
+        EXPECT_TRUE(closedAtOnce(third));
+        ::close(third);
+        EXPECT_TRUE(service.waitForLog("max_calls=2 reached"));
+
+        // Calls that end free their places.
+        ::close(first);
+        ::close(second);
+        ASSERT_TRUE(service.waitForLog("fastagi: call ", 2));
+        FastAgiClient later(service.port());
+        later.setArguments({"50004"});
+        EXPECT_TRUE(contains(later.run().commands, "EXEC Goto ivr-exits,50004,1"));
+        EXPECT_EQ(service.stop(), 0);
+    }
+    {
+        FastAgiService service;
+        ASSERT_TRUE(startService(service, {"--fastagi", "0", "--allow", "10.0.0.0/8", "--allow", "192.0.2.1"}));
+        int refused = heldCall(service.port(), {"50001"});
+        EXPECT_TRUE(closedAtOnce(refused));
+        ::close(refused);
+        EXPECT_TRUE(service.waitForLog("refused 127.0.0.1:"));
+        EXPECT_EQ(service.countInLog("not in the allow list"), 1u);
+        EXPECT_EQ(service.stop(), 0);
+    }
+    {
+        FastAgiService service;
+        ASSERT_TRUE(startService(service, {"--allow", "127.0.0.0/8", "--fastagi", "0"}));
+        FastAgiClient allowed(service.port());
+        allowed.setArguments({"50005"});
+        EXPECT_TRUE(contains(allowed.run().commands, "EXEC Goto ivr-exits,50005,1"));
+        EXPECT_EQ(service.stop(), 0);
+    }
+    // Unusable values are refused before anything listens.
+    FastAgiService bad;
+    EXPECT_FALSE(bad.startFunction([] { return runService({"--fastagi", "4573", "--allow", "everyone"}); }));
+    EXPECT_EQ(bad.log(), "Invalid value for --allow: everyone\n");
+}
+
+TEST(FastAgiServer, SigtermLetsCallsFinishWithinTheDrainTime) {
+    FastAgiService service;
+    ASSERT_TRUE(startService(service, {"--fastagi", "0"}));
+    std::uint16_t port = service.port();
+    int held = heldCall(port, {"50020"});
+    ASSERT_EQ(firstCommand(held), "VERBOSE \"Agi is loaded in mode normal\" 1\n");
+
+    service.signal(SIGTERM);
+    ASSERT_TRUE(service.waitForLog("fastagi: stopping, 1 calls in progress"));
+    EXPECT_LT(FastAgiClient::connectTo(port, milliseconds(2000)), 0);  // no longer listening
+
+    // The call in progress still runs to its end.
+    std::string rest;
+    std::string pending = "200 result=1\n";
+    for (int turn = 0; turn < 200 && rest.find("EXEC Goto ivr-exits,50020,1\n") == std::string::npos; ++turn) {
+        ::send(held, pending.data(), pending.size(), MSG_NOSIGNAL);
+        rest += firstCommand(held);
+    }
+    EXPECT_NE(rest.find("EXEC Goto ivr-exits,50020,1\n"), std::string::npos);
+    ::send(held, pending.data(), pending.size(), MSG_NOSIGNAL);
+    EXPECT_TRUE(readUntilClosed(held));
+    ::close(held);
+    EXPECT_EQ(service.stop(milliseconds(20000), false), 0);
+    EXPECT_EQ(service.countInLog("destination=ivr-exits,50020,1"), 1u);
+}
+
+TEST(FastAgiServer, DrainTimeoutKillsStuckCallsAndCrashesAreLogged) {
+    FastAgiService service;
+    ASSERT_TRUE(service.startFunction([] {
+        FastAgiOptions options;
+        options.port = 0;
+        options.drainTimeout = milliseconds(300);
+        WireModule module;
+        ModuleIvr runner;
+        FastAgiServer server(options, [&](int socketFd, FastAgiCallRecord& record) {
+            return runner.serveConnection(socketFd, record, module);
+        });
+        return server.run();
+    }));
+    int crashing = heldCall(service.port(), {"crash"});
+    std::string replies;
+    for (int index = 0; index < 20; ++index) replies += "200 result=1\n";
+    ::send(crashing, replies.data(), replies.size(), MSG_NOSIGNAL);
+    EXPECT_TRUE(readUntilClosed(crashing));
+    ::close(crashing);
+    EXPECT_TRUE(service.waitForLog("ended by signal 9"));
+    EXPECT_TRUE(service.waitForNoZombies());
+
+    int stuck = heldCall(service.port(), {"50001"});
+    ASSERT_EQ(firstCommand(stuck), "VERBOSE \"Agi is loaded in mode normal\" 1\n");
+    service.signal(SIGTERM);
+    EXPECT_EQ(service.stop(milliseconds(20000), false), 0);
+    EXPECT_EQ(service.countInLog("killing 1 calls still running after the drain timeout"), 1u);
+    ::close(stuck);
+}
+
+TEST(FastAgiServer, DropsPeersThatSendNoProperStartupBlock) {
+    FastAgiService service;
+    ASSERT_TRUE(service.startFunction([] {
+        FastAgiOptions options;
+        options.port = 0;
+        options.startupTimeout = milliseconds(300);
+        options.maxStartupBytes = 1024;
+        FastAgiServer server(options, [](int, FastAgiCallRecord&) {
+            FastAgiServer::log("handler ran");
+            return 0;
+        });
+        return server.run();
+    }));
+    int silent = FastAgiClient::connectTo(service.port(), milliseconds(5000));
+    EXPECT_TRUE(closedAtOnce(silent));
+    ::close(silent);
+    EXPECT_TRUE(service.waitForLog("ended: no whole start-up block in time"));
+
+    int flooding = FastAgiClient::connectTo(service.port(), milliseconds(5000));
+    std::string flood(2000, 'a');
+    ::send(flooding, flood.data(), flood.size(), MSG_NOSIGNAL);
+    EXPECT_TRUE(closedAtOnce(flooding));
+    ::close(flooding);
+    EXPECT_TRUE(service.waitForLog("ended: start-up block too long"));
+    EXPECT_EQ(service.countInLog("handler ran"), 0u);
+
+    FastAgiClient proper(service.port());
+    proper.run();
+    EXPECT_TRUE(service.waitForLog("handler ran"));
+    EXPECT_TRUE(service.waitForNoZombies());
+    EXPECT_EQ(service.stop(), 0);
+}
+
+}  // namespace
+}  // namespace tarvik::testing
