@@ -1,0 +1,53 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include <json/json.h>
+
+#include "api/KestroAgiDataSourceResult.h"
+#include "api/KestroAgiRESTFul.h"
+#include "ivr/Configuration.h"
+
+namespace tarvik {
+
+// The frame every back-office request shares: the bearer token in
+// "PreAuthorization", the plugin identity headers, an optional "Addon-Lumora"
+// header from the call's marks, a compact JSON body, execution against the
+// base URI, and the reading of a JSON answer. Failures are raised as
+// ApiFailure with the text the operation names.
+class ApiRequest {
+public:
+    using Result = std::unique_ptr<KestroAgiDataSourceResult>;
+
+    ApiRequest(Configuration& configuration, const KestroAgiRESTFul::TransferOptions& options, int method);
+
+    // The request drops CR and LF from names and values, so a caller's
+    // number never opens a header line of its own.
+    void setHeader(const char* name, const std::string& value);
+
+    // Sets "Addon-Lumora" when the call has the mark "header-lumora";
+    // returns the mark's text, or null without it.
+    const char* addLumoraHeader();
+
+    // Compact JSON: no whitespace, members in key order, one newline at the end.
+    void setJsonBody(const Json::Value& body);
+
+    // Executes against base URI + path; no result raises transferFailure.
+    Result execute(const std::string& path, const std::string& transferFailure);
+
+    // The body as JSON (comments kept); a missing body, a syntax error or an
+    // over-deep document raises parseFailure.
+    static Json::Value parseBody(const KestroAgiDataSourceResult& result, const std::string& parseFailure);
+
+    // The member key of an object, or null (also when value is no object).
+    static const Json::Value* findMember(const Json::Value& value, const char* key);
+
+    static std::string compactJson(const Json::Value& value);
+
+private:
+    Configuration& configuration;
+    KestroAgiRESTFul request;
+};
+
+}  // namespace tarvik

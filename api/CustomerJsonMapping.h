@@ -1,0 +1,30 @@
+#pragma once
+
+#include <json/json.h>
+
+#include "agi/KestroAgiImpl.h"
+#include "model/ISPClient.h"
+#include "model/ISPInvoice.h"
+#include "model/ISPSignature.h"
+
+namespace tarvik {
+
+// Turns the back office's client document into the customer records. The
+// reading is lenient: a key counts only when present with the expected JSON
+// type, unknown keys are ignored and a broken array element is skipped
+// without spoiling its siblings. Each operation returns a new record the
+// caller owns, or null (input not an object: silently; a failure while
+// building: its message goes to the session's verbose log).
+class CustomerJsonMapping {
+public:
+    static ISPInvoice* toInvoice(KestroAgiImpl& session, const Json::Value& value);
+    static ISPSignature* toSignature(KestroAgiImpl& session, const Json::Value& value);
+    static ISPClient* toClient(KestroAgiImpl& session, const Json::Value& value);
+
+    // Seconds since the epoch of local midnight of the "year-month-day"
+    // date that begins the text; anything after the tenth character is
+    // ignored.
+    static long toLocalMidnight(const std::string& text);
+};
+
+}  // namespace tarvik

@@ -1,0 +1,71 @@
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include <json/json.h>
+
+#include "util/CText.h"
+
+namespace tarvik {
+
+// What an executed request returns: the status code and body of the
+// exchange, plus a field table and a JSON view for reading values out of the
+// body by dotted path ("items.#.name").
+class KestroAgiDataSourceResult {
+public:
+    // What extract() accepts as the value at the end of its path.
+    enum ExportType : int {
+        EXPORT_STRING = 0,
+        EXPORT_OBJECT = 1,
+        EXPORT_ARRAY = 2,
+        EXPORT_ANY = 3,
+    };
+
+    // type values
+    static constexpr int TYPE_JSON = 0;
+    static constexpr int TYPE_FIELDS = 1;
+
+    KestroAgiDataSourceResult() = default;
+    KestroAgiDataSourceResult(const KestroAgiDataSourceResult&) = delete;
+    KestroAgiDataSourceResult& operator=(const KestroAgiDataSourceResult&) = delete;
+    ~KestroAgiDataSourceResult();
+
+    int getCode() const { return code; }
+    void setCode(int value) { code = value; }
+
+    // The response body, or null when the exchange carried none.
+    const char* getText() const { return text.get(); }
+    void setText(const char* value);
+
+    int getType() const { return type; }
+
+    int getCurrentIndex() const { return currentIndex; }
+    void setCurrentIndex(int value) { currentIndex = value; }
+
+    const std::vector<std::string>& getFields() const { return fields; }
+    const std::map<std::string, std::string>& getList() const { return list; }
+
+    bool setResultField(const char* name);
+    bool setResultFieldValue(const char* name, const char* value);
+    const char* getVectorResultField(const char* name) const;
+    const char* getResultField(const char* name);
+
+    // Parse the body as JSON and switch to the JSON view.
+    bool changeTypeToJson();
+    const char* getJsonResultField(const char* path);
+    int count(const char* path) const;
+    const char* extract(const char* path, ExportType exportType);
+
+private:
+    std::vector<std::string> fields;
+    std::map<std::string, std::string> list;
+    Json::Value json;
+    int code = 0;
+    int type = TYPE_FIELDS;
+    CText text;
+    int currentIndex = 0;
+};
+
+}  // namespace tarvik

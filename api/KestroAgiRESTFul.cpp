@@ -1,0 +1,372 @@
+#include "api/KestroAgiRESTFul.h"
+
+#include <cstdio>
+#include <memory>
+#include <new>
+#include <string>
+#include <strings.h>
+
+#include <curl/curl.h>
+
+#include "agi/KestroAgiException.h"
+#include "util/BoundedFormat.h"
+#include "util/XmlTools.h"
+
+namespace tarvik {
+
+namespace {
+
+// libcurl is set up once per process. All requests share one connection
+// cache, so a whole call talks to the back office over one connection
+// instead of opening one per request.
+class CurlProcess {
+public:
+    CurlProcess() {
+        curl_global_init(CURL_GLOBAL_DEFAULT);
+        share = curl_share_init();
+        if (share != nullptr) {
+            curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_CONNECT);
+            curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
+        }
+    }
+    ~CurlProcess() {
+        if (share != nullptr) {
+            curl_share_cleanup(share);
+        }
+        curl_global_cleanup();
+    }
+    CurlProcess(const CurlProcess&) = delete;
+    CurlProcess& operator=(const CurlProcess&) = delete;
+
+    CURLSH* sharedCache() const { return share; }
+
+private:
+    CURLSH* share = nullptr;
+};
+
+CurlProcess& curlProcess() {
+    static CurlProcess process;
+    return process;
+}
+
+struct EasyCleanup {
+    void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
+};
+struct ListCleanup {
+    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+struct XmlTextCleanup {
+    void operator()(xmlChar* text) const { xmlFree(text); }
+};
+using XmlText = std::unique_ptr<xmlChar, XmlTextCleanup>;
+
+// A header name or value must never open a line of its own.
+std::string withoutLineBreaks(const std::string& text) {
+    std::string clean;
+    clean.reserve(text.size());
+    for (char c : text) {
+        if (c != '\r' && c != '\n') {
+            clean.push_back(c);
+        }
+    }
+    return clean;
+}
+
+curl_slist* buildHeaderList(const KestroAgiRESTFul::TextMap& headers) {
+    curl_slist* list = nullptr;
+    for (const auto& [name, value] : headers) {
+        const std::string line =
+            formatBounded("%s: %s", withoutLineBreaks(name).c_str(), withoutLineBreaks(value).c_str());
+        curl_slist* grown = curl_slist_append(list, line.c_str());
+        if (grown == nullptr) {
+            break;
+        }
+        list = grown;
+    }
+    return list;
+}
+
+std::string buildParameterString(const KestroAgiRESTFul::TextMap& parameters) {
+    std::string joined;
+    for (const auto& [name, value] : parameters) {
+        if (!joined.empty()) {
+            joined += "&";
+        }
+        joined += name + "=" + value;
+    }
+    return joined;
+}
+
+// Never hands out upload data: a request must not read the AGI channel.
+std::size_t noUploadData(char*, std::size_t, std::size_t, void*) { return 0; }
+
+std::string attributeText(xmlAttr* attribute) {
+    XmlText value(xmlNodeListGetString(attribute->doc, attribute->children, 1));
+    return value ? reinterpret_cast<const char*>(value.get()) : "";
+}
+
+bool named(const xmlAttr* attribute, const char* name) {
+    return xmlStrcmp(attribute->name, reinterpret_cast<const xmlChar*>(name)) == 0;
+}
+
+bool named(const xmlNode* node, const char* name) {
+    return xmlStrcmp(node->name, reinterpret_cast<const xmlChar*>(name)) == 0;
+}
+
+// Reads the "header"/"parameter" children of `node` into `store`.
+bool loadPairsFromXml(xmlNode* node, const char* tag, KestroAgiRESTFul& request,
+                      bool (KestroAgiRESTFul::*store)(const char*, const char*)) {
+    try {
+        for (xmlNode* child = XmlTools::getElementNode(node == nullptr ? nullptr : node->children);
+             child != nullptr; child = XmlTools::getElementNode(child->next)) {
+            const char* childName = reinterpret_cast<const char*>(child->name);
+            if (strcasecmp(childName, tag) != 0) {
+                throw KestroAgiException(409, "expected tag header, but found %s", childName);
+            }
+            std::string field;
+            std::string value;
+            for (xmlAttr* attribute = child->properties; attribute != nullptr; attribute = attribute->next) {
+                if (named(attribute, "field")) {
+                    field = attributeText(attribute);
+                } else if (named(attribute, "value")) {
+                    value = attributeText(attribute);
+                } else {
+                    throw KestroAgiException(409, "An invalid attribute is detected in %s", tag);
+                }
+            }
+            if (field.empty() || value.empty()) {
+                throw KestroAgiException(409, "field or value is empty");
+            }
+            (request.*store)(field.c_str(), value.c_str());
+        }
+    } catch (const KestroAgiException&) {
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+KestroAgiRESTFul::~KestroAgiRESTFul() {
+    body.reset();
+    url.reset();
+    headers.clear();
+    parameters.clear();
+}
+
+void KestroAgiRESTFul::setUrl(const char* value) { url.reset(duplicateText(value)); }
+
+void KestroAgiRESTFul::setBody(const char* value) { body.reset(duplicateText(value)); }
+
+void KestroAgiRESTFul::setMethod(const char* name) {
+    if (name == nullptr || strcasecmp(name, "get") == 0) {
+        method = METHOD_GET;
+    } else if (strcasecmp(name, "post") == 0) {
+        method = METHOD_POST;
+    } else if (strcasecmp(name, "put") == 0) {
+        method = METHOD_PUT;
+    } else if (strcasecmp(name, "delete") == 0) {
+        method = METHOD_DELETE;
+    }
+}
+
+bool KestroAgiRESTFul::setHeader(const char* name, const char* value) {
+    if (name == nullptr || value == nullptr) {
+        return false;
+    }
+    return headers.emplace(name, value).second;
+}
+
+bool KestroAgiRESTFul::setParameter(const char* name, const char* value) {
+    if (name == nullptr || value == nullptr) {
+        return false;
+    }
+    return parameters.emplace(name, value).second;
+}
+
+void KestroAgiRESTFul::setTimeouts(long connectSeconds, long totalSeconds) {
+    // Zero would mean "wait forever" to libcurl: keep the defaults instead.
+    const TransferOptions defaults;
+    options.connectSeconds = connectSeconds > 0 ? connectSeconds : defaults.connectSeconds;
+    options.totalSeconds = totalSeconds > 0 ? totalSeconds : defaults.totalSeconds;
+}
+
+void KestroAgiRESTFul::setTlsVerification(bool verify, const char* caFile) {
+    options.verifyTls = verify;
+    options.caFile = caFile == nullptr ? "" : caFile;
+}
+
+KestroAgiDataSourceResult* KestroAgiRESTFul::execute() {
+    return request(getMethod(), getUrl(), headers, parameters, getBody(), options);
+}
+
+KestroAgiDataSourceResult* KestroAgiRESTFul::request(int method, const char* url, const TextMap& headers,
+                                                     const TextMap& parameters, const char* body) {
+    return request(method, url, headers, parameters, body, TransferOptions());
+}
+
+KestroAgiDataSourceResult* KestroAgiRESTFul::request(int method, const char* url, const TextMap& headers,
+                                                     const TextMap& parameters, const char* body,
+                                                     const TransferOptions& options) {
+    CURLSH* sharedCache = curlProcess().sharedCache();
+    std::unique_ptr<CURL, EasyCleanup> handle(curl_easy_init());
+    if (!handle) {
+        return nullptr;
+    }
+    CURL* curl = handle.get();
+    const char* target = url == nullptr ? "" : url;
+
+    curl_easy_setopt(curl, CURLOPT_URL, target);
+    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(curl, CURLOPT_VERBOSE, 0L);
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, options.connectSeconds);
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT, options.totalSeconds);
+    curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(kMaxResponseBytes));
+    curl_easy_setopt(curl, CURLOPT_READFUNCTION, noUploadData);
+    if (sharedCache != nullptr) {
+        curl_easy_setopt(curl, CURLOPT_SHARE, sharedCache);
+    }
+    if (options.verifyTls) {
+        curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
+        curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
+        if (!options.caFile.empty()) {
+            curl_easy_setopt(curl, CURLOPT_CAINFO, options.caFile.c_str());
+        }
+    } else {
+        curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L);
+        curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L);
+    }
+
+    std::unique_ptr<curl_slist, ListCleanup> headerList(buildHeaderList(headers));
+    if (headerList) {
+        curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headerList.get());
+    }
+
+    // libcurl keeps pointers to these until the transfer ends.
+    const std::string parameterString = buildParameterString(parameters);
+    const std::string urlWithQuery =
+        formatBounded("%s%s%s", target, parameterString.empty() ? "" : "?", parameterString.c_str());
+
+    switch (method) {
+        case METHOD_POST:
+            curl_easy_setopt(curl, CURLOPT_POST, 1L);
+            if (body != nullptr) {
+                curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body);
+                curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, "POST");
+            } else if (!parameterString.empty()) {
+                curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, "POST");
+                curl_easy_setopt(curl, CURLOPT_POST, 1L);
+                curl_easy_setopt(curl, CURLOPT_POSTFIELDS, parameterString.c_str());
+            } else {
+                // Nothing to post: an empty body, never standard input.
+                curl_easy_setopt(curl, CURLOPT_POSTFIELDS, "");
+            }
+            break;
+        case METHOD_PUT:
+            curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, "PUT");
+            if (body != nullptr) {
+                curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body);
+            } else if (!parameterString.empty()) {
+                curl_easy_setopt(curl, CURLOPT_POSTFIELDS, parameterString.c_str());
+            }
+            break;
+        case METHOD_DELETE:
+            curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, "DELETE");
+            curl_easy_setopt(curl, CURLOPT_URL, urlWithQuery.c_str());
+            break;
+        case METHOD_GET:
+            curl_easy_setopt(curl, CURLOPT_URL, urlWithQuery.c_str());
+            curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
+            break;
+        default:
+            break;
+    }
+
+    std::string received;
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, callbackDataWrite);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &received);
+
+    const CURLcode outcome = curl_easy_perform(curl);
+    KestroAgiDataSourceResult* result = nullptr;
+    if (outcome == CURLE_OK || outcome == CURLE_HTTP_RETURNED_ERROR) {
+        long code = 0;
+        curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &code);
+        result = new KestroAgiDataSourceResult();
+        result->setCode(static_cast<int>(code));
+        if (outcome == CURLE_OK) {
+            result->setText(received.c_str());
+        }
+    } else {
+        // Standard output is the AGI channel: failures go to standard error.
+        const std::string line = formatBounded("curl_easy_perform() failed: %s\n", curl_easy_strerror(outcome));
+        std::fputs(line.c_str(), stderr);
+    }
+    return result;
+}
+
+std::size_t KestroAgiRESTFul::callbackDataWrite(void* data, std::size_t size, std::size_t count, void* target) {
+    const std::size_t length = size * count;
+    auto* buffer = static_cast<std::string*>(target);
+    // A body this large is not a back-office answer: fail the transfer
+    // rather than exhaust memory.
+    if (length > kMaxResponseBytes - buffer->size()) {
+        return 0;
+    }
+    try {
+        buffer->append(static_cast<const char*>(data), length);
+    } catch (const std::bad_alloc&) {
+        return 0;
+    }
+    return length;
+}
+
+std::size_t KestroAgiRESTFul::callbackDataRead(void* data, std::size_t size, std::size_t count, void* target) {
+    return callbackDataWrite(data, size, count, target);
+}
+
+bool KestroAgiRESTFul::loadFromXML(xmlNode* node) {
+    if (node == nullptr) {
+        return false;
+    }
+    for (xmlAttr* attribute = node->properties; attribute != nullptr; attribute = attribute->next) {
+        if (named(attribute, "method")) {
+            setMethod(attributeText(attribute).c_str());
+        } else if (named(attribute, "url")) {
+            setUrl(attributeText(attribute).c_str());
+        } else {
+            return false;
+        }
+    }
+    CText content(XmlTools::getElementContent(node));
+    if (content) {
+        setBody(content.get());
+    }
+    for (xmlNode* child = XmlTools::getElementNode(node->children); child != nullptr;
+         child = XmlTools::getElementNode(child->next)) {
+        if (named(child, "headers")) {
+            if (!loadHeadersFromXml(child)) {
+                return false;
+            }
+        } else if (named(child, "parameters")) {
+            if (!loadParametersFromXml(child)) {
+                return false;
+            }
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool KestroAgiRESTFul::toXML(const char*) { return false; }
+
+bool KestroAgiRESTFul::loadHeadersFromXml(xmlNode* node) {
+    return loadPairsFromXml(node, "header", *this, &KestroAgiRESTFul::setHeader);
+}
+
+bool KestroAgiRESTFul::loadParametersFromXml(xmlNode* node) {
+    return loadPairsFromXml(node, "parameter", *this, &KestroAgiRESTFul::setParameter);
+}
+
+}  // namespace tarvik

@@ -1,0 +1,95 @@
+#pragma once
+
+#include <cstddef>
+#include <map>
+#include <string>
+
+#include <libxml/tree.h>
+
+#include "api/KestroAgiDataSourceResult.h"
+#include "util/AbstractXmlParser.h"
+#include "util/CText.h"
+
+namespace tarvik {
+
+// One HTTP exchange over libcurl: method, URL, headers, parameters and an
+// optional body, executed in one blocking call. Any completed exchange gives
+// a result whatever its status; judging it is the caller's business.
+class KestroAgiRESTFul : public AbstractXmlParser {
+public:
+    static constexpr int METHOD_GET = 0;
+    static constexpr int METHOD_POST = 1;
+    static constexpr int METHOD_PUT = 2;
+    static constexpr int METHOD_DELETE = 3;
+
+    // Bounds of one exchange. A call must never wait forever on the back
+    // office; deployed back offices use self-signed certificates, so TLS
+    // verification is off unless asked for.
+    struct TransferOptions {
+        long connectSeconds = 3;
+        long totalSeconds = 10;
+        bool verifyTls = false;
+        std::string caFile;  // empty: the system's CA store
+    };
+
+    // A response body larger than this fails the transfer.
+    static constexpr std::size_t kMaxResponseBytes = 16u * 1024u * 1024u;
+
+    using TextMap = std::map<std::string, std::string>;
+
+    KestroAgiRESTFul() = default;
+    KestroAgiRESTFul(const KestroAgiRESTFul&) = delete;
+    KestroAgiRESTFul& operator=(const KestroAgiRESTFul&) = delete;
+    ~KestroAgiRESTFul();
+
+    bool loadFromXML(xmlNode* node) override;
+    bool toXML(const char* target) override;
+
+    void setUrl(const char* value);
+    const char* getUrl() const { return url.get(); }
+    void setBody(const char* value);
+    const char* getBody() const { return body.get(); }
+
+    void setMethod(int value) { method = value; }
+    // "get" (or null), "post", "put", "delete" in any case; other names
+    // leave the method as it is.
+    void setMethod(const char* name);
+    int getMethod() const { return method; }
+
+    // False when the name is null or already present (the first value stays).
+    bool setHeader(const char* name, const char* value);
+    bool setParameter(const char* name, const char* value);
+    const TextMap& getHeaders() const { return headers; }
+    const TextMap& getParameters() const { return parameters; }
+
+    void setTimeouts(long connectSeconds, long totalSeconds);
+    void setTlsVerification(bool verify, const char* caFile);
+    const TransferOptions& getTransferOptions() const { return options; }
+
+    // The caller owns the result; null when the transfer failed.
+    KestroAgiDataSourceResult* execute();
+
+    static KestroAgiDataSourceResult* request(int method, const char* url, const TextMap& headers,
+                                              const TextMap& parameters, const char* body);
+    static KestroAgiDataSourceResult* request(int method, const char* url, const TextMap& headers,
+                                              const TextMap& parameters, const char* body,
+                                              const TransferOptions& options);
+
+    // libcurl write callback: appends to the std::string given as target.
+    static std::size_t callbackDataWrite(void* data, std::size_t size, std::size_t count, void* target);
+    // Same body; never installed (uploads never read from anywhere).
+    static std::size_t callbackDataRead(void* data, std::size_t size, std::size_t count, void* target);
+
+    bool loadHeadersFromXml(xmlNode* node);
+    bool loadParametersFromXml(xmlNode* node);
+
+private:
+    int method = METHOD_GET;
+    TextMap headers;
+    TextMap parameters;
+    CText body;
+    CText url;
+    TransferOptions options;
+};
+
+}  // namespace tarvik

@@ -1,0 +1,61 @@
+#include "model/ISPSignature.h"
+
+#include <iterator>
+
+namespace tarvik {
+
+namespace {
+
+// Index = ConnectionState value; the same table serves both directions.
+const char* const kStateNames[] = {
+    "unknown", "without-connection", "connected", "paused", "blocked", "canceled", "no-wiring",
+};
+constexpr int kStateCount = static_cast<int>(std::size(kStateNames));
+
+}  // namespace
+
+ISPSignature::~ISPSignature() {
+    // Open invoices go first, then the overdue ones.
+    invoices.clear();
+    overdueInvoices.clear();
+}
+
+void ISPSignature::putInvoice(ISPInvoice* invoice) {
+    if (invoice != nullptr) {
+        invoices.emplace_back(invoice);
+    }
+}
+
+void ISPSignature::putOverdueInvoice(ISPInvoice* invoice) {
+    if (invoice != nullptr) {
+        overdueInvoices.emplace_back(invoice);
+    }
+}
+
+bool ISPSignature::hasInvoiceExpired() const {
+    for (const auto& invoice : overdueInvoices) {
+        if (invoice->getBarCode().empty()) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string ISPSignature::toConnectionStateString(ConnectionState value) {
+    const int index = static_cast<int>(value);
+    if (index < 0 || index >= kStateCount) {
+        return kStateNames[UNKNOWN];
+    }
+    return kStateNames[index];
+}
+
+ISPSignature::ConnectionState ISPSignature::fromConnectionStateString(const std::string& text) {
+    for (int index = 0; index < kStateCount; ++index) {
+        if (text == kStateNames[index]) {
+            return static_cast<ConnectionState>(index);
+        }
+    }
+    return UNKNOWN;
+}
+
+}  // namespace tarvik
