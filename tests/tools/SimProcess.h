@@ -1,0 +1,69 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace tarvik {
+
+// A scratch directory removed with everything in it at scope end.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::string& path() const { return path_; }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+    // Writes bytes to a file of the directory and returns its path.
+    std::string write(const std::string& name, const std::string& bytes) const;
+
+private:
+    std::string path_;
+};
+
+// The back-office simulator run as a child process. Its standard output is
+// a pipe read with deadlines; its standard error goes to a file. The child
+// is killed and reaped at scope end if it still runs, so a failing test
+// never leaves it behind.
+class SimProcess {
+public:
+    explicit SimProcess(const std::vector<std::string>& arguments);
+    ~SimProcess();
+    SimProcess(const SimProcess&) = delete;
+    SimProcess& operator=(const SimProcess&) = delete;
+
+    static std::string binaryPath();
+
+    // One line of standard output (without its newline); false at end of
+    // output or when the deadline passes first.
+    bool readLine(std::string& line, int timeoutMs);
+    // Reads the "listening on 127.0.0.1:PORT" line; the port, or -1.
+    int waitListening(int timeoutMs = 10000);
+    int port() const { return port_; }
+
+    void sendSignal(int signal);
+    // The raw wait status once the child ended within the deadline; false otherwise.
+    bool waitExit(int timeoutMs, int& status);
+    std::string standardError() const;
+
+private:
+    pid_t pid_ = -1;
+    int stdoutFd_ = -1;
+    std::string pending_;
+    std::string stderrPath_;
+    int port_ = -1;
+};
+
+// Runs the simulator to its end (for option errors and --help): exit status
+// (or -1 when it did not end in time), standard output and standard error.
+struct SimRun {
+    int exitStatus = -1;
+    std::string output;
+    std::string errors;
+};
+SimRun runSimToEnd(const std::vector<std::string>& arguments, int timeoutMs = 10000);
+
+}  // namespace tarvik
