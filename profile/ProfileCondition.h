@@ -1,0 +1,36 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "profile/ProfileConditionVariable.h"
+
+namespace tarvik {
+
+// The condition of one profile entry: every variable must hold on the call's
+// marks (exact key, exact value). No variables means the entry always applies.
+class ProfileCondition {
+public:
+    using Variables = std::vector<std::unique_ptr<ProfileConditionVariable>>;
+
+    // Appends the variable unless one with the same mark exists already
+    // (whatever its value); false when refused.
+    bool setCondition(std::string mark, std::string value, std::uint32_t priority);
+    bool setCondition(std::string mark, std::string value);
+
+    void setDescription(std::string text) { description = std::move(text); }
+    const std::string& getDescription() const { return description; }
+
+    const Variables& getVariables() const { return variables; }
+
+    bool match(const std::map<std::string, std::string>& marks) const;
+
+private:
+    Variables variables;
+    std::string description;
+};
+
+}  // namespace tarvik
