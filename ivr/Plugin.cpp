@@ -1,0 +1,286 @@
+#include "ivr/Plugin.h"
+
+#include <regex.h>
+
+#include <cmath>
+#include <cstring>
+#include <fstream>
+
+#include "api/HttpClient.h"
+#include "model/ISPClient.h"
+
+namespace tarvik {
+
+namespace {
+
+constexpr const char* kMarkArgumentPattern = "mark::.+?:.+";
+
+// Transfer limits are accepted in whole seconds up to a day; anything else
+// (zero, negative, absurd) would leave a call waiting without bound.
+constexpr double kMaxHttpSeconds = 86400.0;
+
+// The member `key` of `object`, or null when `object` is not a JSON object
+// or lacks the member. Keeps every key read safe for any root value.
+const Json::Value* member(const Json::Value& object, const char* key) {
+    if (!object.isObject()) return nullptr;
+    return object.find(key, key + std::char_traits<char>::length(key));
+}
+
+void readString(const Json::Value& object, const char* key, std::string& target) {
+    const Json::Value* value = member(object, key);
+    if (value != nullptr && value->isString()) target = value->asString();
+}
+
+void readSeconds(const Json::Value& object, const char* key, long& target) {
+    const Json::Value* value = member(object, key);
+    if (value == nullptr || !value->isNumeric()) return;
+    double seconds = value->asDouble();
+    if (!(seconds > 0.0) || seconds > kMaxHttpSeconds) return;
+    target = static_cast<long>(std::ceil(seconds));
+}
+
+bool isMarkArgument(const char* argument) {
+    regex_t expression;
+    if (regcomp(&expression, kMarkArgumentPattern, REG_EXTENDED | REG_NOSUB) != 0) return false;
+    bool matches = regexec(&expression, argument, 0, nullptr, 0) == 0;
+    regfree(&expression);
+    return matches;
+}
+
+}  // namespace
+
+Plugin::Plugin() : IModuleIvr("plugin"), moduleName("plugin") {}
+
+// Out of line: the owned records are complete types only here.
+Plugin::~Plugin() = default;
+
+// --- configuration --------------------------------------------------------
+
+void Plugin::setDestination(KestroAgiImpl&, const char* text) { destination = text != nullptr ? text : ""; }
+
+void Plugin::loadConfiguration(KestroAgiImpl& session, const char* path) {
+    if (path == nullptr) return;
+
+    std::ifstream file(path);
+    if (!file.is_open()) {
+        session.verbose("configuration file %s not exists", path);
+        return;
+    }
+    Json::Value root;
+    Json::Reader reader;
+    if (!reader.parse(file, root, false)) {
+        session.verbose("failure on load json configuration from file %s", path);
+        return;
+    }
+
+    readConfiguration(session, root);
+
+    if (!profile.load(session, path)) session.verbose("failure on load profile");
+}
+
+void Plugin::readConfiguration(KestroAgiImpl& session, const Json::Value& root) {
+    // A root that is not an object reads as an object without keys: member()
+    // answers null for it, so every key below keeps its default.
+    ignoreEmptyBarCode = false;
+    const Json::Value* value = member(root, "ignoreEmptyBarCode");
+    if (value != nullptr && value->isBool()) ignoreEmptyBarCode = value->asBool();
+
+    readString(root, "kestro", baseUri);
+    readString(root, "token", accessToken);
+    readString(root, "escapeCode", escapeCode);
+
+    value = member(root, "language");
+    if (value != nullptr && value->isString()) session.setLanguage(value->asCString());
+    value = member(root, "defaultContext");
+    if (value != nullptr && value->isString()) session.setDefaultContext(value->asCString());
+    value = member(root, "debug");
+    if (value != nullptr && value->isString()) session.setDebugLogger(value->asCString());
+
+    value = member(root, "plugin");
+    if (value != nullptr && value->isObject()) {
+        readString(*value, "driver", pluginDriver);
+        readString(*value, "id", pluginId);
+        onLoadPlugin(session, *value);
+    }
+
+    features = std::make_unique<PluginFeatures>();
+    value = member(root, "feature");
+    if (value != nullptr) features->apply(*value);
+
+    readSeconds(root, "httpTimeout", httpTimeoutSeconds);
+    readSeconds(root, "httpConnectTimeout", httpConnectTimeoutSeconds);
+    value = member(root, "verifyTls");
+    if (value != nullptr && value->isBool()) verifyTls = value->asBool();
+    readString(root, "caFile", caFile);
+
+    http = std::make_unique<HttpClient>(static_cast<Configuration*>(this));
+    http->setTimeouts(httpConnectTimeoutSeconds, httpTimeoutSeconds);
+    http->setTlsVerification(verifyTls, caFile);
+}
+
+void Plugin::onLoadPlugin(KestroAgiImpl&, Json::Value) {}
+
+void Plugin::onReadArgument(const char* argument) {
+    if (argument == nullptr || !isMarkArgument(argument)) return;
+    // The match guarantees a "::" followed later by ":" and a value.
+    const char* key = std::strstr(argument, "::") + 2;
+    const char* separator = std::strchr(key, ':');
+    if (separator == nullptr) return;
+    setMark(std::string(key, separator), std::string(separator + 1));
+}
+
+void Plugin::rename(const char* name) {
+    moduleName = name != nullptr ? name : "plugin";
+    setName(moduleName.c_str());
+}
+
+void Plugin::loadEnv(KestroAgiImpl& session) {
+    if (const char* value = session.getAsteriskVariable("agi_callerid")) callerId = value;
+    if (const char* value = session.getAsteriskVariable("agi_uniqueid")) protocol = value;
+    if (const char* value = session.getAsteriskVariable("agi_channel")) channel = value;
+}
+
+// --- marks ----------------------------------------------------------------
+
+void Plugin::setMark(std::string key, std::string value) { marks[std::move(key)] = std::move(value); }
+
+const char* Plugin::getMark(std::string key) {
+    auto found = marks.find(key);
+    return found == marks.end() ? nullptr : found->second.c_str();
+}
+
+void Plugin::loadMark(KestroAgiImpl& session) {
+    setMark("state", "ready");
+    for (char digit = '1'; digit <= '9'; ++digit) {
+        std::string name = std::string("var") + digit;
+        const char* value = session.getAsteriskVariable(name.c_str());
+        if (value == nullptr) break;
+        onReadArgument(value);
+    }
+}
+
+// --- destinations and redirect --------------------------------------------
+
+std::string Plugin::getDestinationValue(IvrDestination which) const { return destinationKey(which); }
+
+std::string Plugin::getProfileDestination(const std::string& key) {
+    if (key.empty()) return std::string();
+    const char* replaced = profile.getDestination(marks, key);
+    return replaced != nullptr ? std::string(replaced) : key;
+}
+
+std::string Plugin::getProfileAudio(const std::string& name) {
+    std::string directory = kDefaultAudioDir;
+    if (!name.empty()) {
+        if (const char* profileDirectory = profile.getAudioDir(marks)) directory = profileDirectory;
+    }
+    return directory + name;
+}
+
+void Plugin::redirect(KestroAgiImpl& session, const std::string& key, const std::string& text) {
+    const char* debugFile = session.getDebugLogger();
+    if (!text.empty()) {
+        // One record per line, so the debug file of many calls stays readable.
+        if (debugFile != nullptr) logger(session, debugFile, "%s\n", text.c_str());
+        session.verbose("%s", text.c_str());
+    }
+
+    // The resolved extension shows in the goTo command itself; no further
+    // trace is written (an empty text leaves the debug file untouched).
+    std::string target = getProfileDestination(key);
+
+    if (eventsEnabled()) {
+        http->logger(session, key, "forward", callerId.c_str(), text.c_str(), nullptr, nullptr, nullptr);
+        http->addEvent(session, "forward", "ivr.orvel", key);
+    }
+
+    // Without a configured context the session's own fallback applies, as
+    // for jump; a null context would leave the call unrouted.
+    const char* context = session.getDefaultContext();
+    if (context == nullptr) context = KestroAgiImpl::kFallbackContext;
+    session.goTo(context, target.c_str(), "1");
+}
+
+bool Plugin::eventsEnabled() const { return features && features->eventManager && http; }
+
+void Plugin::logEntry(KestroAgiImpl& session, const std::string& eventType, const char* data1, const char* data2) {
+    if (!eventsEnabled()) return;
+    http->logger(session, "main", eventType, data1, data2, nullptr, nullptr, nullptr);
+}
+
+// --- identification steps shared by the phaseIsClient variants -------------
+
+void Plugin::loadIspEndpoints(KestroAgiImpl& session, const Json::Value& plugin, std::string& driver,
+                              std::string& id) {
+    const Json::Value* driverValue = member(plugin, "driver");
+    const Json::Value* idValue = member(plugin, "id");
+    if (driverValue == nullptr || !driverValue->isString() || idValue == nullptr || !idValue->isString()) {
+        session.verbose("failure on load plugin data");
+        return;
+    }
+    // Texts end at their first NUL byte, as everywhere else in the module.
+    driver = driverValue->asCString();
+    id = idValue->asCString();
+
+    // Nothing is escaped or checked: the operator writes driver and id.
+    const std::string base = "/service/v1/isp/" + driver + "/" + id;
+    setEndpointFindClientByDocument(base + "/document/");
+    setEndpointFindClientByPhone(base + "/phone/");
+    setEndpointFindClientUnlock(base + "/unlock");
+    setEndpointFindInvoiceSend(base + "/send");
+    setEndpointSendProtocol(base + "/protocol");
+    setEndpointExternalProtocol(base + "/ticket");
+    setEndpointSaveIdentification("/service/v1/identification");
+    session.verbose("success on load plugin data");
+}
+
+bool Plugin::leaveByEscapeCode(KestroAgiImpl& session) {
+    if (escapeCode.empty() || document != escapeCode) return false;
+    logEntry(session, "forward-by-scape-code", document.c_str(), callerId.c_str());
+    redirect(session, getDestinationValue(IvrDestination::EscapeCode), "typed document, but client not found");
+    return true;
+}
+
+bool Plugin::findClientByTypedDocument(KestroAgiImpl& session) {
+    if (!features || !features->findClientByDocument || !http) {
+        client.reset();
+        return false;
+    }
+    client.reset(http->getClientByDocument(session, document, callerId, protocol));
+    if (!client) return false;
+    session.verbose("client found by document: '%s'", document.c_str());
+    return true;
+}
+
+void Plugin::saveIdentificationWhenEnabled(KestroAgiImpl& session) {
+    if (endpointSaveIdentification.empty() || !features || !features->selfUpdateClientPhoneNumber || !http) return;
+    http->saveIdentification(session, client.get());
+}
+
+// --- getters and setters --------------------------------------------------
+
+const std::string& Plugin::getEndpointSaveIdentification() const { return endpointSaveIdentification; }
+const std::string& Plugin::getEndpointSendProtocol() const { return endpointSendProtocol; }
+const std::string& Plugin::getEndpointFindClientByDocument() const { return endpointFindClientByDocument; }
+const std::string& Plugin::getEndpointFindClientByPhone() const { return endpointFindClientByPhone; }
+const std::string& Plugin::getEndpointFindClientUnlock() const { return endpointFindClientUnlock; }
+const std::string& Plugin::getEndpointFindInvoiceSend() const { return endpointFindInvoiceSend; }
+const std::string& Plugin::getEndpointExternalProtocol() const { return endpointExternalProtocol; }
+const std::string& Plugin::getBaseUri() const { return baseUri; }
+const std::string& Plugin::getAccessToken() const { return accessToken; }
+const std::string& Plugin::getCallerId() const { return callerId; }
+const std::string& Plugin::getProtocol() const { return protocol; }
+const std::string& Plugin::getChannel() const { return channel; }
+const std::string& Plugin::getModuleName() const { return moduleName; }
+const std::string& Plugin::getPluginId() const { return pluginId; }
+const std::string& Plugin::getPluginDriver() const { return pluginDriver; }
+
+void Plugin::setEndpointFindClientByDocument(const std::string& endpoint) { endpointFindClientByDocument = endpoint; }
+void Plugin::setEndpointFindClientByPhone(const std::string& endpoint) { endpointFindClientByPhone = endpoint; }
+void Plugin::setEndpointFindClientUnlock(const std::string& endpoint) { endpointFindClientUnlock = endpoint; }
+void Plugin::setEndpointFindInvoiceSend(const std::string& endpoint) { endpointFindInvoiceSend = endpoint; }
+void Plugin::setEndpointSendProtocol(const std::string& endpoint) { endpointSendProtocol = endpoint; }
+void Plugin::setEndpointSaveIdentification(const std::string& endpoint) { endpointSaveIdentification = endpoint; }
+void Plugin::setEndpointExternalProtocol(const std::string& endpoint) { endpointExternalProtocol = endpoint; }
+
+}  // namespace tarvik
