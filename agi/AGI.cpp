@@ -24,6 +24,11 @@ AGI::AGI(int inFd, int outFd) : stream(inFd, outFd) {
     // Asterisk closes the pipes when the call ends (AGIEXITONHANGUP): a write
     // must then fail with EPIPE instead of killing the process.
     std::signal(SIGPIPE, SIG_IGN);
+    // Asterisk signals a caller's hang-up with SIGHUP and then answers
+    // channel commands with 511. Dying on the signal would lose the back
+    // office's records of the call; the flow instead runs to its end on the
+    // failed commands, which are all bounded.
+    std::signal(SIGHUP, SIG_IGN);
     rcin(environment);
 }
 

@@ -1,7 +1,7 @@
 // The back-office simulator, run as a child process and spoken to over HTTP
 // on 127.0.0.1, as the IVR, the demo and the end-to-end tests use it.
 
-#include "tests/tools/SimProcess.h"
+#include "tests/support/SimProcess.h"
 #include "tests/tools/SimTestSupport.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "tests/tools/SimProcess.h"
+#include "tests/support/SimProcess.h"
 
 #include <gtest/gtest.h>
 
