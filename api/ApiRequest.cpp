@@ -4,6 +4,7 @@
 #include <exception>
 
 #include "api/ApiFailure.h"
+#include "util/JsonText.h"
 
 namespace tarvik {
 
@@ -38,14 +39,7 @@ Json::Value ApiRequest::parseBody(const KestroAgiDataSourceResult& result, const
     const char* text = result.getText();
     if (text == nullptr) throw ApiFailure(parseFailure);
     Json::Value value;
-    bool parsed = false;
-    try {
-        Json::Reader reader;
-        parsed = reader.parse(text, text + std::strlen(text), value, true);
-    } catch (const std::exception&) {
-        parsed = false;  // the reader gives up on over-deep nesting by throwing
-    }
-    if (!parsed) throw ApiFailure(parseFailure);
+    if (!JsonText::parse(std::string(text), value, true)) throw ApiFailure(parseFailure);
     return value;
 }
 

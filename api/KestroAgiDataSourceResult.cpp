@@ -1,5 +1,7 @@
 #include "api/KestroAgiDataSourceResult.h"
 
+#include "util/JsonText.h"
+
 #include <algorithm>
 #include <strings.h>
 
@@ -85,8 +87,7 @@ bool KestroAgiDataSourceResult::changeTypeToJson() {
         return false;
     }
     Json::Value parsed;
-    Json::Reader reader;
-    if (!reader.parse(std::string(text.get()), parsed, false)) {
+    if (!JsonText::parse(std::string(text.get()), parsed, false)) {
         return false;
     }
     json = parsed;

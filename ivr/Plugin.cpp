@@ -8,6 +8,8 @@
 
 #include "api/HttpClient.h"
 #include "model/ISPClient.h"
+#include "util/CText.h"
+#include "util/JsonText.h"
 
 namespace tarvik {
 
@@ -67,8 +69,7 @@ void Plugin::loadConfiguration(KestroAgiImpl& session, const char* path) {
         return;
     }
     Json::Value root;
-    Json::Reader reader;
-    if (!reader.parse(file, root, false)) {
+    if (!JsonText::parse(file, root, false)) {
         session.verbose("failure on load json configuration from file %s", path);
         return;
     }
@@ -255,6 +256,28 @@ bool Plugin::findClientByTypedDocument(KestroAgiImpl& session) {
 void Plugin::saveIdentificationWhenEnabled(KestroAgiImpl& session) {
     if (endpointSaveIdentification.empty() || !features || !features->selfUpdateClientPhoneNumber || !http) return;
     http->saveIdentification(session, client.get());
+}
+
+bool Plugin::identifyByTypedDocument(KestroAgiImpl& session, int documentDigits) {
+    if (!apiReady) {
+        redirect(session, getDestinationValue(IvrDestination::ServerNotReady), "is client, but server is not ready");
+        return false;
+    }
+    for (int pass = 0; pass < 3; ++pass) {
+        if (pass > 0 || document.empty()) {
+            // Later prompts tell a document that was not found from silence.
+            const char* prompt = pass == 0 ? "Orvel-u4-05" : document.empty() ? "Orvel-u4-07" : "Orvel-u4-06";
+            CText answer(session.input("document", documentDigits, 5, getProfileAudio(prompt).c_str(), 3));
+            document = answer ? std::string(answer.get()) : std::string();
+        }
+        session.verbose("requested document, attempt %d,  document: '%s'", pass, document.c_str());
+        if (document.empty()) continue;
+        session.verbose("typed cpf_ou_cnpj: '%s'", document.c_str());
+        if (leaveByEscapeCode(session)) return false;
+        if (findClientByTypedDocument(session)) break;
+    }
+    saveIdentificationWhenEnabled(session);
+    return true;
 }
 
 // --- getters and setters --------------------------------------------------

@@ -148,6 +148,12 @@ protected:
     // Saves the identification when its endpoint is set and the
     // selfUpdateClientPhoneNumber switch is on.
     void saveIdentificationWhenEnabled(KestroAgiImpl& session);
+    // The rest of the dialogues that first ask "is_client": the readiness
+    // check, up to three document passes (a document already known is used
+    // as it is in the first pass; "document" takes at most `documentDigits`),
+    // escape code, lookup, then the identification save. False when the call
+    // has already been redirected.
+    bool identifyByTypedDocument(KestroAgiImpl& session, int documentDigits);
 
     std::string endpointFindClientByDocument;
     std::string endpointFindClientByPhone;

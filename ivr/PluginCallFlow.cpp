@@ -111,25 +111,7 @@ bool Plugin::phaseIsClient(KestroAgiImpl& session) {
         context.redirect(IvrDestination::ClientAnswerLimit, "did not inform if it is a client, attempt limit");
         return false;
     }
-    if (!apiReady) {
-        context.redirect(IvrDestination::ServerNotReady, "is client, but server is not ready");
-        return false;
-    }
-
-    for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        if (document.empty() || attempt > 0) {
-            // Later prompts tell a document that was not found from silence.
-            const char* prompt = attempt == 0 ? "Orvel-u4-05" : document.empty() ? "Orvel-u4-07" : "Orvel-u4-06";
-            document = context.askText(Question{"document", 14, 5, prompt, 3});
-        }
-        session.verbose("requested document, attempt %d,  document: '%s'", attempt, document.c_str());
-        if (document.empty()) continue;
-        session.verbose("typed cpf_ou_cnpj: '%s'", document.c_str());
-        if (leaveByEscapeCode(session)) return false;
-        if (findClientByTypedDocument(session)) break;
-    }
-    saveIdentificationWhenEnabled(session);
-    return true;
+    return identifyByTypedDocument(session, 14);
 }
 
 std::string Plugin::extractOnlyNumber(const std::string& text) {

@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "agi/KestroAgiImpl.h"
+#include "util/JsonText.h"
 
 namespace tarvik {
 
@@ -51,17 +52,6 @@ bool destinationText(const Json::Value& value, std::string& text) {
     return true;
 }
 
-// Parses the whole stream; a document the reader gives up on (for instance
-// one nested too deeply) counts as a parse error.
-bool parseJson(std::istream& stream, Json::Value& root) {
-    try {
-        Json::Reader reader;
-        return reader.parse(stream, root, false);
-    } catch (const std::exception&) {
-        return false;
-    }
-}
-
 }  // namespace
 
 bool Profile::load(KestroAgiImpl& session, const char* path) {
@@ -74,7 +64,7 @@ bool Profile::load(KestroAgiImpl& session, const char* path) {
         return false;
     }
     Json::Value root;
-    if (!parseJson(stream, root)) {
+    if (!JsonText::parse(stream, root, false)) {
         session.verbose("failure on load json configuration from profile file %s", path);
         return false;
     }

@@ -35,29 +35,7 @@ bool Pelion::askIsClient(KestroAgiImpl& session) {
 
 bool Pelion::phaseIsClient(KestroAgiImpl& session) {
     if (!askIsClient(session)) return false;
-
-    if (!apiReady) {
-        redirect(session, getDestinationValue(IvrDestination::ServerNotReady), "is client, but server is not ready");
-        return false;
-    }
-
-    for (int pass = 0; pass < kAttempts; ++pass) {
-        // A document already known is used as it is in the first pass.
-        if (pass > 0 || document.empty()) {
-            const char* prompt = pass == 0 ? "Orvel-u4-05" : document.empty() ? "Orvel-u4-07" : "Orvel-u4-06";
-            CText answer(session.input("document", kDocumentDigits, kTimeoutSeconds, getProfileAudio(prompt).c_str(), 3));
-            document = textOf(answer);
-        }
-        session.verbose("requested document, attempt %d,  document: '%s'", pass, document.c_str());
-        if (document.empty()) continue;
-
-        session.verbose("typed cpf_ou_cnpj: '%s'", document.c_str());
-        if (leaveByEscapeCode(session)) return false;
-        if (findClientByTypedDocument(session)) break;
-    }
-
-    saveIdentificationWhenEnabled(session);
-    return true;
+    return identifyByTypedDocument(session, kDocumentDigits);
 }
 
 }  // namespace tarvik
