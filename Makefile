@@ -2,6 +2,8 @@
 SANITIZE ?= 0
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 PREFIX ?= /usr/local
+# Seconds each fuzz target runs for under `make fuzz`.
+FUZZ_SECONDS ?= 60
 
 ifeq ($(SANITIZE),1)
 BUILD ?= build-asan
@@ -11,7 +13,7 @@ BUILD ?= build
 CMAKE_FLAGS += -DCMAKE_BUILD_TYPE=RelWithDebInfo
 endif
 
-.PHONY: all deps configure build test demo install clean
+.PHONY: all deps configure build test demo install clean fuzz bench
 
 all: build
 
@@ -30,8 +32,20 @@ test: build
 demo: build
 	@sh tools/demo.sh $(BUILD)
 
+# libFuzzer targets (clang, ASan + UBSan) in build-fuzz/, each run for
+# FUZZ_SECONDS; fails on a crash, leak or hang. See fuzz/run.sh.
+fuzz: deps
+	@FUZZ_SECONDS=$(FUZZ_SECONDS) FUZZ_JOBS=$(JOBS) bash fuzz/run.sh
+
+# Release build in build-release/ (no tests), then the benchmark table:
+# start-up, one whole call, connections, concurrent calls. See docs/performance.md.
+bench: deps
+	@cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DIVR_TESTS=OFF -DIVR_BENCH=ON >/dev/null
+	@cmake --build build-release -j $(JOBS) --target ivr-orvel ivr-pelion backoffice-sim ivr_bench bench-floor
+	@sh bench/run.sh build-release
+
 install: build
 	@cmake --install $(BUILD)
 
 clean:
-	rm -rf build build-asan build-release
+	rm -rf build build-asan build-release build-fuzz

@@ -4,7 +4,7 @@
 set -e
 
 PACKAGES="cmake make g++ pkg-config libcurl4-openssl-dev libxml2-dev libjsoncpp-dev \
-libgtest-dev libgmock-dev libcpp-httplib-dev curl python3"
+libgtest-dev libgmock-dev libcpp-httplib-dev curl python3 clang libclang-rt-14-dev haproxy"
 
 missing=""
 for package in $PACKAGES; do
