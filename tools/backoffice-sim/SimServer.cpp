@@ -64,12 +64,15 @@ SimServer::SimServer(const SimOptions& options, BackOffice& backOffice, RequestJ
     auto handler = [this](const httplib::Request& request, httplib::Response& response) {
         handle(request, response);
     };
-    server_.Get(".*", handler);
-    server_.Post(".*", handler);
-    server_.Put(".*", handler);
-    server_.Delete(".*", handler);
-    server_.Patch(".*", handler);
-    server_.Options(".*", handler);
+    // Every path, also one whose decoded form holds a line break ("." would
+    // not match it, and such a request would be answered without a journal line).
+    const char* const anyPath = "[\\s\\S]*";
+    server_.Get(anyPath, handler);
+    server_.Post(anyPath, handler);
+    server_.Put(anyPath, handler);
+    server_.Delete(anyPath, handler);
+    server_.Patch(anyPath, handler);
+    server_.Options(anyPath, handler);
     server_.set_exception_handler([](const httplib::Request&, httplib::Response& response, std::exception_ptr) {
         response.status = 500;
         response.set_content("{\"error\":\"internal error\"}", "application/json");
@@ -79,6 +82,7 @@ SimServer::SimServer(const SimOptions& options, BackOffice& backOffice, RequestJ
         setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
         listeningSocket_ = socket;
     });
+    server_.set_tcp_nodelay(true);  // answers go out at once: no Nagle/delayed-ACK stall
     server_.set_keep_alive_max_count(kKeepAliveMaxCount);
     server_.set_keep_alive_timeout(options_.keepAliveSeconds);
     server_.set_read_timeout(5, 0);

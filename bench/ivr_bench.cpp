@@ -1,0 +1,385 @@
+// ivr_bench: measures ivr-orvel as Asterisk runs it. It plays Asterisk over
+// real pipes (start-up block, one reply per command), runs the back-office
+// simulator on a loopback port, and compares the IVR with bench-floor, a
+// program that only loads the same libraries and initialises libcurl.
+// Usage: ivr_bench --ivr PATH --floor PATH --sim PATH --config FILE --data FILE
+//                  [--runs N] [--calls N] [--rounds N] [--work DIR] [--deadline SECONDS]
+//                  [--caller NUMBER] [--answer PROMPT=DIGITS]... [--expect "EXEC Goto ..."]
+
+#include "bench/AgiPeer.h"
+#include "bench/BackOfficeSim.h"
+#include "bench/BenchReport.h"
+#include "bench/CallRunner.h"
+#include "bench/RemoteRecords.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <sstream>
+
+#include <json/json.h>
+
+using namespace tarvik;
+
+namespace {
+
+struct Options {
+    std::string ivr, floor, sim, config, data, work;
+    int runs = 20;
+    int calls = 200;
+    int rounds = 5;
+    std::chrono::milliseconds callDeadline{30000};    // one call alone
+    std::chrono::milliseconds batchDeadline{180000};  // a whole concurrent batch
+    std::string callerId = "11987654321";  // CL-5001: one connected contract, one open invoice
+    std::string destination = "atendimento";
+    std::string expectedGoto = "EXEC Goto ivr-exits,50011,1";  // InvoiceSent
+    AgiScript script{{{"Orvel-u4-33", "1"}}};                    // yes, send me the invoice
+};
+
+
+bool parseOptions(int argc, char** argv, Options& options) {
+    for (int index = 1; index < argc; ++index) {
+        std::string name = argv[index];
+        if (index + 1 >= argc) {
+            std::cerr << "ivr_bench: " << name << " needs a value\n";
+            return false;
+        }
+        std::string value = argv[++index];
+        if (name == "--ivr") options.ivr = value;
+        else if (name == "--floor") options.floor = value;
+        else if (name == "--sim") options.sim = value;
+        else if (name == "--config") options.config = value;
+        else if (name == "--data") options.data = value;
+        else if (name == "--work") options.work = value;
+        else if (name == "--runs") options.runs = std::max(1, std::atoi(value.c_str()));
+        else if (name == "--calls") options.calls = std::max(1, std::atoi(value.c_str()));
+        else if (name == "--rounds") options.rounds = std::max(1, std::atoi(value.c_str()));
+        else if (name == "--deadline") {
+            int seconds = std::max(1, std::atoi(value.c_str()));
+            options.callDeadline = std::chrono::seconds(seconds);
+            options.batchDeadline = std::chrono::seconds(6 * seconds);
+        }
+        else if (name == "--caller") options.callerId = value;
+        else if (name == "--expect") options.expectedGoto = value;
+        else if (name == "--answer") {
+            std::size_t equals = value.find('=');
+            if (equals == std::string::npos) {
+                std::cerr << "ivr_bench: --answer wants PROMPT=DIGITS\n";
+                return false;
+            }
+            options.script.digitsByPrompt[value.substr(0, equals)] = value.substr(equals + 1);
+        } else {
+            std::cerr << "ivr_bench: unknown option " << name << "\n";
+            return false;
+        }
+    }
+    if (options.ivr.empty() || options.floor.empty() || options.sim.empty() || options.config.empty() ||
+        options.data.empty()) {
+        std::cerr << "ivr_bench: --ivr, --floor, --sim, --config and --data are required\n";
+        return false;
+    }
+    return true;
+}
+
+// The example configuration with the back office on the simulator's port
+// and the debug file in the work directory. Returns the token.
+bool writeConfiguration(const Options& options, int port, const std::string& path, std::string& token) {
+    std::ifstream in(options.config);
+    Json::Value config;
+    Json::CharReaderBuilder reader;
+    std::string error;
+    if (!in || !Json::parseFromStream(reader, in, &config, &error) || !config.isObject()) {
+        std::cerr << "ivr_bench: cannot read " << options.config << " " << error << "\n";
+        return false;
+    }
+    config["kestro"] = "http://127.0.0.1:" + std::to_string(port);
+    config["debug"] = options.work + "/ivr-debug.log";
+    token = config["token"].asString();
+    std::ofstream out(path);
+    Json::StreamWriterBuilder writer;
+    out << Json::writeString(writer, config) << "\n";
+    return static_cast<bool>(out);
+}
+
+class CallFactory {
+public:
+    CallFactory(const Options& options, std::string configPath)
+        : options_(options), configPath_(std::move(configPath)) {}
+
+    CallSpec next(std::string& uniqueId) {
+        ++sequence_;
+        AgiCallIdentity identity;
+        identity.callerId = options_.callerId;
+        identity.uniqueId = uniqueId = "1796777065." + std::to_string(sequence_);
+        identity.channel = "PJSIP/trunk-" + std::to_string(100000 + sequence_);
+        identity.arguments = {options_.destination, configPath_};
+        return CallSpec{{options_.ivr, options_.destination, configPath_}, AgiPeer::startupBlock(identity)};
+    }
+
+private:
+    const Options& options_;
+    std::string configPath_;
+    int sequence_ = 0;
+};
+
+struct CallRecord {
+    std::string uniqueId;
+    CallOutcome outcome;
+};
+
+// A call is good when it exited with 0 and its last Goto is the expected one
+// (the runner still logs its end after the Goto).
+std::string callProblem(const CallOutcome& outcome, const std::string& expectedGoto) {
+    if (!outcome.started || !outcome.exited) {
+        return outcome.error.empty() ? "did not finish" : outcome.error;
+    }
+    if (outcome.exitStatus != 0) {
+        return "exit status " + std::to_string(outcome.exitStatus);
+    }
+    std::string lastGoto;
+    for (const std::string& command : outcome.commands) {
+        if (command.compare(0, 10, "EXEC Goto ") == 0) {
+            lastGoto = command;
+        }
+    }
+    if (lastGoto != expectedGoto) {
+        return "last Goto \"" + lastGoto + "\" instead of \"" + expectedGoto + "\"";
+    }
+    return std::string();
+}
+
+std::string verdict(bool measured, bool met) {
+    if (!measured) {
+        return "no data";
+    }
+    return met ? "met" : "MISSED";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    if (!parseOptions(argc, argv, options)) {
+        return 2;
+    }
+    signal(SIGPIPE, SIG_IGN);  // a call that ends early closes its input
+    std::string loadBefore = loadAverage();
+    bool ownWork = options.work.empty();
+    if (ownWork) {
+        char pattern[] = "/tmp/ivr-bench.XXXXXX";
+        if (mkdtemp(pattern) == nullptr) {
+            std::cerr << "ivr_bench: cannot create a work directory\n";
+            return 1;
+        }
+        options.work = pattern;
+    }
+    std::error_code created;
+    std::filesystem::create_directories(options.work, created);
+    std::string errorLog = options.work + "/stderr.log";
+    int errorFd = ::open(errorLog.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    std::string journal = options.work + "/journal.jsonl";
+    std::string configPath = options.work + "/orvel.json";
+    std::string error;
+
+    // The token must be known before the simulator starts, the port only after.
+    std::string token;
+    {
+        std::ifstream in(options.config);
+        Json::Value config;
+        Json::CharReaderBuilder reader;
+        if (in && Json::parseFromStream(reader, in, &config, &error) && config.isObject()) {
+            token = config["token"].asString();
+        }
+    }
+    BackOfficeSim sim;
+    if (!sim.start(options.sim,
+                   {"--data", options.data, "--token", token, "--journal", journal, "--recall-window", "0"},
+                   errorFd, error)) {
+        std::cerr << "ivr_bench: " << error << "\n";
+        return 1;
+    }
+    if (!writeConfiguration(options, sim.port(), configPath, token)) {
+        return 1;
+    }
+
+    CallRunner runner(options.script, errorFd);
+    CallFactory factory(options, configPath);
+    std::vector<CallRecord> allCalls;
+    std::vector<std::string> problems;
+    auto runOne = [&](const CallSpec& spec) { return runner.run({spec}, options.callDeadline).front(); };
+
+    // Warm-up (page cache, simulator threads); not counted.
+    for (int round = 0; round < 3; ++round) {
+        std::string uniqueId;
+        CallSpec spec = factory.next(uniqueId);
+        allCalls.push_back({uniqueId, runOne(spec)});
+        runOne(CallSpec{{options.floor}, std::string()});
+    }
+
+    // Sequential runs, IVR and floor interleaved so that drift hits both.
+    std::vector<double> ivrStart, floorStart, ivrWall, floorWall, ivrCpu, floorCpu, ivrRss, floorRss;
+    std::vector<double> connections, requests;
+    std::cerr << "ivr_bench: " << options.runs << " single calls";
+    for (int run = 0; run < options.runs; ++run) {
+        CallOutcome floor = runOne(CallSpec{{options.floor}, std::string()});
+        if (!floor.exited || floor.exitStatus != 0 || floor.firstCommandMs < 0) {
+            problems.push_back("floor run failed: " + floor.error);
+            continue;
+        }
+        floorStart.push_back(floor.firstCommandMs);
+        floorWall.push_back(floor.wallMs);
+        floorCpu.push_back(floor.cpuMs);
+        floorRss.push_back(floor.peakRssKiB / 1024.0);
+
+        SimStats before, after;
+        std::string uniqueId;
+        bool counted = sim.stats(before, error);
+        CallOutcome call = runOne(factory.next(uniqueId));
+        counted = counted && sim.stats(after, error);
+        allCalls.push_back({uniqueId, call});
+        std::string problem = callProblem(call, options.expectedGoto);
+        if (!problem.empty()) {
+            problems.push_back("call " + uniqueId + ": " + problem);
+            continue;
+        }
+        ivrStart.push_back(call.firstCommandMs);
+        ivrWall.push_back(call.wallMs);
+        ivrCpu.push_back(call.cpuMs);
+        ivrRss.push_back(call.peakRssKiB / 1024.0);
+        if (counted) {
+            // The second stats request's own connection is counted too.
+            connections.push_back(static_cast<double>(after.connections - before.connections - 1));
+            requests.push_back(static_cast<double>(after.requests - before.requests));
+        } else {
+            problems.push_back("simulator stats: " + error);
+        }
+        std::cerr << "." << std::flush;
+    }
+    std::cerr << "\n";
+
+    // Concurrent batches: every call started at once.
+    std::vector<double> callsPerSecond, slowest;
+    int concurrentGood = 0, concurrentTotal = 0;
+    double slowestEver = 0;
+    std::cerr << "ivr_bench: " << options.rounds << " rounds of " << options.calls << " concurrent calls";
+    for (int round = 0; round < options.rounds; ++round) {
+        std::vector<CallSpec> specs;
+        std::vector<std::string> ids;
+        for (int index = 0; index < options.calls; ++index) {
+            std::string uniqueId;
+            specs.push_back(factory.next(uniqueId));
+            ids.push_back(uniqueId);
+        }
+        std::vector<CallOutcome> outcomes = runner.run(specs, options.batchDeadline);
+        double worst = 0;
+        for (std::size_t index = 0; index < outcomes.size(); ++index) {
+            ++concurrentTotal;
+            std::string problem = callProblem(outcomes[index], options.expectedGoto);
+            if (problem.empty()) {
+                ++concurrentGood;
+            } else {
+                problems.push_back("concurrent call " + ids[index] + ": " + problem);
+            }
+            worst = std::max(worst, outcomes[index].wallMs);
+            allCalls.push_back({ids[index], std::move(outcomes[index])});
+        }
+        callsPerSecond.push_back(options.calls / (runner.lastBatchMs() / 1000.0));
+        slowest.push_back(worst);
+        slowestEver = std::max(slowestEver, worst);
+        std::cerr << "." << std::flush;
+    }
+    std::cerr << "\n";
+
+    // Nothing lost: what each call's transcript says it sent is in the journal.
+    std::map<std::string, RemoteRecords> journaled;
+    int impliedLogger = 0, impliedEvents = 0, journaledLogger = 0, journaledEvents = 0, callsDiffering = 0;
+    if (!RemoteRecordCheck::readJournal(journal, journaled, error)) {
+        problems.push_back(error);
+    }
+    for (const CallRecord& call : allCalls) {
+        RemoteRecords implied = RemoteRecordCheck::impliedByTranscript(call.outcome.commands, !options.destination.empty());
+        const RemoteRecords& found = journaled[call.uniqueId];
+        impliedLogger += implied.loggerCount();
+        impliedEvents += implied.eventCount();
+        journaledLogger += found.loggerCount();
+        journaledEvents += found.eventCount();
+        std::vector<std::string> differences = RemoteRecordCheck::compare(implied, found);
+        if (!differences.empty()) {
+            ++callsDiffering;
+            problems.push_back("call " + call.uniqueId + ": " + differences.front());
+        }
+    }
+    sim.stop();
+
+    double startRatio = median(ivrStart) / median(floorStart);
+    double cpuRatio = median(ivrCpu) / median(floorCpu);
+    double rssRatio = median(ivrRss) / median(floorRss);
+    double connectionsPerCall = median(connections);
+
+    std::cout << "ivr-orvel benchmark: " << describeMachine() << "; load average " << loadBefore << " at start, "
+              << loadAverage() << " at end\n";
+    std::cout << "single calls: median of " << ivrWall.size() << " runs each, ivr-orvel and bench-floor interleaved;"
+              << " concurrency: median of " << options.rounds << " rounds\n\n";
+    TextTable table({"measure", "ivr-orvel", "floor", "ratio", "target", "verdict"});
+    table.add({"start-up to first AGI command (ms)", fixed(median(ivrStart), 2), fixed(median(floorStart), 2),
+               fixed(startRatio, 2), "<= 1.2 x floor", verdict(!ivrStart.empty(), startRatio <= 1.2)});
+    table.add({"whole call: wall time (ms)", fixed(median(ivrWall), 2), fixed(median(floorWall), 2),
+               fixed(median(ivrWall) / median(floorWall), 2), "-", "-"});
+    table.add({"whole call: CPU user+sys (ms)", fixed(median(ivrCpu), 2), fixed(median(floorCpu), 2),
+               fixed(cpuRatio, 2), "<= 1.5 x floor", verdict(!ivrCpu.empty(), cpuRatio <= 1.5)});
+    table.add({"whole call: peak RSS (MiB)", fixed(median(ivrRss), 2), fixed(median(floorRss), 2),
+               fixed(rssRatio, 2), "<= 1.2 x floor", verdict(!ivrRss.empty(), rssRatio <= 1.2)});
+    table.add({"back-office connections per call", fixed(connectionsPerCall, 0), "-", "-", "1",
+               verdict(!connections.empty(), connectionsPerCall <= 1)});
+    table.add({"back-office requests per call", fixed(median(requests), 0), "-", "-", "-", "-"});
+    table.add({std::to_string(options.calls) + " calls at once: calls/s", fixed(median(callsPerSecond), 1), "-", "-",
+               "-", "-"});
+    table.add({std::to_string(options.calls) + " calls at once: slowest call (ms)", fixed(median(slowest), 1), "-",
+               "-", "-", "max " + fixed(slowestEver, 1)});
+    table.add({"concurrent calls at their destination", std::to_string(concurrentGood) + "/" +
+               std::to_string(concurrentTotal), "-", "-", "all", verdict(concurrentTotal > 0, concurrentGood == concurrentTotal)});
+    table.add({"remote log entries journaled/sent", std::to_string(journaledLogger) + "/" + std::to_string(impliedLogger),
+               "-", "-", "none lost", verdict(impliedLogger + impliedEvents > 0, callsDiffering == 0)});
+    table.add({"events journaled/sent", std::to_string(journaledEvents) + "/" + std::to_string(impliedEvents), "-",
+               "-", "none lost", verdict(impliedLogger + impliedEvents > 0, callsDiffering == 0)});
+    std::cout << table.render();
+
+    struct rusage self {};
+    getrusage(RUSAGE_SELF, &self);
+    double driverCpuMs = self.ru_utime.tv_sec * 1000.0 + self.ru_utime.tv_usec / 1000.0 +
+                         self.ru_stime.tv_sec * 1000.0 + self.ru_stime.tv_usec / 1000.0;
+    std::vector<double> concurrentCpu;
+    for (const CallRecord& call : allCalls) {
+        if (call.outcome.exited) {
+            concurrentCpu.push_back(call.outcome.cpuMs);
+        }
+    }
+    std::cout << "\nper call, over all " << allCalls.size() << " calls: ivr-orvel CPU " << fixed(median(concurrentCpu), 1)
+              << " ms (median), simulator CPU " << fixed(sim.cpuMs() / allCalls.size(), 1) << " ms, driver CPU "
+              << fixed(driverCpuMs / allCalls.size(), 1) << " ms (means; the driver also runs the floor)\n";
+    std::cout << "driver peak RSS " << fixed(self.ru_maxrss / 1024.0, 1)
+              << " MiB (a child spawned with posix_spawn counts the parent's peak RSS if it is higher than its own)\n";
+    if (!problems.empty()) {
+        std::cout << "\n" << problems.size() << " problem(s):\n";
+        for (std::size_t index = 0; index < problems.size() && index < 20; ++index) {
+            std::cout << "  " << problems[index] << "\n";
+        }
+        std::cout << "work files kept in " << options.work << "\n";
+        return 1;
+    }
+    ::close(errorFd);
+    if (ownWork) {
+        std::error_code ignored;
+        std::filesystem::remove_all(options.work, ignored);
+    }
+    return 0;
+}

@@ -1,0 +1,32 @@
+#!/bin/sh
+# Runs the benchmark against a Release build: ivr-orvel beside bench-floor,
+# a whole call against the back-office simulator, and concurrent calls.
+# Usage: bench/run.sh [build-dir] [ivr_bench options, e.g. --runs 20 --calls 200 --rounds 5]
+# The work files go to a temporary directory, kept only when a check fails.
+set -eu
+
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+BUILD=${1:-build-release}
+[ $# -gt 0 ] && shift
+case "$BUILD" in
+    /*) ;;
+    *) BUILD="$ROOT/$BUILD" ;;
+esac
+cd "$ROOT"
+
+for program in bench/ivr_bench bench/bench-floor sites/orvel/ivr-orvel tools/backoffice-sim/backoffice-sim; do
+    if [ ! -x "$BUILD/$program" ]; then
+        echo "bench/run.sh: $BUILD/$program is missing; build it first (make bench)" >&2
+        exit 1
+    fi
+done
+
+# The driver bounds every call and batch itself; this outer bound only
+# guards against the driver hanging.
+exec timeout --kill-after=10 900 "$BUILD/bench/ivr_bench" \
+    --ivr "$BUILD/sites/orvel/ivr-orvel" \
+    --floor "$BUILD/bench/bench-floor" \
+    --sim "$BUILD/tools/backoffice-sim/backoffice-sim" \
+    --config examples/config/orvel.json \
+    --data examples/backoffice/customers.json \
+    --runs 20 --calls 200 --rounds 5 "$@"
