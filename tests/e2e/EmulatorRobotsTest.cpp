@@ -1,0 +1,90 @@
+// The programs in emulator mode with the example robot files, run from the
+// repository root as a developer would, and `make demo`'s script.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/e2e/CallExpectations.h"
+#include "tests/support/IvrCall.h"
+#include "tests/support/ScriptedAsteriskPeer.h"
+
+namespace tarvik::testing::e2e {
+namespace {
+
+// The emulator prints one line per call operation on standard output and
+// reads nothing; the peer only collects those lines.
+ScriptedAsteriskPeer::ChildResult runEmulated(const std::string& program, const std::vector<std::string>& arguments,
+                                              int localHour) {
+    ScriptedAsteriskPeer peer;
+    return peer.runChild({program, arguments, IVR_SOURCE_DIR, {localHourZone(localHour)},
+                          std::chrono::milliseconds(30000)});
+}
+
+struct RobotCase {
+    std::string robot;
+    std::string program;
+    std::vector<std::string> trace;  // in this order, others between
+    std::string exit;
+};
+
+TEST(EmulatorRobots, EachExampleRobotRunsItsCallToTheEnd) {
+    const std::string orvel = orvelProgram();
+    const std::string pelion = pelionProgram();
+    const std::vector<RobotCase> cases = {
+        {"identified-by-phone", orvel,
+         {"input atendimento_referente_ao_boleto 1 5 " + kAudios + "Orvel-u4-33 1",
+          "verbose Success on get from robot variable: atendimento_referente_ao_boleto -> 1",
+          "background " + kAudios + "Orvel-u4-19"},
+         "50011"},
+        {"identified-by-document", orvel,
+         {"input is_client 14 5 " + kAudios + "Orvel-u4-04 3", "background " + kAudios + "Orvel-u4-57",
+          "setVariable TARVIK_API_ID 71563204835", "background " + kAudios + "Orvel-u4-13",
+          "input atendimento_referente_ao_debito 14 7 " + kAudios + "Orvel-u4-18 3"},
+         "50015"},
+        {"blocked-trust-unlock", orvel,
+         {"input opcao_atendimento_inadimplente 14 5 " + kAudios + "Orvel-u4-23 3",
+          "input deseja_liberar_em_confianca 14 5 " + kAudios + "Orvel-u4-25 3", "background " + kAudios + "Orvel-u4-26",
+          "input outras_opcoes_de_atendimento 14 5 beep 3"},
+         "50020"},
+        {"not-a-customer", orvel, {"input is_client 14 5 " + kAudios + "Orvel-u4-04 3"}, "50001"},
+        {"pelion-by-document", pelion,
+         {"input is_client 1 5 " + kAudios + "Orvel-u4-04 3", "input document 17 5 " + kAudios + "Orvel-u4-05 3",
+          "setVariable TARVIK_API_ID 34857120607"},
+         "50009"},
+    };
+    IvrBackOffice office({"--recall-window", "0"});
+    ASSERT_GT(office.port(), 0);
+    const std::string config = office.writeConfig();
+    for (const RobotCase& robot : cases) {
+        SCOPED_TRACE(robot.robot);
+        auto run = runEmulated(robot.program, {"-e", "-r", "examples/robots/" + robot.robot + ".xml", "atendimento", config}, 22);
+        EXPECT_EQ(run.exitStatus, 0);
+        EXPECT_EQ(run.stderrText, "");
+        std::vector<std::string> expected = {"verbose Agi is loaded in mode emulator",
+                                             "verbose Agi starting to destination atendimento", "answer",
+                                             "background " + kAudios + "Orvel-u4-03"};
+        expected.insert(expected.end(), robot.trace.begin(), robot.trace.end());
+        expected.push_back("goTo ivr-exits " + robot.exit + " 1");
+        expected.push_back("verbose Player finished by plugin");
+        EXPECT_TRUE(inOrder(run.commands, expected));
+        ASSERT_FALSE(run.commands.empty());
+        EXPECT_EQ(run.commands.back(), "verbose Player finished by plugin");
+    }
+}
+
+TEST(EmulatorRobots, DemoScriptRunsAWholeCall) {
+    ScriptedAsteriskPeer peer;
+    auto run = peer.runChild({"/bin/sh", {IVR_SOURCE_DIR "/tools/demo.sh", IVR_BINARY_DIR}, IVR_SOURCE_DIR, {},
+                              std::chrono::milliseconds(60000)});
+    EXPECT_EQ(run.exitStatus, 0) << run.stderrText;
+    EXPECT_TRUE(inOrder(run.commands, {"answer", "goTo ivr-exits 50011 1", "== requests received by the back office",
+                                       "== ivr-orvel exited with status 0"}));
+    bool sendReceived = false;
+    for (const std::string& line : run.commands) sendReceived |= line.rfind("POST /service/v1/isp/demo/1/send ", 0) == 0;
+    EXPECT_TRUE(sendReceived);
+}
+
+}  // namespace
+}  // namespace tarvik::testing::e2e
