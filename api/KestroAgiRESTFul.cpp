@@ -369,4 +369,6 @@ bool KestroAgiRESTFul::loadParametersFromXml(xmlNode* node) {
     return loadPairsFromXml(node, "parameter", *this, &KestroAgiRESTFul::setParameter);
 }
 
+void KestroAgiRESTFul::initialiseLibrary() { curlProcess(); }
+
 }  // namespace tarvik

@@ -75,6 +75,10 @@ public:
                                               const TextMap& parameters, const char* body,
                                               const TransferOptions& options);
 
+    // Sets libcurl up for the process now rather than at the first request
+    // (a service does it once before it forks its calls). Idempotent.
+    static void initialiseLibrary();
+
     // libcurl write callback: appends to the std::string given as target.
     static std::size_t callbackDataWrite(void* data, std::size_t size, std::size_t count, void* target);
     // Same body; never installed (uploads never read from anywhere).

@@ -23,10 +23,15 @@ done
 
 # The driver bounds every call and batch itself; this outer bound only
 # guards against the driver hanging.
-exec timeout --kill-after=10 900 "$BUILD/bench/ivr_bench" \
+status=0
+timeout --kill-after=10 900 "$BUILD/bench/ivr_bench" \
     --ivr "$BUILD/sites/orvel/ivr-orvel" \
     --floor "$BUILD/bench/bench-floor" \
     --sim "$BUILD/tools/backoffice-sim/backoffice-sim" \
     --config examples/config/orvel.json \
     --data examples/backoffice/customers.json \
-    --runs 20 --calls 200 --rounds 5 "$@"
+    --runs 20 --calls 200 --rounds 5 "$@" || status=1
+
+# The same calls served by one FastAGI service, beside the figures above.
+timeout --kill-after=10 600 python3 bench/fastagi_bench.py --build "$BUILD" || status=1
+exit $status

@@ -249,7 +249,7 @@ void FastAgiServer::serveInChild(int socketFd, const std::string& peer) {
     FastAgiStartupGate::Verdict verdict = gate.wait(socketFd);
     if (verdict != FastAgiStartupGate::Verdict::ready) {
         ::close(socketFd);
-        log(record.refuse(FastAgiStartupGate::describe(verdict)));
+        if (verdict != FastAgiStartupGate::Verdict::probe) log(record.refuse(FastAgiStartupGate::describe(verdict)));
         _exit(1);
     }
 

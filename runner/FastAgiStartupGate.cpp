@@ -6,8 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
-#include <string>
-#include <vector>
+#include <memory>
 
 namespace tarvik {
 
@@ -42,13 +41,16 @@ const char* FastAgiStartupGate::describe(Verdict verdict) {
         case Verdict::timedOut: return "no whole start-up block in time";
         case Verdict::tooLong: return "start-up block too long";
         case Verdict::closed: return "connection closed during the start-up block";
+        case Verdict::probe: return "connection closed before the start-up block";
     }
     return "";
 }
 
 FastAgiStartupGate::Verdict FastAgiStartupGate::wait(int socketFd) const {
     Clock::time_point deadline = Clock::now() + timeout;
-    std::vector<char> peeked(maxBytes + 1);
+    // Not zero-filled: only what recv writes is read, and a fresh call
+    // process should not touch 64 KiB of pages for a block of one.
+    std::unique_ptr<char[]> peeked(new char[maxBytes + 1]);
     std::size_t seen = 0;
     Verdict verdict = Verdict::timedOut;
     for (;;) {
@@ -65,14 +67,14 @@ FastAgiStartupGate::Verdict FastAgiStartupGate::wait(int socketFd) const {
             break;
         }
         if (ready == 0) break;
-        ssize_t got = ::recv(socketFd, peeked.data(), peeked.size(), MSG_PEEK | MSG_DONTWAIT);
+        ssize_t got = ::recv(socketFd, peeked.get(), maxBytes + 1, MSG_PEEK | MSG_DONTWAIT);
         if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
         if (got <= 0) {
-            verdict = Verdict::closed;
+            verdict = seen == 0 ? Verdict::probe : Verdict::closed;  // a reset too
             break;
         }
         auto size = static_cast<std::size_t>(got);
-        if (holdsWholeBlock(peeked.data(), size, maxBytes)) {
+        if (holdsWholeBlock(peeked.get(), size, maxBytes)) {
             verdict = Verdict::ready;
             break;
         }

@@ -11,7 +11,9 @@ namespace tarvik {
 // session to read as usual.
 class FastAgiStartupGate {
 public:
-    enum class Verdict { ready, timedOut, tooLong, closed };
+    // `probe`: closed before sending a byte, as a load balancer's health
+    // check does; not worth a log line.
+    enum class Verdict { ready, timedOut, tooLong, closed, probe };
 
     FastAgiStartupGate(std::chrono::milliseconds timeout, std::size_t maxBytes);
 

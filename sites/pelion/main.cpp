@@ -1,8 +1,11 @@
+#include "api/KestroAgiRESTFul.h"
 #include "runner/ModuleIvr.h"
 #include "sites/pelion/Pelion.h"
 
 int main(int argc, char** argv) {
     tarvik::Pelion module;
     tarvik::ModuleIvr runner;
+    // The FastAGI service sets libcurl up once, before it forks its calls.
+    runner.setLibraryInitialiser(&tarvik::KestroAgiRESTFul::initialiseLibrary);
     return runner.execute(argc, argv, module);
 }

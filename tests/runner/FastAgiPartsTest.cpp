@@ -150,6 +150,11 @@ TEST(FastAgiStartupGate, WaitsForTheWholeBlockWithinTimeAndSize) {
         pair.send(std::string(62, 'x') + "\n\n");
         EXPECT_EQ(gate.wait(pair.ivr), FastAgiStartupGate::Verdict::ready);
     }
+    {  // a health check: connected and gone without a byte
+        TcpPair pair;
+        ::shutdown(pair.asterisk, SHUT_WR);
+        EXPECT_EQ(gate.wait(pair.ivr), FastAgiStartupGate::Verdict::probe);
+    }
     {  // the peer goes away half-way
         TcpPair pair;
         pair.send("agi_network: yes\n");
