@@ -11,32 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/TempDir.h"
+
 namespace tarvik::testing {
 
-// A fresh directory under /tmp, removed with everything in it.
-class TempDir {
-public:
-    TempDir() {
-        char pattern[] = "/tmp/emulator-test-XXXXXX";
-        char* made = mkdtemp(pattern);
-        if (made != nullptr) path = made;
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        if (!path.empty()) std::filesystem::remove_all(path, ignored);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    std::string file(const std::string& name) const { return path + "/" + name; }
-    void write(const std::string& name, const std::string& content) const {
-        std::filesystem::path target(file(name));
-        std::filesystem::create_directories(target.parent_path());
-        std::ofstream(target, std::ios::binary) << content;
-    }
-
-    std::string path;
-};
 
 // Runs the test body inside another working directory and always comes back.
 class WorkingDirectory {

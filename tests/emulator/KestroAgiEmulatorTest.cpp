@@ -45,7 +45,7 @@ TEST(KestroAgiEmulator, SmallCallFromRobotPrintsEveryOperation) {
     dir.write("call.xml", kRobot);
     KestroAgiEmulator session;
     {
-        WorkingDirectory inside(dir.path);
+        WorkingDirectory inside(dir.path());
         ASSERT_TRUE(session.loadRobot("call"));
     }
 

@@ -33,7 +33,7 @@ TEST(KestroRobot, ResolvesNamesUnderTheWorkingDirectory) {
     dir.write("test1.xml", robotOf("<inputs>" + input("a", "plain") + "</inputs>"));
     dir.write("abs/robot.xml", robotOf("<inputs>" + input("a", "absolute") + "</inputs>"));
     dir.write("robot.txt", robotOf("<inputs>" + input("a", "any extension") + "</inputs>"));
-    WorkingDirectory inside(dir.path);
+    WorkingDirectory inside(dir.path());
 
     KestroRobot robot;
     EXPECT_TRUE(robot.load("calls/test1"));
@@ -82,7 +82,7 @@ TEST(KestroRobot, RefusesWrongRootsAndBrokenFiles) {
     dir.write("empty.xml", "");
     dir.write("unclosed.xml", "<kestro-agi><agis>" + agi("v", "1"));
     dir.write("binary.xml", std::string("\0\xff\xfe<\x01", 5));
-    WorkingDirectory inside(dir.path);
+    WorkingDirectory inside(dir.path());
 
     KestroRobot robot;
     StdoutCapture capture;  // libxml2's complaints must not reach the trace
@@ -107,7 +107,7 @@ TEST(KestroRobot, SectionRules) {
                       "<agis>" + agi("agi_version", "13.1.0") + "</agis>"));
     dir.write("stray.xml", robotOf("<agis>" + agi("kept", "yes") + "</agis><settings/><inputs>" + input("late", "1") + "</inputs>"));
     dir.write("attributes.xml", robotOf("<agis><agi value=\"v\" variable=\"reversed\"/>" + agi("Case", "upper") + "</agis>"));
-    WorkingDirectory inside(dir.path);
+    WorkingDirectory inside(dir.path());
 
     KestroRobot robot;
     ASSERT_TRUE(robot.load("sections"));
@@ -185,7 +185,7 @@ TEST(KestroRobot, SurvivesHostileFiles) {
     std::string deep;
     for (int i = 0; i < 100000; ++i) deep += "<inputs>";
     dir.write("deep.xml", "<kestro-agi>" + deep + "</kestro-agi>");
-    WorkingDirectory inside(dir.path);
+    WorkingDirectory inside(dir.path());
 
     {
         KestroRobot robot;

@@ -37,7 +37,7 @@ TEST_F(CallFlowTest, AddressDigitsAndDatePartsInLocalTime) {
 }
 
 TEST_F(CallFlowTest, MissingEndpointsEndTheCallUnansweredAndLogged) {
-    std::string debug = dir.path("debug.log");
+    std::string debug = dir.file("debug.log");
     config["debug"] = debug;
     config.removeMember("plugin");
     std::string path = dir.write("ivr.json", Json::FastWriter().write(config));
@@ -47,7 +47,7 @@ TEST_F(CallFlowTest, MissingEndpointsEndTheCallUnansweredAndLogged) {
 
     const std::string message = "endpoints find client by document, invoice send and client unlock are required";
     EXPECT_TRUE(verboseSaid(message));
-    EXPECT_EQ(TempDir::read(debug).find(message), 0u);
+    EXPECT_EQ(TempDir::readFile(debug).find(message), 0u);
     EXPECT_FALSE(hasLine(session.operations(), "answer"));
     EXPECT_TRUE(exits().empty());
     EXPECT_STREQ(bare.getMark("state"), "ready");  // marks are loaded outside the guard
@@ -63,7 +63,7 @@ public:
 };
 
 TEST_F(CallFlowTest, SessionFailureEndsPlayThroughTheGuard) {
-    std::string debug = dir.path("debug.log");
+    std::string debug = dir.file("debug.log");
     config["debug"] = debug;
     BrokenSession broken;
     broken.setAsteriskVariable("agi_callerid", kMobile);
@@ -72,7 +72,7 @@ TEST_F(CallFlowTest, SessionFailureEndsPlayThroughTheGuard) {
     plugin.play(broken);  // returns normally
 
     EXPECT_TRUE(hasLine(broken.operations(), "verbose failure on parse response: 'garbage'"));
-    EXPECT_NE(TempDir::read(debug).find("failure on parse response: 'garbage'"), std::string::npos);
+    EXPECT_NE(TempDir::readFile(debug).find("failure on parse response: 'garbage'"), std::string::npos);
     EXPECT_TRUE(broken.operationsNamed("goTo").empty());
     EXPECT_TRUE(broken.operationsNamed("input").empty());
 }

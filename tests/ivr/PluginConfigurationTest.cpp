@@ -40,7 +40,7 @@ bool allSwitches(const PluginFeatures& features, bool value) {
 
 TEST(PluginConfigurationTest, EveryKeyReachesItsPlace) {
     TempDir dir;
-    std::string debug = dir.path("debug.log");
+    std::string debug = dir.file("debug.log");
     std::string path = dir.write("ivr.json", R"({
         "ignoreEmptyBarCode": true, "kestro": "http://127.0.0.1:1", "token": "tok",
         "escapeCode": "999", "language": "pt_BR", "defaultContext": "orvel-out",
@@ -161,7 +161,7 @@ TEST(PluginConfigurationTest, UnusableFilesAreReportedAndLeaveEverythingUnset) {
     {
         RecordingSession session;
         HookedPlugin plugin;
-        std::string missing = dir.path("missing.json");
+        std::string missing = dir.file("missing.json");
         plugin.loadConfiguration(session, missing.c_str());
         EXPECT_EQ(session.operations(), std::vector<std::string>{"verbose configuration file " + missing + " not exists"});
         EXPECT_EQ(plugin.getFeatures(), nullptr);

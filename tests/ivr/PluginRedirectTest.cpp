@@ -95,7 +95,7 @@ TEST(PluginRedirectTest, ReportsTheExitAndSendsTheCallToTheResolvedExtension) {
     server.answer("POST", "/service/v1/logger", 200, "{}");
     server.answer("POST", "/service/v1/integration/log", 200, "{}");
     TempDir dir;
-    std::string debug = dir.path("debug.log");
+    std::string debug = dir.file("debug.log");
     CallSetup call;
     call.load(dir, server.baseUrl(), std::string(kProfile) + R"(, "debug": ")" + debug + "\"");
     call.plugin.setMark("type", "pj");
@@ -104,7 +104,7 @@ TEST(PluginRedirectTest, ReportsTheExitAndSendsTheCallToTheResolvedExtension) {
 
     EXPECT_EQ(call.session.callSteps().back(), "goTo orvel-out 9000 1");
     EXPECT_TRUE(hasLine(call.session.operations(), "verbose typed document, but client not found"));
-    EXPECT_EQ(TempDir::read(debug), "typed document, but client not found\n");
+    EXPECT_EQ(TempDir::readFile(debug), "typed document, but client not found\n");
 
     ASSERT_TRUE(server.waitForRequests(2, std::chrono::seconds(5)));
     auto requests = server.requests();
@@ -133,7 +133,7 @@ TEST(PluginRedirectTest, EmptyTextLeavesNoTraceButStillReachesTheBackOffice) {
     server.answer("POST", "/service/v1/logger", 200, "{}");
     server.answer("POST", "/service/v1/integration/log", 200, "{}");
     TempDir dir;
-    std::string debug = dir.path("debug.log");
+    std::string debug = dir.file("debug.log");
     CallSetup call;
     call.load(dir, server.baseUrl(), R"("debug": ")" + debug + "\"");
 
@@ -141,7 +141,7 @@ TEST(PluginRedirectTest, EmptyTextLeavesNoTraceButStillReachesTheBackOffice) {
 
     EXPECT_EQ(call.session.callSteps().back(), "goTo orvel-out 50012 1");
     EXPECT_FALSE(hasLine(call.session.operations(), "verbose "));
-    EXPECT_EQ(TempDir::read(debug), "");  // not even created
+    EXPECT_EQ(TempDir::readFile(debug), "");  // not even created
     ASSERT_TRUE(server.waitForRequests(1, std::chrono::seconds(5)));
     Json::Value entry = parse(server.requests().front().body);
     ASSERT_TRUE(entry.isMember("data2"));

@@ -61,7 +61,7 @@ const char* kRobot =
 ProcessResult run(const TempDir& dir, std::vector<std::string> arguments,
                   TraceModule::Failure failure = TraceModule::Failure::none, const std::string& input = "") {
     arguments.insert(arguments.begin(), "ivr-test");
-    return runInChild(dir.path, input, [&]() {
+    return runInChild(dir.path(), input, [&]() {
         std::vector<char*> argv;
         for (std::string& argument : arguments) argv.push_back(argument.data());
         argv.push_back(nullptr);

@@ -15,36 +15,10 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/TempDir.h"
+
 namespace tarvik::testing {
 
-// A fresh directory under /tmp, removed with everything in it.
-class TempDir {
-public:
-    TempDir() {
-        char pattern[] = "/tmp/runner-test-XXXXXX";
-        char* made = mkdtemp(pattern);
-        if (made != nullptr) path = made;
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        if (!path.empty()) std::filesystem::remove_all(path, ignored);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    std::string file(const std::string& name) const { return path + "/" + name; }
-    void write(const std::string& name, const std::string& content) const {
-        std::ofstream(file(name), std::ios::binary) << content;
-    }
-    std::string read(const std::string& name) const {
-        std::ifstream in(file(name), std::ios::binary);
-        std::stringstream content;
-        content << in.rdbuf();
-        return content.str();
-    }
-
-    std::string path;
-};
 
 inline std::vector<std::string> splitLines(const std::string& text) {
     std::vector<std::string> out;

@@ -35,29 +35,6 @@ std::string readWhole(const std::string& path) {
 
 }  // namespace
 
-TempDir::TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "backoffice-sim-test-XXXXXX").string();
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    if (mkdtemp(buffer.data()) != nullptr) {
-        path_ = buffer.data();
-    }
-}
-
-TempDir::~TempDir() {
-    if (!path_.empty()) {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-}
-
-std::string TempDir::write(const std::string& name, const std::string& bytes) const {
-    std::string path = file(name);
-    std::ofstream out(path, std::ios::binary);
-    out << bytes;
-    return path;
-}
-
 std::string SimProcess::binaryPath() {
     return std::string(IVR_BINARY_DIR) + "/tools/backoffice-sim/backoffice-sim";
 }

@@ -5,24 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/TempDir.h"
+
 namespace tarvik {
 
-// A scratch directory removed with everything in it at scope end.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    const std::string& path() const { return path_; }
-    std::string file(const std::string& name) const { return path_ + "/" + name; }
-    // Writes bytes to a file of the directory and returns its path.
-    std::string write(const std::string& name, const std::string& bytes) const;
-
-private:
-    std::string path_;
-};
 
 // The back-office simulator run as a child process. Its standard output is
 // a pipe read with deadlines; its standard error goes to a file. The child
