@@ -245,8 +245,9 @@ KestroAgiDataSourceResult* KestroAgiRESTFul::request(int method, const char* url
 
     // libcurl keeps pointers to these until the transfer ends.
     const std::string parameterString = buildParameterString(parameters);
-    const std::string urlWithQuery =
-        formatBounded("%s%s%s", target, parameterString.empty() ? "" : "?", parameterString.c_str());
+    // Plain concatenation: a bounded format would cut a long URL into the
+    // address of another resource.
+    const std::string urlWithQuery = parameterString.empty() ? std::string(target) : std::string(target) + "?" + parameterString;
 
     switch (method) {
         case METHOD_POST:

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -152,6 +153,7 @@ std::string ScriptedAsteriskPeer::closeReply(const std::string& lastReply) {
 std::string ScriptedAsteriskPeer::nextReply(const std::string& command) {
     std::size_t number = commands().size();
     if (hangupAt != 0 && number == hangupAt) {
+        if (hangupSignal != 0 && runningChild > 0) ::kill(runningChild, hangupSignal);
         switch (hangupStyle) {
             case HangupStyle::Local: return "200 result=-1";
             case HangupStyle::ExitOnHangup: return closeReply("200 result=-1");
@@ -435,20 +437,25 @@ ScriptedAsteriskPeer::ChildResult ScriptedAsteriskPeer::runChild(const ChildProg
         ::close(output[0]);
         ::close(error[0]);
     } else {
+        runningChild = child;
         converse(input[1], output[0], error[0], &result.stderrText, deadline, false);
+        runningChild = -1;
     }
 
     int waitStatus = 0;
     pid_t waited = 0;
-    while ((waited = waitpid(child, &waitStatus, WNOHANG)) == 0 && Clock::now() < deadline) {
+    struct rusage usage {};
+    while ((waited = wait4(child, &waitStatus, WNOHANG, &usage)) == 0 && Clock::now() < deadline) {
         usleep(10000);
     }
     if (waited == 0) {
         kill(child, SIGKILL);
-        waited = waitpid(child, &waitStatus, 0);
+        waited = wait4(child, &waitStatus, 0, &usage);
         result.timedOut = true;
     }
     if (waited == child) {
+        result.cpuMicroseconds = (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000000LL +
+                                 usage.ru_utime.tv_usec + usage.ru_stime.tv_usec;
         if (WIFEXITED(waitStatus)) result.exitStatus = WEXITSTATUS(waitStatus);
         if (WIFSIGNALED(waitStatus)) result.terminatingSignal = WTERMSIG(waitStatus);
     }

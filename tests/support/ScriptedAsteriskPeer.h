@@ -78,6 +78,7 @@ public:
         std::vector<std::string> commands;
         std::string stderrText;
         std::string failure;        // the peer's own problems (empty when none)
+        long long cpuMicroseconds = -1;  // user + system time of the child (wait4), -1 if not reaped
     };
 
     ScriptedAsteriskPeer();
@@ -104,6 +105,9 @@ public:
     void replyTo(const std::string& command, const std::string& reply);
     // The caller hangs up during the n-th command (1-based).
     void hangUpAtCommand(std::size_t n, HangupStyle style = HangupStyle::Local);
+    // Child-process mode: also send `signal` (Asterisk sends SIGHUP) to the
+    // child at that moment, before the hang-up reply is written. 0: none.
+    void signalChildAtHangup(int signal) { hangupSignal = signal; }
     // Stop listening after this long without a command (in-process mode).
     void setIdleTimeout(std::chrono::milliseconds timeout) { idleTimeout = timeout; }
 
@@ -146,6 +150,8 @@ private:
     std::map<std::string, std::deque<std::string>> queuedFor;
     std::size_t hangupAt = 0;
     HangupStyle hangupStyle = HangupStyle::Local;
+    int hangupSignal = 0;
+    pid_t runningChild = -1;  // set while runChild converses
     std::chrono::milliseconds idleTimeout{10000};
 
     mutable std::mutex mutex;  // guards transcript and failureText

@@ -1,0 +1,205 @@
+// Broken configuration, profile and robot files: the program says what is
+// wrong with the operator's messages, never crashes, exits with the runner's
+// status 0, and sends the back office nothing it should not.
+
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/FaultCallChecks.h"
+#include "tests/support/IvrCall.h"
+
+namespace tarvik::testing {
+namespace {
+
+using namespace faults;
+
+const std::string kEndpointsRequired =
+    "endpoints find client by document, invoice send and client unlock are required";
+
+bool hasMessage(const IvrCallResult& result, const std::string& message) {
+    std::vector<std::string> messages = loggedMessages(result.commands());
+    return std::find(messages.begin(), messages.end(), message) != messages.end();
+}
+
+std::vector<std::string> operations(const IvrCallResult& result) {
+    std::vector<std::string> names;
+    for (const JournalEntry& entry : result.journal) names.push_back(entry.operation);
+    return names;
+}
+
+// A configuration that cannot be used stops the call before it is answered:
+// no command to the channel, no hand-over, no request, although the files
+// that parse name the simulator as their back office.
+TEST(FaultConfig, UnusableConfigurationStopsTheCallUnanswered) {
+    IvrBackOffice office;
+    ASSERT_GT(office.port(), 0);
+    const std::string kestro = "\"kestro\": \"" + office.baseUrl() + "\", \"token\": \"change-me\"";
+    struct Case {
+        std::string name;
+        const char* content;  // null: the file does not exist
+        std::vector<std::string> messages;  // "%s" stands for the path
+    };
+    const std::string badJson = "failure on load json configuration from file %s";
+    const std::vector<Case> cases = {
+        {"missing", nullptr, {"configuration file %s not exists"}},
+        {"empty", "", {badJson}},
+        {"not JSON", "kestro = http://127.0.0.1\n", {badJson}},
+        {"XML", "<?xml version=\"1.0\"?><config><kestro>http://127.0.0.1</kestro></config>\n", {badJson}},
+        {"truncated JSON", "{\"kestro\": \"http://127.0.0.1\", \"plugin\": {\"driver\": \"demo\", \"id\"", {badJson}},
+        {"array", "[{\"plugin\": {\"driver\": \"demo\", \"id\": \"1\"}}]", {}},
+        {"number", "42", {}},
+        {"no plugin", "{KESTRO}", {}},
+        {"plugin is a text", "{KESTRO, \"plugin\": \"demo/1\"}", {}},
+        {"plugin id is a number", "{KESTRO, \"plugin\": {\"driver\": \"demo\", \"id\": 1}}",
+         {"failure on load plugin data"}},
+        {"plugin without driver", "{KESTRO, \"plugin\": {\"id\": \"1\"}}", {"failure on load plugin data"}},
+    };
+    for (const Case& broken : cases) {
+        SCOPED_TRACE(broken.name);
+        std::string path = office.dir().file("broken.json");
+        ::unlink(path.c_str());
+        if (broken.content != nullptr) {
+            std::string content = broken.content;
+            std::string::size_type at = content.find("KESTRO");
+            if (at != std::string::npos) content.replace(at, 6, kestro);
+            office.dir().write("broken.json", content);
+        }
+        IvrCall call;
+        call.arguments = {"atendimento", path};
+        IvrCallResult result = runIvrCall(office, call);
+
+        EXPECT_EQ(result.exitStatus(), 0);
+        expectOnlyProgramCommands(result.commands());
+        for (std::string message : broken.messages) {
+            std::string::size_type at = message.find("%s");
+            if (at != std::string::npos) message.replace(at, 2, path);
+            EXPECT_TRUE(hasMessage(result, message)) << message << "\n" << transcript(result);
+        }
+        EXPECT_TRUE(hasMessage(result, kEndpointsRequired)) << transcript(result);
+        EXPECT_FALSE(result.sent("ANSWER"));
+        EXPECT_EQ(result.lastGoto(), "");
+        EXPECT_TRUE(result.journal.empty()) << operations(result).size() << " requests";
+    }
+}
+
+// A profile that does not load in full is reported, and the call runs with
+// what was loaded before the fault.
+TEST(FaultConfig, BrokenProfileIsReportedAndTheCallGoesOn) {
+    IvrBackOffice office({"--recall-window", "0"});
+    ASSERT_GT(office.port(), 0);
+    struct Case {
+        std::string name;
+        std::string overrides;
+        std::vector<std::string> messages;  // "%s" stands for the path
+        std::string exitKey;
+    };
+    const std::string routeLoaded = "configuration profile route is loaded  from file %s";
+    const std::vector<Case> cases = {
+        {"profile is a number", R"({"profile": 7})",
+         {"no route or route is not array in configuration profile file %s", "failure on load profile"}, "50011"},
+        {"route is a text", R"({"profile": {"route": "50011=9000"}})",
+         {"no route or route is not array in configuration profile file %s", "failure on load profile"}, "50011"},
+        {"audio is an object", R"({"profile": {"audio": {"dir": "/tmp/"}}})",
+         {routeLoaded, "no audio is not array in configuration profile file %s", "failure on load profile"}, "50011"},
+        {"audio entry without variables", R"({"profile": {"audio": [{"dir": "/tmp/"}]}})",
+         {routeLoaded, "failure on parse audio profile in configuration profile file %s", "failure on load profile"},
+         "50011"},
+        // The entry is kept, without its condition, before the fault.
+        {"route condition without description",
+         R"({"profile": {"route": [{"destinations": {"50011": "9000"}, "variables": {"values": []}}]}})",
+         {"failure on parse route profile in configuration profile file %s", "failure on load profile"}, "9000"},
+        {"duplicate mark in a condition",
+         R"({"profile": {"route": [{"destinations": {"50011": "9000"}, "variables": {"description": "d",
+             "values": [{"mark": "state", "value": "ready"}, {"mark": "state", "value": "x"}]}}]}})",
+         {"failure on parse route profile in configuration profile file %s", "failure on load profile"}, "9000"},
+    };
+    for (const Case& broken : cases) {
+        SCOPED_TRACE(broken.name);
+        std::string path = office.writeConfig(broken.overrides);
+        IvrCall call;
+        call.arguments = {"atendimento", path};
+        call.answersByPrompt["Orvel-u4-33"] = "1";
+        IvrCallResult result = runIvrCall(office, call);
+
+        EXPECT_EQ(result.exitStatus(), 0);
+        expectOnlyProgramCommands(result.commands());
+        for (std::string message : broken.messages) {
+            std::string::size_type at = message.find("%s");
+            if (at != std::string::npos) message.replace(at, 2, path);
+            EXPECT_TRUE(hasMessage(result, message)) << message << "\n" << transcript(result);
+        }
+        EXPECT_EQ(result.lastGoto(), gotoExit(broken.exitKey)) << transcript(result);
+        EXPECT_EQ(forwardedKey(result), "50011");  // the back office hears the key, not the extension
+    }
+
+    // Values of the wrong type are skipped: "kestro" as a number leaves no
+    // back office to talk to, and nothing is sent anywhere.
+    IvrCall call;
+    call.arguments = {"atendimento", office.writeConfig(R"({"kestro": 8080, "feature": ["recall"],
+        "profile": {"route": [{"destinations": {"50003": {"to": "9000"}, "50002": [1]}}]}})")};
+    call.answersByPrompt["Orvel-u4-04"] = "52998224725";
+    IvrCallResult result = runIvrCall(office, call);
+    EXPECT_EQ(result.exitStatus(), 0);
+    EXPECT_TRUE(startsWith(result.lastGoto(), "EXEC Goto ivr-exits,")) << transcript(result);
+    EXPECT_TRUE(hasMessage(result, "is client, but server is not ready")) << transcript(result);
+    EXPECT_TRUE(result.journal.empty());
+}
+
+// Emulator mode with a robot file that does not load: the call runs without
+// caller and answers, ends at the customer question's limit, and the back
+// office hears only the readiness probe (nothing can be reported without
+// the call's identifiers).
+TEST(FaultConfig, BrokenRobotFileRunsTheCallWithoutAnswers) {
+    IvrBackOffice office({"--recall-window", "0"});
+    ASSERT_GT(office.port(), 0);
+    const std::string config = office.writeConfig();
+    struct Case {
+        std::string name;
+        const char* content;  // null: the file does not exist
+    };
+    const std::vector<Case> cases = {
+        {"missing", nullptr},
+        {"empty", ""},
+        {"not XML", "agi_callerid=11987654321\n"},
+        {"JSON", "{\"agis\": {\"agi_callerid\": \"11987654321\"}}"},
+        {"truncated XML", "<kestro-agi><agis><agi variable=\"agi_callerid\" value=\"1198765"},
+        {"other root", "<robot><agis><agi variable=\"agi_callerid\" value=\"11987654321\"/></agis></robot>"},
+        {"root in upper case", "<KESTRO-AGI><agis><agi variable=\"agi_callerid\" value=\"11987654321\"/></agis>"
+                               "</KESTRO-AGI>"},
+        {"unknown attribute", "<kestro-agi><agis><agi name=\"agi_callerid\" value=\"11987654321\"/></agis>"
+                              "</kestro-agi>"},
+    };
+    for (const Case& broken : cases) {
+        SCOPED_TRACE(broken.name);
+        ::unlink(office.dir().file("robot.xml").c_str());
+        if (broken.content != nullptr) office.dir().write("robot.xml", broken.content);
+        IvrCall call;
+        call.arguments = {"-e", "-r", "robot.xml", "atendimento", config};
+        call.workingDirectory = office.dir().path();
+        IvrCallResult result = runIvrCall(office, call);
+
+        EXPECT_EQ(result.exitStatus(), 0) << transcript(result);
+        EXPECT_TRUE(result.sent("goTo ivr-exits 50002 1")) << transcript(result);
+        EXPECT_EQ(operations(result), std::vector<std::string>{"ready"});
+    }
+
+    // The same run with a good robot file reaches the back office in full.
+    office.dir().write("robot.xml", R"(<kestro-agi><agis>
+        <agi variable="agi_callerid" value="11987654321"/><agi variable="agi_uniqueid" value="1765246800.1"/>
+        <agi variable="agi_channel" value="PJSIP/trunk-00000001"/></agis>
+        <inputs><input variable="atendimento_referente_ao_boleto" value="1"/></inputs></kestro-agi>)");
+    IvrCall call;
+    call.arguments = {"-e", "-r", "robot.xml", "atendimento", config};
+    call.workingDirectory = office.dir().path();
+    IvrCallResult result = runIvrCall(office, call);
+    EXPECT_TRUE(result.sent("goTo ivr-exits 50011 1")) << transcript(result);
+    EXPECT_EQ(forwardedKey(result), "50011");
+}
+
+}  // namespace
+}  // namespace tarvik::testing
