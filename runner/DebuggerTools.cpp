@@ -14,20 +14,22 @@ void DebuggerTools::setImpl(DebuggerToolsImpl* sink) { impl = sink; }
 DebuggerToolsImpl* DebuggerTools::getImpl() { return impl; }
 
 void DebuggerTools::notice(const char* format, ...) {
-    if (format == nullptr || impl == nullptr) return;
     va_list arguments;
     va_start(arguments, format);
-    std::string text = formatBoundedV(format, arguments);
+    deliver(format, arguments);
     va_end(arguments);
-    impl->notice(text.c_str());
 }
 
 void DebuggerTools::error(const char* format, ...) {
-    if (format == nullptr || impl == nullptr) return;
     va_list arguments;
     va_start(arguments, format);
-    std::string text = formatBoundedV(format, arguments);
+    deliver(format, arguments);
     va_end(arguments);
+}
+
+void DebuggerTools::deliver(const char* format, va_list arguments) {
+    if (format == nullptr || impl == nullptr) return;
+    std::string text = formatBoundedV(format, arguments);
     impl->notice(text.c_str());
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdarg>
+
 #include "runner/DebuggerToolsImpl.h"
 
 namespace tarvik {
@@ -18,6 +20,8 @@ public:
     static void error(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 private:
+    static void deliver(const char* format, va_list arguments);
+
     static DebuggerToolsImpl* impl;
 };
 

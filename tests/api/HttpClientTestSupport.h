@@ -16,6 +16,7 @@
 
 #include "ivr/Configuration.h"
 #include "tests/support/RecordingSession.h"
+#include "tests/support/RefusingPort.h"
 
 namespace tarvik::testing {
 
@@ -68,35 +69,6 @@ inline std::vector<std::string> headerNames(const std::vector<std::pair<std::str
     for (const auto& header : headers) names.push_back(header.first);
     return names;
 }
-
-// A port on 127.0.0.1 that is bound but never listens: connecting to it is
-// refused at once, so a request "fails in transfer" without waiting.
-class RefusingPort {
-public:
-    RefusingPort() : socketFd(::socket(AF_INET, SOCK_STREAM, 0)) {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (socketFd < 0 || ::bind(socketFd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-            ::getsockname(socketFd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-            ADD_FAILURE() << "could not reserve a local port";
-            return;
-        }
-        base = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port));
-    }
-    ~RefusingPort() {
-        if (socketFd >= 0) ::close(socketFd);
-    }
-    RefusingPort(const RefusingPort&) = delete;
-    RefusingPort& operator=(const RefusingPort&) = delete;
-
-    const std::string& baseUrl() const { return base; }
-
-private:
-    int socketFd;
-    std::string base;
-};
 
 // Accepts one connection and records the request head byte for byte (the
 // recording server of the support library reports headers in its own

@@ -18,25 +18,13 @@
 
 #include "tests/e2e/FaultCallChecks.h"
 #include "tests/support/IvrCall.h"
+#include "tests/support/RefusingPort.h"
 #include "tests/support/TempDir.h"
 
 namespace tarvik::testing {
 namespace {
 
 using namespace faults;
-
-// A port nothing listens on: bound, then released.
-int closedPort() {
-    int probe = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof(address);
-    ::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-    ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(probe);
-    return ntohs(address.sin_port);
-}
 
 // A JSON answer that would be accepted if it were read in full, padded past
 // what the client takes (16 MiB).
@@ -82,9 +70,10 @@ void runFaultCases(const std::vector<FaultCase>& cases) {
             options.push_back(at == std::string::npos ? option : option.substr(0, at) + bodyFile(option.substr(at)));
         }
         IvrBackOffice office(options);
+        RefusingPort closedPort;
         std::string overrides = fault.configOverrides;
         std::string::size_type closed = overrides.find("CLOSED_PORT");
-        if (closed != std::string::npos) overrides.replace(closed, 11, std::to_string(closedPort()));
+        if (closed != std::string::npos) overrides.replace(closed, 11, std::to_string(closedPort.port()));
 
         IvrCall call;
         call.program = fault.program;
