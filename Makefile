@@ -29,12 +29,15 @@ build: configure
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 180
 
-demo: build
+# Only what the sample call needs: the program and the simulator.
+demo: configure
+	@cmake --build $(BUILD) -j $(JOBS) --target ivr-orvel ivr-pelion backoffice-sim
 	@sh tools/demo.sh $(BUILD)
 
 # libFuzzer targets (clang, ASan + UBSan) in build-fuzz/, each run for
 # FUZZ_SECONDS; fails on a crash, leak or hang. See fuzz/run.sh.
-fuzz: deps
+fuzz:
+	@sh tools/install-deps.sh fuzz
 	@FUZZ_SECONDS=$(FUZZ_SECONDS) FUZZ_JOBS=$(JOBS) bash fuzz/run.sh
 
 # Release build in build-release/ (no tests), then the benchmark table:

@@ -1,10 +1,16 @@
 #!/bin/sh
-# Installs the build and test dependencies on Debian 12 when they are
-# missing. Needs root (or sudo) only when something has to be installed.
+# Installs what a make target needs on Debian 12 when it is missing. Needs
+# root (or sudo) only when something has to be installed.
+#   tools/install-deps.sh          build, demo, tests and benchmarks
+#   tools/install-deps.sh fuzz     the above and clang for the fuzz targets
 set -e
 
+# haproxy: the scale-out test puts two FastAGI services behind it.
 PACKAGES="cmake make g++ pkg-config libcurl4-openssl-dev libxml2-dev libjsoncpp-dev \
-libgtest-dev libgmock-dev libcpp-httplib-dev curl python3 clang libclang-rt-14-dev haproxy"
+libgtest-dev libgmock-dev libcpp-httplib-dev curl python3 haproxy"
+if [ "${1:-}" = "fuzz" ]; then
+    PACKAGES="$PACKAGES clang libclang-rt-14-dev"
+fi
 
 missing=""
 for package in $PACKAGES; do
