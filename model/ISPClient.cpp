@@ -45,13 +45,13 @@ void ISPClient::putSignature(ISPSignature* signature) {
         adoptedStandards.erase(adoptedStandards.begin() + index);
         return;
     }
-    signatures.emplace_back(signature);
+    signatures.push_back(std::unique_ptr<ISPSignature>(signature));  // owned before the list may grow
 }
 
 void ISPClient::setStandard(ISPSignature* signature) {
     if (signature != nullptr && !isListed(signature) && !isAdopted(signature)) {
         // Earlier standards stay alive too: someone may still hold them.
-        adoptedStandards.emplace_back(signature);
+        adoptedStandards.push_back(std::unique_ptr<ISPSignature>(signature));  // owned before the list may grow
     }
     standard = signature;
 }

@@ -22,13 +22,13 @@ ISPSignature::~ISPSignature() {
 
 void ISPSignature::putInvoice(ISPInvoice* invoice) {
     if (invoice != nullptr) {
-        invoices.emplace_back(invoice);
+        invoices.push_back(std::unique_ptr<ISPInvoice>(invoice));  // owned before the list may grow
     }
 }
 
 void ISPSignature::putOverdueInvoice(ISPInvoice* invoice) {
     if (invoice != nullptr) {
-        overdueInvoices.emplace_back(invoice);
+        overdueInvoices.push_back(std::unique_ptr<ISPInvoice>(invoice));  // owned before the list may grow
     }
 }
 
