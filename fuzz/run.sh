@@ -8,6 +8,7 @@
 #   FUZZ_SECONDS=60   run time per target
 #   FUZZ_BUILD=build-fuzz   build directory
 #   FUZZ_JOBS=2       build parallelism
+#   FUZZ_SEED=N       fixed random seed (CI), so a run can be repeated
 #
 # A crash input is replayed with: $FUZZ_BUILD/fuzz/fuzz_<target> <file>
 set -euo pipefail
@@ -18,6 +19,8 @@ FUZZ_SECONDS=${FUZZ_SECONDS:-60}
 FUZZ_BUILD=${FUZZ_BUILD:-build-fuzz}
 FUZZ_JOBS=${FUZZ_JOBS:-$(nproc 2>/dev/null || echo 2)}
 RSS_LIMIT_MB=${RSS_LIMIT_MB:-2048}
+SEED_OPTION=()
+if [ -n "${FUZZ_SEED:-}" ]; then SEED_OPTION=(-seed="$FUZZ_SEED"); fi
 
 # target and its longest input: an AGI start-up block with a few dozen
 # replies, a small robot file, a configuration file, one client document,
@@ -76,7 +79,7 @@ for target in $TARGETS; do
   # The targets write their temporary files into the working directory.
   status=0
   (cd "$work" && "$binary" -max_total_time="$FUZZ_SECONDS" -max_len="${MAX_LEN[$target]}" \
-     -rss_limit_mb="$RSS_LIMIT_MB" -timeout=10 -print_final_stats=1 \
+     -rss_limit_mb="$RSS_LIMIT_MB" -timeout=10 -print_final_stats=1 "${SEED_OPTION[@]}" \
      -dict="$ROOT/fuzz/dict/${DICTIONARY[$target]}.dict" \
      -artifact_prefix="$artifacts/$target-" "$corpus" "$ROOT/fuzz/corpus/$target") >"$log" 2>&1 || status=$?
   if [ "$status" -eq 0 ]; then
