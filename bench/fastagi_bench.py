@@ -256,9 +256,10 @@ def main():
         summary("fastagi (service cpu)", network, service_cpu)
         print("  per-call CPU saved: %.2f ms (%.0f%%)" % (local_cpu - service_cpu,
                                                          100 * (local_cpu - service_cpu) / max(local_cpu, 1e-9)))
-        if service_cpu > options.cpu_target_ms:
-            problems.append("fastagi per-call CPU %.2f ms is above the target %.2f ms" %
-                            (service_cpu, options.cpu_target_ms))
+        # A speed target is reported, like the other benchmark's, and does
+        # not fail the run; only wrong or lost calls do.
+        print("  per-call CPU target <= %.2f ms: %s" %
+              (options.cpu_target_ms, "met" if service_cpu <= options.cpu_target_ms else "MISSED"))
 
         # The burst: calls arrive evenly spread, each on its own thread.
         before = len(journal_lines(journal))
