@@ -71,7 +71,7 @@ void finish(LiveCall& call, int status, const struct rusage& usage) {
 
 }  // namespace
 
-std::vector<CallOutcome> CallRunner::run(const std::vector<CallSpec>& calls, std::chrono::milliseconds deadline) {
+std::vector<CallOutcome> CallRunner::run(const std::vector<CallPlan>& calls, std::chrono::milliseconds deadline) {
     std::vector<std::unique_ptr<LiveCall>> live;
     Clock::time_point batchStart = Clock::now();
     Clock::time_point giveUpAt = batchStart + deadline;
@@ -118,13 +118,13 @@ std::vector<CallOutcome> CallRunner::run(const std::vector<CallSpec>& calls, std
         }
     };
 
-    for (const CallSpec& spec : calls) {
+    for (const CallPlan& plan : calls) {
         auto call = std::make_unique<LiveCall>(script_);
         call->spawnedAt = Clock::now();
-        call->outcome.started = call->process.start(spec.argv, errorFd_, call->outcome.error);
+        call->outcome.started = call->process.start(plan.argv, errorFd_, call->outcome.error);
         if (call->outcome.started) {
-            if (!spec.startup.empty()) {
-                call->process.send(spec.startup);
+            if (!plan.startup.empty()) {
+                call->process.send(plan.startup);
             }
             ++running;
         } else {

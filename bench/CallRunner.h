@@ -10,7 +10,7 @@ namespace tarvik {
 
 // One program run: its command line and what is written to its standard
 // input at once (the AGI start-up block; empty for the floor program).
-struct CallSpec {
+struct CallPlan {
     std::vector<std::string> argv;
     std::string startup;
 };
@@ -36,7 +36,7 @@ class CallRunner {
 public:
     CallRunner(const AgiScript& script, int errorFd) : script_(script), errorFd_(errorFd) {}
 
-    std::vector<CallOutcome> run(const std::vector<CallSpec>& calls, std::chrono::milliseconds deadline);
+    std::vector<CallOutcome> run(const std::vector<CallPlan>& calls, std::chrono::milliseconds deadline);
 
     // Milliseconds from the first spawn to the last exit of the latest run.
     double lastBatchMs() const { return lastBatchMs_; }

@@ -115,14 +115,14 @@ public:
     CallFactory(const Options& options, std::string configPath)
         : options_(options), configPath_(std::move(configPath)) {}
 
-    CallSpec next(std::string& uniqueId) {
+    CallPlan next(std::string& uniqueId) {
         ++sequence_;
         AgiCallIdentity identity;
         identity.callerId = options_.callerId;
         identity.uniqueId = uniqueId = "1796777065." + std::to_string(sequence_);
         identity.channel = "PJSIP/trunk-" + std::to_string(100000 + sequence_);
         identity.arguments = {options_.destination, configPath_};
-        return CallSpec{{options_.ivr, options_.destination, configPath_}, AgiPeer::startupBlock(identity)};
+        return CallPlan{{options_.ivr, options_.destination, configPath_}, AgiPeer::startupBlock(identity)};
     }
 
 private:
@@ -215,14 +215,14 @@ int main(int argc, char** argv) {
     CallFactory factory(options, configPath);
     std::vector<CallRecord> allCalls;
     std::vector<std::string> problems;
-    auto runOne = [&](const CallSpec& spec) { return runner.run({spec}, options.callDeadline).front(); };
+    auto runOne = [&](const CallPlan& plan) { return runner.run({plan}, options.callDeadline).front(); };
 
     // Warm-up (page cache, simulator threads); not counted.
     for (int round = 0; round < 3; ++round) {
         std::string uniqueId;
-        CallSpec spec = factory.next(uniqueId);
-        allCalls.push_back({uniqueId, runOne(spec)});
-        runOne(CallSpec{{options.floor}, std::string()});
+        CallPlan plan = factory.next(uniqueId);
+        allCalls.push_back({uniqueId, runOne(plan)});
+        runOne(CallPlan{{options.floor}, std::string()});
     }
 
     // Sequential runs, IVR and floor interleaved so that drift hits both.
@@ -230,7 +230,7 @@ int main(int argc, char** argv) {
     std::vector<double> connections, requests;
     std::cerr << "ivr_bench: " << options.runs << " single calls";
     for (int run = 0; run < options.runs; ++run) {
-        CallOutcome floor = runOne(CallSpec{{options.floor}, std::string()});
+        CallOutcome floor = runOne(CallPlan{{options.floor}, std::string()});
         if (!floor.exited || floor.exitStatus != 0 || floor.firstCommandMs < 0) {
             problems.push_back("floor run failed: " + floor.error);
             continue;
@@ -272,14 +272,14 @@ int main(int argc, char** argv) {
     double slowestEver = 0;
     std::cerr << "ivr_bench: " << options.rounds << " rounds of " << options.calls << " concurrent calls";
     for (int round = 0; round < options.rounds; ++round) {
-        std::vector<CallSpec> specs;
+        std::vector<CallPlan> plans;
         std::vector<std::string> ids;
         for (int index = 0; index < options.calls; ++index) {
             std::string uniqueId;
-            specs.push_back(factory.next(uniqueId));
+            plans.push_back(factory.next(uniqueId));
             ids.push_back(uniqueId);
         }
-        std::vector<CallOutcome> outcomes = runner.run(specs, options.batchDeadline);
+        std::vector<CallOutcome> outcomes = runner.run(plans, options.batchDeadline);
         double worst = 0;
         for (std::size_t index = 0; index < outcomes.size(); ++index) {
             ++concurrentTotal;
