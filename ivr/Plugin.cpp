@@ -258,6 +258,22 @@ void Plugin::saveIdentificationWhenEnabled(KestroAgiImpl& session) {
     http->saveIdentification(session, client.get());
 }
 
+bool Plugin::askIsCustomer(KestroAgiImpl& session, bool promptAtLimit) {
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        CText answer(session.input("is_client", 1, 5, getProfileAudio("Orvel-u4-04").c_str(), 3));
+        std::string typed = answer ? std::string(answer.get()) : std::string();
+        if (typed == "1") {
+            redirect(session, getDestinationValue(IvrDestination::WantsPlans), "quer conhecer os planos");
+            return false;
+        }
+        if (typed == "2") return true;
+    }
+    if (promptAtLimit) session.background(getProfileAudio("Orvel-u4-54").c_str());
+    redirect(session, getDestinationValue(IvrDestination::ClientAnswerLimit),
+             "did not inform if it is a client, attempt limit");
+    return false;
+}
+
 bool Plugin::identifyByTypedDocument(KestroAgiImpl& session, int documentDigits) {
     if (!apiReady) {
         redirect(session, getDestinationValue(IvrDestination::ServerNotReady), "is client, but server is not ready");

@@ -148,6 +148,11 @@ protected:
     // Saves the identification when its endpoint is set and the
     // selfUpdateClientPhoneNumber switch is on.
     void saveIdentificationWhenEnabled(KestroAgiImpl& session);
+    // Asks "is_client" (one digit, prompt "Orvel-u4-04") up to three times:
+    // "1" wants the plans (redirect, false), "2" is a customer (true). At the
+    // limit, "Orvel-u4-54" is played first when `promptAtLimit`, then the call
+    // goes to ClientAnswerLimit (false).
+    bool askIsCustomer(KestroAgiImpl& session, bool promptAtLimit);
     // The rest of the dialogues that first ask "is_client": the readiness
     // check, up to three document passes (a document already known is used
     // as it is in the first pass; "document" takes at most `documentDigits`),

@@ -17,7 +17,6 @@ namespace tarvik {
 namespace {
 
 const Question kServiceAddress{"endereco_de_atendimento", 1, 5, "beep", 3};
-const Question kIsClient{"is_client", 1, 5, "Orvel-u4-04", 3};
 constexpr int kAttempts = 3;
 // CPF numbers have 11 digits, CNPJ numbers 14.
 constexpr std::size_t kCpfLength = 11;
@@ -95,23 +94,7 @@ void Plugin::phaseIsClientByPhone(KestroAgiImpl& session) {
 }
 
 bool Plugin::phaseIsClient(KestroAgiImpl& session) {
-    DialogueContext context(*this, session);
-
-    bool isClient = false;
-    for (int attempt = 0; attempt < kAttempts && !isClient; ++attempt) {
-        std::string answer = context.askText(kIsClient);
-        if (answer == "1") {
-            context.redirect(IvrDestination::WantsPlans, "quer conhecer os planos");
-            return false;
-        }
-        isClient = answer == "2";
-    }
-    if (!isClient) {
-        context.playPrompt("Orvel-u4-54");
-        context.redirect(IvrDestination::ClientAnswerLimit, "did not inform if it is a client, attempt limit");
-        return false;
-    }
-    return identifyByTypedDocument(session, 14);
+    return askIsCustomer(session, true) && identifyByTypedDocument(session, 14);
 }
 
 std::string Plugin::extractOnlyNumber(const std::string& text) {

@@ -18,9 +18,6 @@ public:
     void onLoadPlugin(KestroAgiImpl& session, Json::Value plugin) override;
 
 private:
-    // The customer question; false when the call has been redirected.
-    bool askIsClient(KestroAgiImpl& session);
-
     std::string driver;
     std::string id;
 };
