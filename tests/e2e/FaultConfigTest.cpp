@@ -32,6 +32,15 @@ std::vector<std::string> operations(const IvrCallResult& result) {
     return names;
 }
 
+// Each message was logged, with the configuration's path in place of "%s".
+void expectMessages(const IvrCallResult& result, const std::vector<std::string>& messages, const std::string& path) {
+    for (std::string message : messages) {
+        std::string::size_type at = message.find("%s");
+        if (at != std::string::npos) message.replace(at, 2, path);
+        EXPECT_TRUE(hasMessage(result, message)) << message << "\n" << transcript(result);
+    }
+}
+
 // A configuration that cannot be used stops the call before it is answered:
 // no command to the channel, no hand-over, no request, although the files
 // that parse name the simulator as their back office.
@@ -75,11 +84,7 @@ TEST(FaultConfig, UnusableConfigurationStopsTheCallUnanswered) {
 
         EXPECT_EQ(result.exitStatus(), 0);
         expectOnlyProgramCommands(result.commands());
-        for (std::string message : broken.messages) {
-            std::string::size_type at = message.find("%s");
-            if (at != std::string::npos) message.replace(at, 2, path);
-            EXPECT_TRUE(hasMessage(result, message)) << message << "\n" << transcript(result);
-        }
+        expectMessages(result, broken.messages, path);
         EXPECT_TRUE(hasMessage(result, kEndpointsRequired)) << transcript(result);
         EXPECT_FALSE(result.sent("ANSWER"));
         EXPECT_EQ(result.lastGoto(), "");
@@ -128,11 +133,7 @@ TEST(FaultConfig, BrokenProfileIsReportedAndTheCallGoesOn) {
 
         EXPECT_EQ(result.exitStatus(), 0);
         expectOnlyProgramCommands(result.commands());
-        for (std::string message : broken.messages) {
-            std::string::size_type at = message.find("%s");
-            if (at != std::string::npos) message.replace(at, 2, path);
-            EXPECT_TRUE(hasMessage(result, message)) << message << "\n" << transcript(result);
-        }
+        expectMessages(result, broken.messages, path);
         EXPECT_EQ(result.lastGoto(), gotoExit(broken.exitKey)) << transcript(result);
         EXPECT_EQ(forwardedKey(result), "50011");  // the back office hears the key, not the extension
     }
