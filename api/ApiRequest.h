@@ -7,7 +7,7 @@
 
 #include "api/KestroAgiDataSourceResult.h"
 #include "api/KestroAgiRESTFul.h"
-#include "ivr/Configuration.h"
+#include "configuration/Configuration.h"
 
 namespace tarvik {
 

@@ -6,7 +6,7 @@
 
 #include "agi/KestroAgiImpl.h"
 #include "api/KestroAgiRESTFul.h"
-#include "ivr/Configuration.h"
+#include "configuration/Configuration.h"
 #include "model/ISPClient.h"
 #include "model/ISPInvoice.h"
 #include "model/ISPSignature.h"

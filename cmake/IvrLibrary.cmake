@@ -7,10 +7,29 @@ function(ivr_library)
   if(_sources)
     add_library(${ARG_NAME} STATIC ${_sources})
     target_link_libraries(${ARG_NAME} PUBLIC ${ARG_LINKS})
+    ivr_expose_headers(${ARG_NAME} PUBLIC)
   else()
     add_library(${ARG_NAME} INTERFACE)
     target_link_libraries(${ARG_NAME} INTERFACE ${ARG_LINKS})
+    ivr_expose_headers(${ARG_NAME} INTERFACE)
   endif()
+endfunction()
+
+# ivr_expose_headers(<target> PUBLIC|INTERFACE)
+# Includes are written from the repository root ("agi/KestroAgi.h"), but a
+# target must see only its own folder and the folders of what it links. So
+# each target gets an include root of its own holding one link to its
+# folder, and linking a target is what brings that root along: a file that
+# includes a header of a folder its target does not build on fails to build.
+function(ivr_expose_headers target scope)
+  file(RELATIVE_PATH _folder ${CMAKE_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
+  set(_root ${CMAKE_BINARY_DIR}/include/${target})
+  get_filename_component(_parent ${_root}/${_folder} DIRECTORY)
+  file(MAKE_DIRECTORY ${_parent})
+  if(NOT EXISTS ${_root}/${_folder})
+    file(CREATE_LINK ${CMAKE_CURRENT_SOURCE_DIR} ${_root}/${_folder} SYMBOLIC)
+  endif()
+  target_include_directories(${target} ${scope} ${_root})
 endfunction()
 
 # ivr_test(NAME <target> DIR <tests subfolder> LINKS <targets...>)

@@ -8,7 +8,7 @@
 #include <json/json.h>
 
 #include "agi/KestroAgiImpl.h"
-#include "ivr/Configuration.h"
+#include "configuration/Configuration.h"
 #include "ivr/IvrDestination.h"
 #include "ivr/PluginFeatures.h"
 #include "profile/Profile.h"

@@ -14,7 +14,7 @@
 
 #include <gtest/gtest.h>
 
-#include "ivr/Configuration.h"
+#include "configuration/Configuration.h"
 #include "tests/support/RecordingSession.h"
 #include "tests/support/RefusingPort.h"
 
