@@ -405,6 +405,10 @@ int main(int argc, char** argv) {
     wait.errorFd = errorFd;
     wait.runs = options.waitRuns;
     CallerWaitBench(wait).run(std::cout, problems);
+    if (!options.only.empty()) {
+        std::cout << "\n" << describeMachine() << "; load average " << loadBefore << " at start, " << loadAverage()
+                  << " at end\n";
+    }
 
     if (!problems.empty()) {
         std::cout << "\n" << problems.size() << " problem(s):\n";
