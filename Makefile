@@ -41,7 +41,8 @@ fuzz:
 	@FUZZ_SECONDS=$(FUZZ_SECONDS) FUZZ_JOBS=$(JOBS) bash fuzz/run.sh
 
 # Release build in build-release/ (no tests), then the benchmark table:
-# start-up, one whole call, connections, concurrent calls. See docs/performance.md.
+# start-up, one whole call, connections, concurrent calls, the caller's wait.
+# See docs/performance.md.
 bench: deps
 	@cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DIVR_TESTS=OFF -DIVR_BENCH=ON >/dev/null
 	@cmake --build build-release -j $(JOBS) --target ivr-orvel ivr-pelion backoffice-sim ivr_bench bench-floor

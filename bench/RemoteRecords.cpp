@@ -2,6 +2,7 @@
 
 #include <fstream>
 #include <memory>
+#include <set>
 
 #include <json/json.h>
 
@@ -63,6 +64,7 @@ bool RemoteRecordCheck::readJournal(const std::string& path, std::map<std::strin
     }
     std::string line;
     int number = 0;
+    std::set<std::string> seen;
     while (std::getline(in, line)) {
         ++number;
         if (line.empty()) {
@@ -83,6 +85,9 @@ bool RemoteRecordCheck::readJournal(const std::string& path, std::map<std::strin
             return false;
         }
         RemoteRecords& records = byUniqueId[body["uniqueId"].asString()];
+        if (!seen.insert(operation + "\n" + entry["body"].asString()).second) {
+            ++records.repeated;
+        }
         if (operation == "logger") {
             ++records.loggerByType[body["eventType"].asString()];
         } else {

@@ -11,6 +11,9 @@ namespace tarvik {
 struct RemoteRecords {
     std::map<std::string, int> loggerByType;
     std::map<std::string, int> eventsByName;
+    // Journal lines that repeat an earlier line of the same call byte for
+    // byte (operation and body): a record delivered twice.
+    int repeated = 0;
 
     int loggerCount() const;
     int eventCount() const;

@@ -5,11 +5,15 @@
 // Usage: ivr_bench --ivr PATH --floor PATH --sim PATH --config FILE --data FILE
 //                  [--runs N] [--calls N] [--rounds N] [--work DIR] [--deadline SECONDS]
 //                  [--caller NUMBER] [--answer PROMPT=DIGITS]... [--expect "EXEC Goto ..."]
+//                  [--wait-runs N] [--only caller-wait]
+// The caller-wait section (CallerWaitBench) follows the main table;
+// "--only caller-wait" runs it alone (then --floor is not needed).
 
 #include "bench/AgiPeer.h"
 #include "bench/BackOfficeSim.h"
 #include "bench/BenchReport.h"
 #include "bench/CallRunner.h"
+#include "bench/CallerWaitBench.h"
 #include "bench/RemoteRecords.h"
 
 #include <fcntl.h>
@@ -43,6 +47,8 @@ struct Options {
     std::string destination = "atendimento";
     std::string expectedGoto = "EXEC Goto ivr-exits,50011,1";  // InvoiceSent
     AgiScript script{{{"Orvel-u4-33", "1"}}};                    // yes, send me the invoice
+    int waitRuns = 3;   // caller wait: runs per cell
+    std::string only;   // empty: every section; "caller-wait": that one alone
 };
 
 
@@ -70,6 +76,14 @@ bool parseOptions(int argc, char** argv, Options& options) {
         }
         else if (name == "--caller") options.callerId = value;
         else if (name == "--expect") options.expectedGoto = value;
+        else if (name == "--wait-runs") options.waitRuns = std::max(1, std::atoi(value.c_str()));
+        else if (name == "--only") {
+            if (value != "caller-wait") {
+                std::cerr << "ivr_bench: --only knows one section: caller-wait\n";
+                return false;
+            }
+            options.only = value;
+        }
         else if (name == "--answer") {
             std::size_t equals = value.find('=');
             if (equals == std::string::npos) {
@@ -82,8 +96,8 @@ bool parseOptions(int argc, char** argv, Options& options) {
             return false;
         }
     }
-    if (options.ivr.empty() || options.floor.empty() || options.sim.empty() || options.config.empty() ||
-        options.data.empty()) {
+    if (options.ivr.empty() || (options.floor.empty() && options.only.empty()) || options.sim.empty() ||
+        options.config.empty() || options.data.empty()) {
         std::cerr << "ivr_bench: --ivr, --floor, --sim, --config and --data are required\n";
         return false;
     }
@@ -164,28 +178,10 @@ std::string verdict(bool measured, bool met) {
     return met ? "met" : "MISSED";
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    Options options;
-    if (!parseOptions(argc, argv, options)) {
-        return 2;
-    }
-    signal(SIGPIPE, SIG_IGN);  // a call that ends early closes its input
-    std::string loadBefore = loadAverage();
-    bool ownWork = options.work.empty();
-    if (ownWork) {
-        char pattern[] = "/tmp/ivr-bench.XXXXXX";
-        if (mkdtemp(pattern) == nullptr) {
-            std::cerr << "ivr_bench: cannot create a work directory\n";
-            return 1;
-        }
-        options.work = pattern;
-    }
-    std::error_code created;
-    std::filesystem::create_directories(options.work, created);
-    std::string errorLog = options.work + "/stderr.log";
-    int errorFd = ::open(errorLog.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+// The main table: start-up, whole call, connections, concurrent calls and
+// nothing lost, beside the floor program.
+void runMainTable(const Options& options, int errorFd, const std::string& loadBefore,
+                  std::vector<std::string>& problems) {
     std::string journal = options.work + "/journal.jsonl";
     std::string configPath = options.work + "/orvel.json";
     std::string error;
@@ -204,17 +200,17 @@ int main(int argc, char** argv) {
     if (!sim.start(options.sim,
                    {"--data", options.data, "--token", token, "--journal", journal, "--recall-window", "0"},
                    errorFd, error)) {
-        std::cerr << "ivr_bench: " << error << "\n";
-        return 1;
+        problems.push_back(error);
+        return;
     }
     if (!writeConfiguration(options, sim.port(), configPath, token)) {
-        return 1;
+        problems.push_back("cannot write " + configPath);
+        return;
     }
 
     CallRunner runner(options.script, errorFd);
     CallFactory factory(options, configPath);
     std::vector<CallRecord> allCalls;
-    std::vector<std::string> problems;
     auto runOne = [&](const CallPlan& plan) { return runner.run({plan}, options.callDeadline).front(); };
 
     // Warm-up (page cache, simulator threads); not counted.
@@ -368,6 +364,52 @@ int main(int argc, char** argv) {
               << fixed(driverCpuMs / allCalls.size(), 1) << " ms (means; the driver also runs the floor)\n";
     std::cout << "driver peak RSS " << fixed(self.ru_maxrss / 1024.0, 1)
               << " MiB (a child spawned with posix_spawn counts the parent's peak RSS if it is higher than its own)\n";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    if (!parseOptions(argc, argv, options)) {
+        return 2;
+    }
+    signal(SIGPIPE, SIG_IGN);  // a call that ends early closes its input
+    std::string loadBefore = loadAverage();
+    bool ownWork = options.work.empty();
+    if (ownWork) {
+        char pattern[] = "/tmp/ivr-bench.XXXXXX";
+        if (mkdtemp(pattern) == nullptr) {
+            std::cerr << "ivr_bench: cannot create a work directory\n";
+            return 1;
+        }
+        options.work = pattern;
+    }
+    std::error_code created;
+    std::filesystem::create_directories(options.work, created);
+    std::string errorLog = options.work + "/stderr.log";
+    int errorFd = ::open(errorLog.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    std::vector<std::string> problems;
+    if (options.only.empty()) {
+        runMainTable(options, errorFd, loadBefore, problems);
+    }
+    CallerWaitSettings wait;
+    wait.ivr = options.ivr;
+    wait.sim = options.sim;
+    wait.config = options.config;
+    wait.data = options.data;
+    wait.work = options.work;
+    wait.callerId = options.callerId;
+    wait.destination = options.destination;
+    wait.expectedGoto = options.expectedGoto;
+    wait.script = options.script;
+    wait.errorFd = errorFd;
+    wait.runs = options.waitRuns;
+    CallerWaitBench(wait).run(std::cout, problems);
+    if (!options.only.empty()) {
+        std::cout << "\n" << describeMachine() << "; load average " << loadBefore << " at start, " << loadAverage()
+                  << " at end\n";
+    }
+
     if (!problems.empty()) {
         std::cout << "\n" << problems.size() << " problem(s):\n";
         for (std::size_t index = 0; index < problems.size() && index < 20; ++index) {

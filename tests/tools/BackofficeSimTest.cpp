@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <errno.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -369,6 +370,38 @@ TEST(BackofficeSim, InjectsTheFaultsItIsToldTo) {
     EXPECT_FALSE(lines[2].isMember("status"));
 }
 
+TEST(BackofficeSim, SilentAcceptsConnectionsAndNeverAnswers) {
+    SimProcess sim({"--port", "0", "--silent"});
+    ASSERT_GT(sim.waitListening(), 0) << sim.standardError();
+
+    // The request is sent and the connection stays open: the client's own
+    // one-second read timeout ends the wait, not a refusal or a hang-up.
+    httplib::Client client("127.0.0.1", sim.port());
+    boundClient(client);
+    client.set_read_timeout(1, 0);
+    auto ready = client.Get("/service/v1/ready");
+    ASSERT_FALSE(ready) << "answered " << ready->status;
+    EXPECT_EQ(ready.error(), httplib::Error::Read);
+
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    timeval timeout{1, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(sim.port()));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const std::string request = "GET /service/v1/ready HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    EXPECT_EQ(send(fd, request.data(), request.size(), MSG_NOSIGNAL), static_cast<ssize_t>(request.size()));
+    char byte = 0;
+    errno = 0;
+    EXPECT_EQ(recv(fd, &byte, 1, 0), -1);  // neither an answer nor end of stream
+    EXPECT_TRUE(errno == EAGAIN || errno == EWOULDBLOCK) << errno;
+    close(fd);
+
+    EXPECT_EQ(exitCodeAfter(sim, SIGTERM), 0);
+}
+
 TEST(BackofficeSim, StopsCleanlyOnSigtermAndSigint) {
     for (int signal : {SIGTERM, SIGINT}) {
         SimProcess sim({"--port", "0"});
@@ -480,6 +513,7 @@ TEST(BackofficeSim, ChecksItsCommandLine) {
     EXPECT_EQ(help.exitStatus, 0);
     EXPECT_EQ(help.output.compare(0, 21, "usage: backoffice-sim"), 0) << help.output;
     EXPECT_NE(help.output.find("--recall-window"), std::string::npos);
+    EXPECT_NE(help.output.find("--silent"), std::string::npos);
 
     for (const std::vector<std::string>& wrong : std::vector<std::vector<std::string>>{
              {"--bogus"},

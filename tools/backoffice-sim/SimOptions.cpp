@@ -22,6 +22,7 @@ enum OptionCode {
     kBody,
     kThreads,
     kKeepAlive,
+    kSilent,
     kHelp,
 };
 
@@ -71,6 +72,7 @@ bool SimOptionsParser::parse(int argc, char** argv, SimOptions& options, std::st
         {"body", required_argument, nullptr, kBody},
         {"threads", required_argument, nullptr, kThreads},
         {"keep-alive", required_argument, nullptr, kKeepAlive},
+        {"silent", no_argument, nullptr, kSilent},
         {"help", no_argument, nullptr, kHelp},
         {nullptr, 0, nullptr, 0},
     };
@@ -152,6 +154,9 @@ bool SimOptionsParser::parse(int argc, char** argv, SimOptions& options, std::st
             }
             options.bodyFiles[operation] = text;
             break;
+        case kSilent:
+            options.silent = true;
+            break;
         case 'h':
         case kHelp:
             options.help = true;
@@ -195,6 +200,9 @@ std::string SimOptionsParser::usage() {
            "  --status OP=CODE     answer OP with status CODE (body unchanged); repeatable\n"
            "  --drop OP            close the connection without answering OP; repeatable\n"
            "  --body OP=FILE       answer OP with the bytes of FILE; repeatable\n"
+           "  --silent             a back office that stopped answering: accept every\n"
+           "                       connection and hold it, never reading or answering\n"
+           "                       (only --port applies)\n"
            "  --help               print this text\n"
            "\n"
            "GET /_sim/stats answers {\"connections\":N,\"requests\":M}.\n";

@@ -21,6 +21,7 @@ struct SimOptions {
     std::map<SimOperation, int> statusOverrides;
     std::set<SimOperation> drops;
     std::map<SimOperation, std::string> bodyFiles;
+    bool silent = false;             // accept connections, never answer
     bool help = false;
 };
 

@@ -7,6 +7,7 @@
 #include "tools/backoffice-sim/RequestJournal.h"
 #include "tools/backoffice-sim/SimOptions.h"
 #include "tools/backoffice-sim/SimServer.h"
+#include "tools/backoffice-sim/SilentListener.h"
 
 #include <signal.h>
 
@@ -56,6 +57,29 @@ void watchSignals(SimServer& server, const std::atomic<bool>& finished) {
     }
 }
 
+// --silent: listen, accept and hold every connection, answer nothing,
+// until SIGTERM or SIGINT.
+int runSilent(const SimOptions& options) {
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    SilentListener listener;
+    int port = listener.bind(options.port);
+    if (port < 0) {
+        std::cerr << "backoffice-sim: cannot listen on 127.0.0.1:" << options.port << "\n";
+        return kExitFailure;
+    }
+    std::cout << "listening on 127.0.0.1:" << port << std::endl;
+    std::cerr << "backoffice-sim: silent: connections are accepted and never answered\n";
+    if (!listener.run(stopSignals)) {
+        std::cerr << "backoffice-sim: cannot watch the stop signals\n";
+        return kExitFailure;
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -68,6 +92,9 @@ int main(int argc, char** argv) {
     if (options.help) {
         std::cout << SimOptionsParser::usage();
         return 0;
+    }
+    if (options.silent) {
+        return runSilent(options);
     }
 
     CustomerStore store;
