@@ -8,12 +8,19 @@
 
 namespace tarvik {
 
+namespace {
+
+const char* const kTokenHeader = "PreAuthorization";
+
+}  // namespace
+
 ApiRequest::ApiRequest(Configuration& configuration, const KestroAgiRESTFul::TransferOptions& options, int method)
     : configuration(configuration) {
     request.setMethod(method);
     request.setTimeouts(options.connectSeconds, options.totalSeconds);
     request.setTlsVerification(options.verifyTls, options.caFile.empty() ? nullptr : options.caFile.c_str());
-    setHeader("PreAuthorization", "Bearer " + configuration.getAccessToken());
+    request.setSharing(options.cache, options.giveUp);
+    setHeader(kTokenHeader, "Bearer " + configuration.getAccessToken());
     setHeader("x-ivr-plugin-id", configuration.getPluginId());
     setHeader("x-ivr-plugin-driver", configuration.getPluginDriver());
 }
@@ -29,10 +36,42 @@ const char* ApiRequest::addLumoraHeader() {
 void ApiRequest::setJsonBody(const Json::Value& body) { request.setBody(compactJson(body).c_str()); }
 
 ApiRequest::Result ApiRequest::execute(const std::string& path, const std::string& transferFailure) {
-    request.setUrl((configuration.getBaseUri() + path).c_str());
-    Result result(request.execute());
+    prepare(path);
+    Result result = send();
     if (!result) throw ApiFailure(transferFailure);
     return result;
+}
+
+void ApiRequest::prepare(const std::string& path) { request.setUrl((configuration.getBaseUri() + path).c_str()); }
+
+ApiRequest::Result ApiRequest::send() { return Result(request.execute()); }
+
+bool ApiRequest::sameAs(const ApiRequest& other) const {
+    auto text = [](const char* value) { return std::string(value != nullptr ? value : ""); };
+    return request.getMethod() == other.request.getMethod() && text(request.getUrl()) == text(other.request.getUrl()) &&
+           request.getHeaders() == other.request.getHeaders() &&
+           text(request.getBody()) == text(other.request.getBody());
+}
+
+BackOfficeRecord ApiRequest::toRecord(const std::string& kind, const std::string& path,
+                                      const std::string& failureText) const {
+    BackOfficeRecord record;
+    record.kind = kind;
+    record.method = request.getMethod();
+    record.path = path;
+    record.headers = request.getHeaders();
+    record.headers.erase(kTokenHeader);
+    record.body = request.getBody() != nullptr ? request.getBody() : "";
+    record.failureText = failureText;
+    return record;
+}
+
+ApiRequest::Result ApiRequest::sendRecord(const BackOfficeRecord& record, const std::string& baseUri,
+                                          const std::string& token, const KestroAgiRESTFul::TransferOptions& options) {
+    KestroAgiRESTFul::TextMap headers = record.headers;
+    headers[kTokenHeader] = "Bearer " + token;
+    return Result(KestroAgiRESTFul::request(record.method, (baseUri + record.path).c_str(), headers,
+                                            KestroAgiRESTFul::TextMap(), record.body.c_str(), options));
 }
 
 Json::Value ApiRequest::parseBody(const KestroAgiDataSourceResult& result, const std::string& parseFailure) {

@@ -6,6 +6,7 @@
 #include <json/json.h>
 
 #include "api/KestroAgiDataSourceResult.h"
+#include "api/BackOfficeRecord.h"
 #include "api/KestroAgiRESTFul.h"
 #include "configuration/Configuration.h"
 
@@ -35,6 +36,22 @@ public:
 
     // Executes against base URI + path; no result raises transferFailure.
     Result execute(const std::string& path, const std::string& transferFailure);
+
+    // The same in two steps, so the exchange can travel on another thread:
+    // prepare reads the configuration, send touches nothing but the request
+    // (null when the transfer failed).
+    void prepare(const std::string& path);
+    Result send();
+    // Same method, address, headers and body.
+    bool sameAs(const ApiRequest& other) const;
+
+    // This request as a record that can wait in a queue or in the spool:
+    // everything but the base URI and the access token.
+    BackOfficeRecord toRecord(const std::string& kind, const std::string& path,
+                              const std::string& failureText) const;
+    // Sends a record with the given address and token, the way execute does.
+    static Result sendRecord(const BackOfficeRecord& record, const std::string& baseUri, const std::string& token,
+                             const KestroAgiRESTFul::TransferOptions& options);
 
     // The body as JSON (comments kept); a missing body, a syntax error or an
     // over-deep document raises parseFailure.

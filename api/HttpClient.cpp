@@ -1,5 +1,8 @@
 #include "api/HttpClient.h"
 
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <exception>
 #include <memory>
 
@@ -42,7 +45,112 @@ const char* const kAddonModule = "kestro-addon";
 
 }  // namespace
 
-HttpClient::HttpClient(Configuration* configuration) : configuration(configuration) {}
+HttpClient::HttpClient(Configuration* configuration) : configuration(configuration) {
+    transferOptions.giveUp = &giveUp;
+}
+
+HttpClient::~HttpClient() { finishPending(); }
+
+void HttpClient::setReadyTimeout(long seconds) {
+    if (seconds > 0) readySeconds = seconds;
+}
+
+KestroAgiRESTFul::TransferOptions HttpClient::readyOptions() const {
+    KestroAgiRESTFul::TransferOptions options = transferOptions;
+    options.connectSeconds = std::min(options.connectSeconds, readySeconds);
+    options.totalSeconds = std::min(options.totalSeconds, readySeconds);
+    return options;
+}
+
+BackgroundSender& HttpClient::ensureSender() {
+    if (!sender) {
+        Configuration& config = requireConfiguration();
+        BackgroundSender::Settings settings;
+        settings.baseUri = config.getBaseUri();
+        settings.accessToken = config.getAccessToken();
+        settings.options = transferOptions;
+        settings.spoolDirectory = spoolDirectory;
+        sender = std::make_unique<BackgroundSender>(std::move(settings), &giveUp);
+        sender->start();
+    }
+    return *sender;
+}
+
+void HttpClient::startCall(bool lookupByPhone) {
+    if (configuration == nullptr) return;
+    Configuration& config = *configuration;
+    if (backgroundRecords || !spoolDirectory.empty()) ensureSender();
+    if (!backgroundRecords || early) return;
+
+    std::unique_ptr<ApiRequest> lookup;
+    const std::string& phone = config.getCallerId();
+    const std::string& endpoint = config.getEndpointFindClientByPhone();
+    if (lookupByPhone && !phone.empty() && !config.getAccessToken().empty() && !endpoint.empty()) {
+        lookup = prepareLookup(config, endpoint + UrlPathEncoding::encodeSegment(phone), phone, config.getProtocol());
+    }
+    early = std::make_unique<EarlyLookups>(prepareReady(config), std::move(lookup),
+                                           [](const KestroAgiDataSourceResult* result) {
+                                               try {
+                                                   return result != nullptr && readReadyAnswer(*result);
+                                               } catch (const std::exception&) {
+                                                   return false;
+                                               }
+                                           });
+}
+
+void HttpClient::finishPending() {
+    early.reset();
+    if (!sender) return;
+    sender->finish(std::chrono::seconds(pendingSeconds));
+    // The caller is gone: what is left to say goes to standard error.
+    for (const std::string& line : sender->takeNotices()) std::fprintf(stderr, "%s\n", line.c_str());
+    sender.reset();
+}
+
+void HttpClient::writeNotices(KestroAgiImpl& session) {
+    if (!sender) return;
+    for (const std::string& line : sender->takeNotices()) session.verbose("%s", line.c_str());
+}
+
+void HttpClient::settleEarly(KestroAgiImpl& session) {
+    writeNotices(session);
+    if (early) early->wait();
+}
+
+ApiRequest::Result HttpClient::sendInLine(ApiRequest& request, const BackOfficeRecord& record) {
+    request.prepare(record.path);
+    ApiRequest::Result result = request.send();
+    if (BackgroundSender::judge(result.get()) == BackgroundSender::Delivery::undelivered && !spoolDirectory.empty()) {
+        ensureSender().keep(record);
+    }
+    return result;
+}
+
+std::unique_ptr<ApiRequest> HttpClient::prepareReady(Configuration& config) const {
+    auto request = std::make_unique<ApiRequest>(config, readyOptions(), KestroAgiRESTFul::METHOD_GET);
+    request->addLumoraHeader();
+    request->prepare("/service/v1/ready");
+    return request;
+}
+
+std::unique_ptr<ApiRequest> HttpClient::prepareLookup(Configuration& config, const std::string& path,
+                                                      const std::string& phone, const std::string& protocol) const {
+    auto request = std::make_unique<ApiRequest>(config, transferOptions, KestroAgiRESTFul::METHOD_GET);
+    request->setHeader("x-ivr-phone", phone);
+    request->setHeader("x-ivr-protocol", protocol);
+    request->addLumoraHeader();
+    request->prepare(path);
+    return request;
+}
+
+bool HttpClient::readReadyAnswer(const KestroAgiDataSourceResult& result) {
+    const Json::Value body = ApiRequest::parseBody(result, "failure on response, error on json parse (is ready)");
+    const Json::Value* state = ApiRequest::findMember(body, "state");
+    if (state == nullptr || !state->isString()) {
+        throw ApiFailure("state is not available in response (check if is ready)");
+    }
+    return equalsIgnoringAsciiCase(state->asString(), "ready");
+}
 
 void HttpClient::setTimeouts(long connectSeconds, long totalSeconds) {
     transferOptions.connectSeconds = connectSeconds;
@@ -60,18 +168,25 @@ Configuration& HttpClient::requireConfiguration() const {
 }
 
 bool HttpClient::isReady(KestroAgiImpl& session) {
+    beginReady(session);
+    return finishReady(session);
+}
+
+void HttpClient::beginReady(KestroAgiImpl& session) {
+    if (configuration == nullptr) return;
+    const char* lumora = configuration->getMark("header-lumora");
+    session.verbose("Lumora ID: %s", lumora != nullptr ? lumora : "undefined");
+}
+
+bool HttpClient::finishReady(KestroAgiImpl& session) {
+    writeNotices(session);
     try {
         Configuration& config = requireConfiguration();
-        ApiRequest request(config, transferOptions, KestroAgiRESTFul::METHOD_GET);
-        const char* lumora = request.addLumoraHeader();
-        session.verbose("Lumora ID: %s", lumora != nullptr ? lumora : "undefined");
-        auto result = request.execute("/service/v1/ready", "failure on verify information if service is ready");
-        const Json::Value body = ApiRequest::parseBody(*result, "failure on response, error on json parse (is ready)");
-        const Json::Value* state = ApiRequest::findMember(body, "state");
-        if (state == nullptr || !state->isString()) {
-            throw ApiFailure("state is not available in response (check if is ready)");
-        }
-        return equalsIgnoringAsciiCase(state->asString(), "ready");
+        std::unique_ptr<ApiRequest> request = prepareReady(config);
+        ApiRequest::Result result;
+        if (!early || !early->takeReady(*request, result)) result = request->send();
+        if (!result) throw ApiFailure("failure on verify information if service is ready");
+        return readReadyAnswer(*result);
     } catch (const std::exception& failure) {
         logFailure(session, failure);
         return false;
@@ -81,11 +196,10 @@ bool HttpClient::isReady(KestroAgiImpl& session) {
 ISPClient* HttpClient::findClient(KestroAgiImpl& session, Configuration& config, const std::string& path,
                                   const std::string& phone, const std::string& protocol,
                                   const std::string& transferFailure, const std::string& parseFailure) {
-    ApiRequest request(config, transferOptions, KestroAgiRESTFul::METHOD_GET);
-    request.setHeader("x-ivr-phone", phone);
-    request.setHeader("x-ivr-protocol", protocol);
-    request.addLumoraHeader();
-    auto result = request.execute(path, transferFailure);
+    std::unique_ptr<ApiRequest> request = prepareLookup(config, path, phone, protocol);
+    ApiRequest::Result result;
+    if (!early || !early->takeLookup(*request, result)) result = request->send();
+    if (!result) throw ApiFailure(transferFailure);
     const Json::Value body = ApiRequest::parseBody(*result, parseFailure);
     const Json::Value* document = ApiRequest::findMember(body, "document");
     if (document == nullptr || !document->isString()) throw ApiFailure("document not found in response");
@@ -94,6 +208,7 @@ ISPClient* HttpClient::findClient(KestroAgiImpl& session, Configuration& config,
 
 ISPClient* HttpClient::getClientByPhone(KestroAgiImpl& session, const std::string& phone,
                                         const std::string& protocol) {
+    settleEarly(session);
     try {
         Configuration& config = requireConfiguration();
         const std::string& endpoint = config.getEndpointFindClientByPhone();
@@ -111,6 +226,7 @@ ISPClient* HttpClient::getClientByPhone(KestroAgiImpl& session, const std::strin
 
 ISPClient* HttpClient::getClientByDocument(KestroAgiImpl& session, const std::string& document,
                                            const std::string& phone, const std::string& protocol) {
+    settleEarly(session);
     try {
         Configuration& config = requireConfiguration();
         const std::string& endpoint = config.getEndpointFindClientByDocument();
@@ -128,6 +244,7 @@ ISPClient* HttpClient::getClientByDocument(KestroAgiImpl& session, const std::st
 
 bool HttpClient::unlock(KestroAgiImpl& session, ISPClient* client, ISPSignature* signature,
                         const std::string& phone) {
+    settleEarly(session);
     try {
         if (client == nullptr || signature == nullptr) throw ApiFailure("client or signature is empty");
         Configuration& config = requireConfiguration();
@@ -152,6 +269,7 @@ bool HttpClient::unlock(KestroAgiImpl& session, ISPClient* client, ISPSignature*
 
 bool HttpClient::sendInvoice(KestroAgiImpl& session, ISPClient* client, ISPSignature* signature,
                              const std::string& phone) {
+    settleEarly(session);
     try {
         if (client == nullptr || signature == nullptr) throw ApiFailure("client or signature is empty");
         Configuration& config = requireConfiguration();
@@ -177,6 +295,7 @@ bool HttpClient::sendInvoice(KestroAgiImpl& session, ISPClient* client, ISPSigna
 
 bool HttpClient::informProtocol(KestroAgiImpl& session, ISPClient* client, ISPSignature* signature,
                                 const std::string& protocol) {
+    settleEarly(session);
     try {
         if (client == nullptr || signature == nullptr || client->getDocument().empty() ||
             signature->getId().empty()) {
@@ -206,6 +325,7 @@ bool HttpClient::informProtocol(KestroAgiImpl& session, ISPClient* client, ISPSi
 }
 
 std::string HttpClient::getExternalProtocol(KestroAgiImpl& session, ISPClient* client, ISPSignature* signature) {
+    settleEarly(session);
     try {
         if (client == nullptr || client->getDocument().empty()) throw ApiFailure("client is invalid");
         // The body names the contract: without one there is nothing to ask.
@@ -242,6 +362,7 @@ std::string HttpClient::getExternalProtocol(KestroAgiImpl& session, ISPClient* c
 }
 
 bool HttpClient::saveIdentification(KestroAgiImpl& session, ISPClient* client) {
+    settleEarly(session);
     try {
         if (client == nullptr || client->getDocument().empty()) throw ApiFailure("client is invalid");
         Configuration& config = requireConfiguration();
@@ -272,6 +393,7 @@ bool HttpClient::saveIdentification(KestroAgiImpl& session, ISPClient* client) {
 }
 
 bool HttpClient::isRecall(KestroAgiImpl& session, const std::string& document) {
+    settleEarly(session);
     if (document.empty()) return false;
     try {
         traceLine(session, "checking if is recall to document: " + document + " in " + kRecallOwner);
@@ -301,6 +423,7 @@ bool HttpClient::isRecall(KestroAgiImpl& session, const std::string& document) {
 
 bool HttpClient::addToRecall(KestroAgiImpl& session, const std::string& document, const std::string& phone,
                              const std::string& uniqueId) {
+    settleEarly(session);
     const std::string values = traceValues(document, "document", phone, uniqueId);
     try {
         traceLine(session, "saving to recall history: " + values);
@@ -318,8 +441,8 @@ bool HttpClient::addToRecall(KestroAgiImpl& session, const std::string& document
         body["uniqueId"] = uniqueId;
         request.setJsonBody(body);
         const std::string failureText = "failure on save recall " + document;
-        auto result = request.execute("/service/v1/recall/meta/register", failureText);
-        if (result->getCode() != 202) throw ApiFailure(failureText);
+        auto result = sendInLine(request, request.toRecord("recall", "/service/v1/recall/meta/register", failureText));
+        if (!result || result->getCode() != 202) throw ApiFailure(failureText);
         traceLine(session, "saved recall history: " + values);
         return true;
     } catch (const std::exception& failure) {
@@ -331,6 +454,7 @@ bool HttpClient::addToRecall(KestroAgiImpl& session, const std::string& document
 
 bool HttpClient::addEvent(KestroAgiImpl& session, const std::string& event, const std::string& module,
                           const std::string& data) {
+    settleEarly(session);
     const std::string protocol = configuration != nullptr ? configuration->getProtocol() : std::string();
     const std::string callerId = configuration != nullptr ? configuration->getCallerId() : std::string();
     const std::string values = traceValues(data, "data", callerId, protocol);
@@ -350,8 +474,8 @@ bool HttpClient::addEvent(KestroAgiImpl& session, const std::string& event, cons
         body["uniqueId"] = protocol;
         request.setJsonBody(body);
         const std::string failureText = "failure on add event with data" + data;
-        auto result = request.execute("/service/v1/integration/log", failureText);
-        if (result->getCode() < 200 || result->getCode() > 299) throw ApiFailure(failureText);
+        auto result = sendInLine(request, request.toRecord("event", "/service/v1/integration/log", failureText));
+        if (!result || result->getCode() < 200 || result->getCode() > 299) throw ApiFailure(failureText);
         session.setVariable("ORVEL_IVR_DOCUMENT", data.c_str());
         session.setVariable("ORVEL_IVR_PHONE", callerId.c_str());
         traceLine(session, "saved event: " + values);
@@ -366,6 +490,8 @@ bool HttpClient::addEvent(KestroAgiImpl& session, const std::string& event, cons
 void HttpClient::logger(KestroAgiImpl& session, const std::string& destination, const std::string& eventType,
                         const char* data1, const char* data2, const char* data3, const char* data4,
                         const char* data5) {
+    // Never waits: the early exchanges may still be under way.
+    writeNotices(session);
     try {
         const char* const missing = "failure on set logger module name,  callerId, protocol, channel or accessToken is empty";
         if (configuration == nullptr) throw ApiFailure(missing);
@@ -394,7 +520,13 @@ void HttpClient::logger(KestroAgiImpl& session, const std::string& destination, 
         body["uniqueId"] = protocol;
         request.setJsonBody(body);
         // The remote log never judges the answer; only a lost transfer is reported.
-        request.execute("/service/v1/logger", "failure on set logger with caller id" + callerId);
+        const BackOfficeRecord record =
+            request.toRecord("logger", "/service/v1/logger", "failure on set logger with caller id" + callerId);
+        if (backgroundRecords) {
+            ensureSender().enqueue(record);
+        } else if (!sendInLine(request, record)) {
+            throw ApiFailure(record.failureText);
+        }
     } catch (const std::exception& failure) {
         logFailure(session, failure);
     }

@@ -1,10 +1,14 @@
 #pragma once
 
+#include <atomic>
+#include <memory>
 #include <string>
 
 #include <json/json.h>
 
 #include "agi/KestroAgiImpl.h"
+#include "api/BackgroundSender.h"
+#include "api/EarlyLookups.h"
 #include "api/KestroAgiRESTFul.h"
 #include "configuration/Configuration.h"
 #include "model/ISPClient.h"
@@ -23,6 +27,10 @@ public:
     // The configuration is borrowed for the client's whole life; it may be
     // null, and then every operation fails.
     explicit HttpClient(Configuration* configuration);
+    // Delivers what is still queued within the pending limit (see finishPending).
+    ~HttpClient();
+    HttpClient(const HttpClient&) = delete;
+    HttpClient& operator=(const HttpClient&) = delete;
 
     // Bounds applied to every request (defaults: 3 s to connect, 10 s in all).
     void setTimeouts(long connectSeconds, long totalSeconds);
@@ -30,6 +38,31 @@ public:
     // the system's CA store.
     void setTlsVerification(bool verify, const std::string& caFile);
 
+    // How records travel (default: remote log entries beside the call, the
+    // readiness check and lookup by number started early). False sends every
+    // request in line, in the flow's order.
+    void setBackgroundRecords(bool enabled) { backgroundRecords = enabled; }
+    bool hasBackgroundRecords() const { return backgroundRecords; }
+    // The readiness check's own limit (default 2 s).
+    void setReadyTimeout(long seconds);
+    // Where undeliverable records wait (empty: nowhere).
+    void setSpoolDirectory(const std::string& directory) { spoolDirectory = directory; }
+    // How long a call may go on delivering records after it handed the
+    // caller back (default 10 s); what is left then waits in the spool.
+    void setPendingTimeout(long seconds) { pendingSeconds = seconds; }
+
+    // At the start of a call: starts the sender of records (which first
+    // takes spooled ones) and, with background records, the readiness check
+    // and, when `lookupByPhone`, the lookup of the caller's number.
+    void startCall(bool lookupByPhone);
+    // After the call's last channel command: delivers what is pending, for
+    // at most the pending limit. Lines it has left go to standard error.
+    void finishPending();
+
+    // isReady in two steps: begin writes what the check says before it is
+    // made, finish waits for the answer. isReady does both at once.
+    void beginReady(KestroAgiImpl& session);
+    bool finishReady(KestroAgiImpl& session);
     bool isReady(KestroAgiImpl& session);
 
     // New client record the caller owns, or null.
@@ -61,6 +94,19 @@ public:
 
 private:
     Configuration& requireConfiguration() const;
+    KestroAgiRESTFul::TransferOptions readyOptions() const;
+    std::unique_ptr<ApiRequest> prepareReady(Configuration& config) const;
+    std::unique_ptr<ApiRequest> prepareLookup(Configuration& config, const std::string& path,
+                                              const std::string& phone, const std::string& protocol) const;
+    // The answer to a readiness check; raises ApiFailure when it is none.
+    static bool readReadyAnswer(const KestroAgiDataSourceResult& result);
+    BackgroundSender& ensureSender();
+    // Sends a record in line; one the back office could not take is spooled.
+    ApiRequest::Result sendInLine(ApiRequest& request, const BackOfficeRecord& record);
+    // Lines the sender left for the call, through verbose.
+    void writeNotices(KestroAgiImpl& session);
+    // Before a request in line: the early exchanges are over (one path, one connection).
+    void settleEarly(KestroAgiImpl& session);
     // The two lookups after their own checks: GET base URI + path, then the
     // answer must be an object with a text "document".
     ISPClient* findClient(KestroAgiImpl& session, Configuration& config, const std::string& path,
@@ -68,7 +114,16 @@ private:
                           const std::string& parseFailure);
 
     Configuration* configuration;
+    // Set when one exchange of the call ran out of time: later ones fail at once.
+    std::atomic<bool> giveUp{false};
     KestroAgiRESTFul::TransferOptions transferOptions;
+    // A client alone sends in line; the IVR module turns this on.
+    bool backgroundRecords = false;
+    long readySeconds = 2;
+    long pendingSeconds = 10;
+    std::string spoolDirectory;
+    std::unique_ptr<EarlyLookups> early;
+    std::unique_ptr<BackgroundSender> sender;
 };
 
 }  // namespace tarvik

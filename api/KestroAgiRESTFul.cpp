@@ -9,6 +9,7 @@
 #include <curl/curl.h>
 
 #include "agi/KestroAgiException.h"
+#include "api/ConnectionCache.h"
 #include "util/BoundedFormat.h"
 #include "util/XmlTools.h"
 
@@ -16,32 +17,26 @@ namespace tarvik {
 
 namespace {
 
-// libcurl is set up once per process. All requests share one connection
-// cache, so a whole call talks to the back office over one connection
-// instead of opening one per request.
+// libcurl is set up once per process. The requests on the caller's path
+// share one connection cache, so a whole call talks to the back office over
+// one connection instead of opening one per request.
 class CurlProcess {
 public:
     CurlProcess() {
         curl_global_init(CURL_GLOBAL_DEFAULT);
-        share = curl_share_init();
-        if (share != nullptr) {
-            curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_CONNECT);
-            curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
-        }
+        cache = std::make_unique<ConnectionCache>();
     }
     ~CurlProcess() {
-        if (share != nullptr) {
-            curl_share_cleanup(share);
-        }
+        cache.reset();
         curl_global_cleanup();
     }
     CurlProcess(const CurlProcess&) = delete;
     CurlProcess& operator=(const CurlProcess&) = delete;
 
-    CURLSH* sharedCache() const { return share; }
+    ConnectionCache& sharedCache() const { return *cache; }
 
 private:
-    CURLSH* share = nullptr;
+    std::unique_ptr<ConnectionCache> cache;
 };
 
 CurlProcess& curlProcess() {
@@ -191,6 +186,11 @@ void KestroAgiRESTFul::setTimeouts(long connectSeconds, long totalSeconds) {
     options.totalSeconds = totalSeconds > 0 ? totalSeconds : defaults.totalSeconds;
 }
 
+void KestroAgiRESTFul::setSharing(ConnectionCache* cache, std::atomic<bool>* giveUp) {
+    options.cache = cache;
+    options.giveUp = giveUp;
+}
+
 void KestroAgiRESTFul::setTlsVerification(bool verify, const char* caFile) {
     options.verifyTls = verify;
     options.caFile = caFile == nullptr ? "" : caFile;
@@ -208,7 +208,10 @@ KestroAgiDataSourceResult* KestroAgiRESTFul::request(int method, const char* url
 KestroAgiDataSourceResult* KestroAgiRESTFul::request(int method, const char* url, const TextMap& headers,
                                                      const TextMap& parameters, const char* body,
                                                      const TransferOptions& options) {
-    CURLSH* sharedCache = curlProcess().sharedCache();
+    // A back office that let one exchange of this call run out of time is
+    // not waited on again: the call goes on along its failure paths.
+    if (options.giveUp != nullptr && options.giveUp->load()) return nullptr;
+    CURLSH* sharedCache = (options.cache != nullptr ? *options.cache : curlProcess().sharedCache()).handle();
     std::unique_ptr<CURL, EasyCleanup> handle(curl_easy_init());
     if (!handle) {
         return nullptr;
@@ -299,6 +302,7 @@ KestroAgiDataSourceResult* KestroAgiRESTFul::request(int method, const char* url
             result->setText(received.c_str());
         }
     } else {
+        if (outcome == CURLE_OPERATION_TIMEDOUT && options.giveUp != nullptr) options.giveUp->store(true);
         // Standard output is the AGI channel: failures go to standard error.
         const std::string line = formatBounded("curl_easy_perform() failed: %s\n", curl_easy_strerror(outcome));
         std::fputs(line.c_str(), stderr);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <map>
 #include <string>
@@ -11,6 +12,8 @@
 #include "util/CText.h"
 
 namespace tarvik {
+
+class ConnectionCache;
 
 // One HTTP exchange over libcurl: method, URL, headers, parameters and an
 // optional body, executed in one blocking call. Any completed exchange gives
@@ -30,6 +33,11 @@ public:
         long totalSeconds = 10;
         bool verifyTls = false;
         std::string caFile;  // empty: the system's CA store
+        // Connections to reuse; null: the process's cache of the caller's path.
+        ConnectionCache* cache = nullptr;
+        // The call's "stop waiting" latch: set when an exchange runs out of
+        // time; once set, every later exchange fails at once. May be null.
+        std::atomic<bool>* giveUp = nullptr;
     };
 
     // A response body larger than this fails the transfer.
@@ -64,6 +72,8 @@ public:
 
     void setTimeouts(long connectSeconds, long totalSeconds);
     void setTlsVerification(bool verify, const char* caFile);
+    // The connection cache and give-up latch of TransferOptions.
+    void setSharing(ConnectionCache* cache, std::atomic<bool>* giveUp);
     const TransferOptions& getTransferOptions() const { return options; }
 
     // The caller owns the result; null when the transfer failed.

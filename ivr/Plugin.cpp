@@ -113,10 +113,23 @@ void Plugin::readConfiguration(KestroAgiImpl& session, const Json::Value& root) 
     value = member(root, "verifyTls");
     if (value != nullptr && value->isBool()) verifyTls = value->asBool();
     readString(root, "caFile", caFile);
+    value = member(root, "backgroundRecords");
+    if (value != nullptr && value->isBool()) backgroundRecords = value->asBool();
+    readSeconds(root, "readyTimeout", readyTimeoutSeconds);
+    readSeconds(root, "pendingTimeout", pendingTimeoutSeconds);
+    readString(root, "spoolDirectory", spoolDirectory);
 
     http = std::make_unique<HttpClient>(static_cast<Configuration*>(this));
     http->setTimeouts(httpConnectTimeoutSeconds, httpTimeoutSeconds);
     http->setTlsVerification(verifyTls, caFile);
+    http->setBackgroundRecords(backgroundRecords);
+    http->setReadyTimeout(readyTimeoutSeconds);
+    http->setPendingTimeout(pendingTimeoutSeconds);
+    http->setSpoolDirectory(spoolDirectory);
+}
+
+void Plugin::onCallHandedBack() {
+    if (http) http->finishPending();
 }
 
 void Plugin::onLoadPlugin(KestroAgiImpl&, Json::Value) {}

@@ -31,6 +31,9 @@ public:
 
     // Prompts resolve to this directory unless the profile gives another.
     static constexpr const char* kDefaultAudioDir = "/etc/tarvik/kestro/audios/";
+    // Records the back office could not take wait here unless the
+    // configuration names another directory ("spoolDirectory").
+    static constexpr const char* kDefaultSpoolDir = "/var/spool/tarvik/kestro/ivr";
 
     Plugin();
     ~Plugin() override;
@@ -46,6 +49,8 @@ public:
     void onReadArgument(const char* argument) override;
     // Module name (and base name) becomes `name`, "plugin" when null.
     void rename(const char* name) override;
+    // Delivers the records still pending, within "pendingTimeout".
+    void onCallHandedBack() override;
 
     // --- call-flow hooks ----------------------------------------------------
     virtual void phaseWelcome(KestroAgiImpl& session);
@@ -192,8 +197,17 @@ protected:
     long httpConnectTimeoutSeconds = 3;
     bool verifyTls = false;
     std::string caFile;
+    // How records travel: "backgroundRecords", "readyTimeout",
+    // "pendingTimeout" (seconds), "spoolDirectory".
+    bool backgroundRecords = true;
+    long readyTimeoutSeconds = 2;
+    long pendingTimeoutSeconds = 10;
+    std::string spoolDirectory = kDefaultSpoolDir;
 
 private:
+    // True when the flow will look the caller's number up once the back
+    // office is ready (so the lookup may start early).
+    bool wantsLookupByPhone() const;
 
     void readConfiguration(KestroAgiImpl& session, const Json::Value& root);
 

@@ -40,14 +40,20 @@ void Plugin::runCall(KestroAgiImpl& session) {
         throw std::runtime_error("endpoints find client by document, invoice send and client unlock are required");
     }
     DialogueContext context(*this, session);
+    // The readiness check (and the lookup by number) travel while the
+    // caller is greeted; with records in line they wait their turn.
+    const bool early = http && http->hasBackgroundRecords();
+    if (http) http->startCall(wantsLookupByPhone());
 
     session.answer();
-    apiReady = http && http->isReady(session);
+    if (http) http->beginReady(session);
+    if (http && !early) apiReady = http->finishReady(session);
     logEntry(session, "authenticated");
     if (!destination.empty()) logEntry(session, "trace", destination.c_str());
     session.verbose("phone detected: %s", callerId.c_str());
 
     phaseWelcome(session);
+    if (early) apiReady = http->finishReady(session);
     if (apiReady) phaseIsClientByPhone(session);
     if (!client) {
         if (!phaseIsClient(session)) return;
@@ -75,6 +81,10 @@ void Plugin::phaseWelcome(KestroAgiImpl& session) {
         prompt = "Orvel-u4-02";
     }
     DialogueContext(*this, session).playPrompt(prompt);
+}
+
+bool Plugin::wantsLookupByPhone() const {
+    return !endpointFindClientByPhone.empty() && features && features->findClientByPhone && http;
 }
 
 void Plugin::phaseIsClientByPhone(KestroAgiImpl& session) {

@@ -25,6 +25,9 @@ public:
     // An extra command-line argument; ignored unless a module wants it.
     virtual void onReadArgument(const char* argument);
     virtual void rename(const char* name);
+    // The caller has been handed back to the dial plan (the channel is gone):
+    // the module may finish its own work now, for a bounded time.
+    virtual void onCallHandedBack();
 
     // The name, or null.
     const char* getName() const { return name.get(); }

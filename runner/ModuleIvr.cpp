@@ -1,6 +1,7 @@
 #include "runner/ModuleIvr.h"
 
 #include <getopt.h>
+#include <sys/socket.h>
 
 #include <cstdio>
 #include <cstring>
@@ -11,6 +12,7 @@
 #include "agi/KestroAgi.h"
 #include "agi/KestroAgiException.h"
 #include "emulator/KestroAgiEmulator.h"
+#include "runner/CallerHandBack.h"
 #include "runner/DebuggerTools.h"
 #include "runner/FastAgiServer.h"
 #include "runner/FastAgiSession.h"
@@ -128,6 +130,10 @@ int ModuleIvr::execute(int argc, char** argv, IModuleIvr& module) {
     if (fastAgi) return serveFastAgi(std::move(fastAgiOptions), module);
 
     std::vector<std::string> positional(argv + optind, argv + argc);
+    // A call from Asterisk is handed back the moment its last command is
+    // answered; the emulator has no one waiting.
+    CallerHandBack handBack;
+    if (!emulator) handBack.detach();
     int status = serve(
         module, emulator,
         [&]() -> std::unique_ptr<KestroAgiImpl> {
@@ -138,6 +144,8 @@ int ModuleIvr::execute(int argc, char** argv, IModuleIvr& module) {
         },
         [&](KestroAgiImpl&) { return positional; });
     robot.clear();
+    handBack.release(status);
+    module.onCallHandedBack();
     return status;
 }
 
@@ -150,9 +158,13 @@ int ModuleIvr::serveFastAgi(FastAgiOptions options, IModuleIvr& module) {
 }
 
 int ModuleIvr::serveConnection(int socketFd, FastAgiCallRecord& record, IModuleIvr& module) {
-    return serve(
+    int status = serve(
         module, false, [&] { return std::make_unique<FastAgiSession>(socketFd, record); },
         &FastAgiSession::startupArguments);
+    // Over FastAGI the end of the connection hands the call back.
+    ::shutdown(socketFd, SHUT_RDWR);
+    module.onCallHandedBack();
+    return status;
 }
 
 // Creates the session, routes the positional arguments and runs the module;

@@ -68,9 +68,12 @@ void runCases(const std::vector<CallCase>& cases) {
         // extension the profile chose.
         const std::string key = kRoutedKeys.count(test.exit) != 0 ? kRoutedKeys.at(test.exit) : test.exit;
         EXPECT_EQ(loggerEntry(result, "forward").body["destination"].asString(), key);
-        ASSERT_FALSE(result.journal.empty());
-        EXPECT_EQ(result.journal.back().operation, "event");
-        EXPECT_EQ(result.journal.back().body["data"].asString(), key);
+        // Remote log entries travel beside the call, so the last request on
+        // the caller's path is the closing event.
+        const std::vector<JournalEntry> events = result.requests("event");
+        ASSERT_FALSE(events.empty());
+        EXPECT_EQ(events.back().body["data"].asString(), key);
+        EXPECT_EQ(events.back().headers.count("PreAuthorization"), 1u);
     }
 }
 
@@ -189,22 +192,48 @@ TEST(WholeCalls, GreetingFollowsTheTimeOfDay) {
 // The requests of a call as the back office receives them: paths, headers
 // and bodies.
 TEST(WholeCalls, OrvelSendsTheInvoiceWithTheExpectedRequests) {
+    // With records in line the back office sees the flow's own order; with
+    // records beside the call, the requests on the caller's path keep that
+    // order and the remote log entries keep theirs.
+    const std::vector<std::string> flowOrder = {"ready", "logger", "logger", "phone", "event", "logger", "ticket",
+                                                "recall-register", "recall-search", "logger", "send", "logger",
+                                                "logger", "event"};
+    for (const bool inLine : {true, false}) {
+    SCOPED_TRACE(inLine ? "records in line" : "records beside the call");
     IvrBackOffice office;
     ASSERT_GT(office.port(), 0);
     IvrCall call;
-    call.arguments = {"atendimento", office.writeConfig()};
+    call.arguments = {"atendimento", office.writeConfig(inLine ? R"({"backgroundRecords": false})" : "{}")};
     call.answersByPrompt["Orvel-u4-33"] = "1";
     call.environment = {localHourZone(22)};
     IvrCallResult result = runIvrCall(office, call);
     expectCleanCall(result);
 
     std::vector<std::string> operations;
-    for (const JournalEntry& entry : result.journal) operations.push_back(entry.operation);
-    EXPECT_EQ(operations, (std::vector<std::string>{"ready", "logger", "logger", "phone", "event", "logger", "ticket",
-                                                    "recall-register", "recall-search", "logger", "send", "logger",
-                                                    "logger", "event"}));
-    ASSERT_EQ(result.journal.size(), operations.size());
-    const JournalEntry& phone = result.journal[3];
+    std::vector<std::string> pathOperations;
+    std::vector<std::string> loggerTypes;
+    for (const JournalEntry& entry : result.journal) {
+        operations.push_back(entry.operation);
+        if (entry.operation == "logger") {
+            loggerTypes.push_back(entry.body["eventType"].asString());
+        } else {
+            pathOperations.push_back(entry.operation);
+        }
+    }
+    if (inLine) {
+        EXPECT_EQ(operations, flowOrder);
+    } else {
+        std::vector<std::string> expectedPath;
+        for (const std::string& operation : flowOrder) {
+            if (operation != "logger") expectedPath.push_back(operation);
+        }
+        EXPECT_EQ(pathOperations, expectedPath);
+        EXPECT_EQ(operations.size(), flowOrder.size());
+    }
+    EXPECT_EQ(loggerTypes, (std::vector<std::string>{"authenticated", "trace", "found", "selected", "send-notification",
+                                                     "forward"}));
+    ASSERT_EQ(result.requests("phone").size(), 1u);
+    const JournalEntry phone = result.requests("phone")[0];
     EXPECT_EQ(phone.path, kIsp + "/phone/11987654321");
     EXPECT_EQ(phone.headers.at("x-ivr-phone"), "11987654321");
     EXPECT_EQ(phone.headers.at("x-ivr-protocol"), "1796777065.3");
@@ -230,6 +259,7 @@ TEST(WholeCalls, OrvelSendsTheInvoiceWithTheExpectedRequests) {
                                             "EXEC Set ORVEL_IVR_DOCUMENT=52998224725",
                                             "EXEC Set ORVEL_IVR_PHONE=11987654321",
                                             "EXEC Set TARVIK_API_ID=52998224725", "EXEC Goto ivr-exits,50011,1"}));
+    }
 }
 
 TEST(WholeCalls, TrustUnlockSendsThePutAndTheLogOfEachStep) {

@@ -98,6 +98,7 @@ protected:
         config["defaultContext"] = kContext;
         config["plugin"]["driver"] = "test";
         config["plugin"]["id"] = "1";
+        config["spoolDirectory"] = dir.file("spool");
 
         server.answer("GET", "/service/v1/ready", 200, R"({"state":"ready"})");
         server.answer("POST", "/service/v1/logger", 200, "{}");
@@ -156,6 +157,9 @@ protected:
         std::string path = dir.write("ivr.json", Json::FastWriter().write(settings));
         module.loadConfiguration(call, path.c_str());
         module.play(call);
+        // The call is over: whatever the module still sends goes now, so
+        // the back office's requests can be counted.
+        module.onCallHandedBack();
     }
 
     // Queues the answers of one call, in order.

@@ -42,7 +42,9 @@ struct CallSetup {
         session.setAsteriskVariable("agi_callerid", "11987654321");
         session.setAsteriskVariable("agi_uniqueid", "1700000000.7");
         session.setAsteriskVariable("agi_channel", "SIP/trunk-01");
+        // Records in line: the exit's requests are checked in the flow's order.
         std::string path = dir.write("ivr.json", R"({"kestro": ")" + baseUrl + R"(", "token": "tok",
+            "backgroundRecords": false, "spoolDirectory": ")" + dir.file("spool") + R"(",
             "defaultContext": "orvel-out", )" + extra + "}");
         plugin.loadConfiguration(session, path.c_str());
         plugin.loadEnv(session);

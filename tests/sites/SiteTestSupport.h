@@ -38,7 +38,10 @@ struct SiteCall {
         session.setAsteriskVariable("agi_callerid", kCallerId);
         session.setAsteriskVariable("agi_uniqueid", "1700000000.9");
         session.setAsteriskVariable("agi_channel", "SIP/trunk-02");
-        std::string path = dir.write("ivr.json", "{" + extra + R"( "kestro": ")" + server.baseUrl() +
+        // The dialogues are checked against the back office's requests in
+        // the flow's own order: records travel in line here.
+        std::string path = dir.write("ivr.json", "{" + extra + R"( "backgroundRecords": false, "spoolDirectory": ")" +
+                                                     dir.file("spool") + R"(", "kestro": ")" + server.baseUrl() +
                                                      R"(", "token": "tok", "defaultContext": "ctx",
                                                      "plugin": {"driver": "ixc", "id": "7"}})");
         module.loadConfiguration(session, path.c_str());

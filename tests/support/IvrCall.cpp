@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -108,6 +109,33 @@ IvrBackOffice::IvrBackOffice(const std::vector<std::string>& extraOptions) {
     if (port_ <= 0) ADD_FAILURE() << "the simulator did not start:\n" << sim_->standardError();
 }
 
+std::vector<Json::Value> IvrBackOffice::spooledRecords() const {
+    std::vector<std::string> names;
+    std::error_code ignored;
+    for (const auto& item : std::filesystem::directory_iterator(spoolPath(), ignored)) {
+        const std::string name = item.path().filename().string();
+        if (name.size() > 4 && name.compare(name.size() - 4, 4, ".rec") == 0) names.push_back(item.path().string());
+    }
+    std::sort(names.begin(), names.end());
+    std::vector<Json::Value> records;
+    for (const std::string& path : names) {
+        Json::Value record;
+        EXPECT_TRUE(parseJson(readFile(path), record)) << path;
+        Json::Value body;
+        if (parseJson(record["body"].asString(), body)) record["json"] = body;
+        records.push_back(record);
+    }
+    return records;
+}
+
+std::vector<std::string> IvrBackOffice::spooledLogTypes() const {
+    std::vector<std::string> types;
+    for (const Json::Value& record : spooledRecords()) {
+        if (record["kind"].asString() == "logger") types.push_back(record["json"]["eventType"].asString());
+    }
+    return types;
+}
+
 std::string IvrBackOffice::baseUrl() const { return "http://127.0.0.1:" + std::to_string(port_); }
 
 std::string IvrBackOffice::writeConfig(const std::string& overridesJson, const std::string& name) const {
@@ -117,6 +145,8 @@ std::string IvrBackOffice::writeConfig(const std::string& overridesJson, const s
     }
     config["kestro"] = baseUrl();
     config["debug"] = debugPath();
+    // Each test's undelivered records stay its own.
+    config["spoolDirectory"] = spoolPath();
     Json::Value overrides;
     std::string errors;
     if (!parseJson(overridesJson, overrides, &errors) || !overrides.isObject()) {

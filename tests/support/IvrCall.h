@@ -60,6 +60,7 @@ public:
     SimProcess& sim() { return *sim_; }
     std::string journalPath() const { return dir_.file("journal.jsonl"); }
     std::string debugPath() const { return dir_.file("debug.log"); }
+    std::string spoolPath() const { return dir_.file("spool"); }
 
     // Writes a copy of examples/config/orvel.json into the scratch dir, with
     // "kestro" at this simulator and "debug" at debugPath(), then the
@@ -70,6 +71,12 @@ public:
 
     // Every journal line so far, parsed.
     std::vector<JournalEntry> journal() const;
+
+    // The records waiting in spoolPath(), oldest first, each parsed
+    // ({"kind", "path", "body", ...}); the record's body parsed as "json".
+    std::vector<Json::Value> spooledRecords() const;
+    // The event types of the spooled remote log entries, oldest first.
+    std::vector<std::string> spooledLogTypes() const;
 
 private:
     TempDir dir_;

@@ -1,0 +1,187 @@
+#include "api/BackgroundSender.h"
+
+#include <utility>
+
+#include "api/ApiRequest.h"
+
+namespace tarvik {
+
+BackgroundSender::BackgroundSender(Settings settingsIn, std::atomic<bool>* giveUp) : settings(std::move(settingsIn)) {
+    settings.options.cache = &connections;
+    settings.options.giveUp = giveUp;
+    if (!settings.spoolDirectory.empty()) spool = std::make_unique<RecordSpool>(settings.spoolDirectory);
+}
+
+BackgroundSender::~BackgroundSender() {
+    if (worker.joinable()) finish(std::chrono::milliseconds(0));
+}
+
+void BackgroundSender::start() {
+    if (worker.joinable()) return;
+    worker = std::thread([this] { run(); });
+}
+
+void BackgroundSender::enqueue(BackOfficeRecord record) {
+    {
+        std::lock_guard<std::mutex> guard(mutex);
+        queue.push_back(std::move(record));
+    }
+    wake.notify_one();
+}
+
+void BackgroundSender::finish(std::chrono::milliseconds limit) {
+    {
+        std::lock_guard<std::mutex> guard(mutex);
+        finishing = true;
+        deadline = std::chrono::steady_clock::now() + limit;
+    }
+    wake.notify_one();
+    if (worker.joinable()) worker.join();
+    // Whatever was queued without a thread to send it waits in the spool.
+    std::deque<BackOfficeRecord> left;
+    {
+        std::lock_guard<std::mutex> guard(mutex);
+        left.swap(queue);
+    }
+    for (const BackOfficeRecord& record : left) keep(record);
+}
+
+BackgroundSender::Delivery BackgroundSender::judge(const KestroAgiDataSourceResult* result) {
+    if (result == nullptr || result->getCode() >= 500) return Delivery::undelivered;
+    if (result->getCode() >= 200 && result->getCode() <= 299) return Delivery::delivered;
+    return Delivery::refused;
+}
+
+BackgroundSender::Delivery BackgroundSender::send(const BackOfficeRecord& record) {
+    auto result = ApiRequest::sendRecord(record, settings.baseUri, settings.accessToken, settings.options);
+    return judge(result.get());
+}
+
+void BackgroundSender::run() {
+    std::vector<RecordSpool::Claimed> adopted;
+    if (spool) {
+        std::lock_guard<std::mutex> guard(spoolMutex);
+        adopted = spool->claim(settings.spooledPerCall);
+    }
+    std::size_t next = 0;
+    for (; next < adopted.size(); ++next) {
+        {
+            std::lock_guard<std::mutex> guard(mutex);
+            if (finishing && std::chrono::steady_clock::now() >= deadline) break;
+        }
+        if (!deliverSpooled(adopted[next], nullptr)) {
+            ++next;
+            break;
+        }
+    }
+    // Records of an outage that still goes on wait for a later call.
+    for (; next < adopted.size(); ++next) {
+        std::lock_guard<std::mutex> guard(spoolMutex);
+        spool->release(adopted[next]);
+    }
+
+    for (;;) {
+        BackOfficeRecord record;
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            wake.wait(lock, [this] { return finishing || !queue.empty(); });
+            if (queue.empty()) break;
+            if (finishing && std::chrono::steady_clock::now() >= deadline) break;
+            record = std::move(queue.front());
+            queue.pop_front();
+        }
+        deliverOwn(record);
+    }
+    collectSpoolNotices();
+}
+
+void BackgroundSender::deliverOwn(const BackOfficeRecord& record) {
+    auto result = ApiRequest::sendRecord(record, settings.baseUri, settings.accessToken, settings.options);
+    // The same line the record's operation writes when it travels in line.
+    if (!result) note(record.failureText);
+    if (judge(result.get()) == Delivery::undelivered) keep(record);
+}
+
+bool BackgroundSender::deliverSpooled(const RecordSpool::Claimed& claimed, FlushReport* report) {
+    const Delivery delivery = send(claimed.record);
+    std::lock_guard<std::mutex> guard(spoolMutex);
+    switch (delivery) {
+        case Delivery::delivered:
+            spool->remove(claimed);
+            if (report != nullptr) ++report->delivered;
+            return true;
+        case Delivery::refused:
+            spool->setAside(claimed);
+            if (report != nullptr) ++report->setAside;
+            return true;
+        case Delivery::undelivered:
+        default:
+            spool->release(claimed);
+            if (report != nullptr) ++report->keptForLater;
+            return false;
+    }
+}
+
+void BackgroundSender::keep(const BackOfficeRecord& record) {
+    std::lock_guard<std::mutex> guard(spoolMutex);
+    keepLocked(record);
+}
+
+void BackgroundSender::keepLocked(const BackOfficeRecord& record) {
+    if (!spool) return;
+    std::string problem;
+    if (!spool->store(record, problem) && !spoolProblemNoted) {
+        // One line per call is enough to tell the operator.
+        spoolProblemNoted = true;
+        note(problem);
+    }
+}
+
+BackgroundSender::FlushReport BackgroundSender::flushSpool() {
+    FlushReport report;
+    if (!spool) return report;
+    for (;;) {
+        std::vector<RecordSpool::Claimed> batch;
+        {
+            std::lock_guard<std::mutex> guard(spoolMutex);
+            batch = spool->claim(settings.spooledPerCall);
+        }
+        if (batch.empty()) break;
+        std::size_t next = 0;
+        bool stop = false;
+        for (; next < batch.size() && !stop; ++next) stop = !deliverSpooled(batch[next], &report);
+        for (; next < batch.size(); ++next) {
+            std::lock_guard<std::mutex> guard(spoolMutex);
+            spool->release(batch[next]);
+            ++report.keptForLater;
+        }
+        if (stop) break;
+    }
+    collectSpoolNotices();
+    return report;
+}
+
+void BackgroundSender::note(const std::string& line) {
+    std::lock_guard<std::mutex> guard(mutex);
+    notices.push_back(line);
+}
+
+void BackgroundSender::collectSpoolNotices() {
+    if (!spool) return;
+    std::vector<std::string> lines;
+    {
+        std::lock_guard<std::mutex> guard(spoolMutex);
+        lines = spool->takeNotices();
+    }
+    for (const std::string& line : lines) note(line);
+}
+
+std::vector<std::string> BackgroundSender::takeNotices() {
+    collectSpoolNotices();
+    std::lock_guard<std::mutex> guard(mutex);
+    std::vector<std::string> taken;
+    taken.swap(notices);
+    return taken;
+}
+
+}  // namespace tarvik
