@@ -1,4 +1,5 @@
 #include "api/KestroAgiRESTFul.h"
+#include "check/ConfigurationCheck.h"
 #include "runner/ModuleIvr.h"
 #include "sites/orvel/OrvelV3.h"
 
@@ -7,5 +8,8 @@ int main(int argc, char** argv) {
     tarvik::ModuleIvr runner;
     // The FastAGI service sets libcurl up once, before it forks its calls.
     runner.setLibraryInitialiser(&tarvik::KestroAgiRESTFul::initialiseLibrary);
+    runner.setConfigurationCheck([&module](const std::string& path, bool offline) {
+        return tarvik::ConfigurationCheck::runForProgram(module, path, offline);
+    });
     return runner.execute(argc, argv, module);
 }
