@@ -18,6 +18,7 @@ cd "$ROOT"
 SIM="$BUILD/tools/backoffice-sim/backoffice-sim"
 IVR=${IVR:-$BUILD/sites/orvel/ivr-orvel}
 EXAMPLES=${EXAMPLES:-examples}
+case "$IVR" in /*) ;; *) IVR="$ROOT/$IVR" ;; esac
 WORK=$(mktemp -d)
 SIM_PID=""
 
@@ -87,7 +88,8 @@ call() {
     echo "== back-office simulator on 127.0.0.1:$port${*:+ ($*)}, robot $robot"
     echo "== call trace (ivr-orvel -e -r $robot atendimento orvel.json)"
     status=0
-    "$IVR" -e -r "$robot" atendimento "$WORK/orvel.json" || status=$?
+    # A robot name with a "." is read from ./NAME: run beside the robot.
+    (cd "$(dirname "$robot")" && "$IVR" -e -r "$(basename "$robot")" atendimento "$WORK/orvel.json") || status=$?
 
     echo
     echo "== requests received by the back office"
