@@ -57,6 +57,7 @@ std::vector<std::string> audioDirectories(const Json::Value& root, const std::st
 ConfigurationCheck::ConfigurationCheck(Plugin& checkedModule, Options checkOptions)
     : module(checkedModule), options(std::move(checkOptions)) {
     if (options.defaultAudioDir.empty()) options.defaultAudioDir = Plugin::kDefaultAudioDir;
+    if (options.prompts.empty()) options.prompts = PromptCatalog::names();
 }
 
 std::vector<std::string> ConfigurationCheck::problems(const std::string& path) {
@@ -79,7 +80,7 @@ std::vector<std::string> ConfigurationCheck::problems(const std::string& path) {
     if (spool != nullptr && spool->isString()) checkSpoolDirectory(spool->asString(), found);
 
     for (const std::string& directory : audioDirectories(root, options.defaultAudioDir)) {
-        for (std::string& problem : PromptAudio::check(directory, PromptCatalog::names())) {
+        for (std::string& problem : PromptAudio::check(directory, options.prompts)) {
             found.push_back(std::move(problem));
         }
     }
@@ -157,9 +158,11 @@ int ConfigurationCheck::run(const std::string& path, std::ostream& out) {
 
 namespace tarvik {
 
-int ConfigurationCheck::runForProgram(Plugin& module, const std::string& path, bool offline) {
+int ConfigurationCheck::runForProgram(Plugin& module, const std::string& path, bool offline,
+                                      std::vector<std::string> prompts) {
     Options options;
     options.offline = offline;
+    options.prompts = std::move(prompts);
     return ConfigurationCheck(module, options).run(path, std::cout);
 }
 

@@ -17,6 +17,8 @@ public:
         bool offline = false;  // skip the back office's readiness request
         // Where prompts are played from unless the profile says otherwise.
         std::string defaultAudioDir;
+        // The prompts the program can play; empty: every prompt of the flow.
+        std::vector<std::string> prompts;
     };
 
     // `module` must be fresh: the check loads the configuration into it.
@@ -30,7 +32,8 @@ public:
     int run(const std::string& path, std::ostream& out);
 
     // The programs' --check: the default audio directory, standard output.
-    static int runForProgram(Plugin& module, const std::string& path, bool offline);
+    static int runForProgram(Plugin& module, const std::string& path, bool offline,
+                             std::vector<std::string> prompts);
 
 private:
     void checkLoadedModule(const std::string& path, std::vector<std::string>& found);

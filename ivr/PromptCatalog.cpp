@@ -63,4 +63,14 @@ const std::vector<std::string>& PromptCatalog::names() {
     return all;
 }
 
+std::vector<std::string> PromptCatalog::without(const std::vector<std::string>& left) {
+    std::vector<std::string> kept;
+    for (const std::string& name : names()) {
+        bool dropped = false;
+        for (const std::string& leftOut : left) dropped = dropped || leftOut == name;
+        if (!dropped) kept.push_back(name);
+    }
+    return kept;
+}
+
 }  // namespace tarvik

@@ -12,6 +12,8 @@ namespace tarvik {
 class PromptCatalog {
 public:
     static const std::vector<std::string>& names();
+    // names() without `left` (the prompts one program never plays).
+    static std::vector<std::string> without(const std::vector<std::string>& left);
 };
 
 }  // namespace tarvik

@@ -1,5 +1,6 @@
 #include "api/KestroAgiRESTFul.h"
 #include "check/ConfigurationCheck.h"
+#include "ivr/PromptCatalog.h"
 #include "runner/ModuleIvr.h"
 #include "sites/orvel/OrvelV3.h"
 
@@ -9,7 +10,10 @@ int main(int argc, char** argv) {
     // The FastAGI service sets libcurl up once, before it forks its calls.
     runner.setLibraryInitialiser(&tarvik::KestroAgiRESTFul::initialiseLibrary);
     runner.setConfigurationCheck([&module](const std::string& path, bool offline) {
-        return tarvik::ConfigurationCheck::runForProgram(module, path, offline);
+        // The caller types the document at the first question: the plain
+        // document question of the other program is never asked here.
+        return tarvik::ConfigurationCheck::runForProgram(module, path, offline,
+                                                         tarvik::PromptCatalog::without({"Orvel-u4-05"}));
     });
     return runner.execute(argc, argv, module);
 }
