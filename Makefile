@@ -13,7 +13,7 @@ BUILD ?= build
 CMAKE_FLAGS += -DCMAKE_BUILD_TYPE=RelWithDebInfo
 endif
 
-.PHONY: all deps configure build test demo install clean fuzz bench
+.PHONY: all deps configure build test demo install clean fuzz bench prompts deb
 
 all: build
 
@@ -47,6 +47,20 @@ bench: deps
 	@cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DIVR_TESTS=OFF -DIVR_BENCH=ON >/dev/null
 	@cmake --build build-release -j $(JOBS) --target ivr-orvel ivr-pelion backoffice-sim ivr_bench bench-floor
 	@sh bench/run.sh build-release
+
+# Placeholder prompts and Portuguese digits (espeak-ng, sox) in
+# $(BUILD)/prompts/, each file then checked. Texts: prompts/*.tsv.
+prompts:
+	@sh tools/install-deps.sh prompts
+	@sh tools/make-prompts.sh $(BUILD)/prompts
+	@sh tools/check-prompts.sh $(BUILD)/prompts
+
+# One Debian package of both programs, man pages, examples, placeholder
+# prompts and the FastAGI unit, in $(BUILD)/: see tools/make-deb.sh.
+deb: configure prompts
+	@sh tools/install-deps.sh deb
+	@cmake --build $(BUILD) -j $(JOBS) --target ivr-orvel ivr-pelion
+	@sh tools/make-deb.sh $(BUILD)
 
 install: build
 	@cmake --install $(BUILD)

@@ -45,7 +45,7 @@ function(ivr_test)
   target_compile_definitions(${ARG_NAME} PRIVATE
     IVR_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
     IVR_BINARY_DIR="${CMAKE_BINARY_DIR}"
-    IVR_TRANSCRIPTS_DIR="${CMAKE_SOURCE_DIR}/../shared/agi-transcripts")
+    IVR_TRANSCRIPTS_DIR="${CMAKE_SOURCE_DIR}/tests/fixtures/agi-transcripts")
   gtest_discover_tests(${ARG_NAME}
     WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
     DISCOVERY_TIMEOUT 60

@@ -30,6 +30,7 @@ declare -A MAX_LEN=(
   [robot_file]=4096
   [profile_file]=4096
   [plugin_config]=4096
+  [config_check]=4096
   [customer_json]=8192
   [datasource_result]=4096
 )
@@ -38,10 +39,11 @@ declare -A DICTIONARY=(
   [robot_file]=xml
   [profile_file]=json
   [plugin_config]=json
+  [config_check]=json
   [customer_json]=json
   [datasource_result]=json
 )
-ALL_TARGETS="agi_replies robot_file profile_file plugin_config customer_json datasource_result"
+ALL_TARGETS="agi_replies robot_file profile_file plugin_config config_check customer_json datasource_result"
 TARGETS=${*:-$ALL_TARGETS}
 
 for target in $TARGETS; do

@@ -16,6 +16,7 @@
 #include "runner/DebuggerTools.h"
 #include "runner/FastAgiServer.h"
 #include "runner/FastAgiSession.h"
+#include "runner/ProgramHelp.h"
 #include "util/BoundedFormat.h"
 
 namespace tarvik {
@@ -26,6 +27,8 @@ const char* orEmpty(const char* text) { return text == nullptr ? "" : text; }
 
 // Long options without a short form (the short option string stays "evr:").
 enum LongOnlyOption { kFastAgi = 256, kMaxCalls, kAllow };
+// The configuration check's options.
+enum CheckOption { kCheck = 512, kOffline };
 
 void printToStandardError(const std::string& text) {
     std::fputs(text.c_str(), stderr);
@@ -78,6 +81,9 @@ int ModuleIvr::execute(int argc, char** argv, IModuleIvr& module) {
         {"fastagi", required_argument, nullptr, kFastAgi},
         {"max-calls", required_argument, nullptr, kMaxCalls},
         {"allow", required_argument, nullptr, kAllow},
+        {"help", no_argument, nullptr, 'h'},
+        {"check", required_argument, nullptr, kCheck},
+        {"offline", no_argument, nullptr, kOffline},
         {nullptr, 0, nullptr, 0},
     };
 
@@ -86,13 +92,16 @@ int ModuleIvr::execute(int argc, char** argv, IModuleIvr& module) {
     bool haveRobot = false;
     bool fastAgi = false;
     FastAgiOptions fastAgiOptions;
+    std::string checkPath;
+    bool check = false;
+    bool offline = false;
 
     // Start a fresh scan (the runner may be used more than once per process
     // in tests) and keep getopt's own messages off: ours is the only one.
     optind = 0;
     opterr = 0;
     int option;
-    while ((option = getopt_long(argc, argv, "evr:", longOptions, nullptr)) != -1) {
+    while ((option = getopt_long(argc, argv, "evhr:", longOptions, nullptr)) != -1) {
         switch (option) {
             case 'r':
                 robot = optarg;
@@ -104,6 +113,17 @@ int ModuleIvr::execute(int argc, char** argv, IModuleIvr& module) {
             case 'v':
                 usage(kVersion);
                 return 0;
+            case 'h':
+                std::fputs(ProgramHelp::text(argc > 0 ? argv[0] : "").c_str(), stdout);
+                std::fflush(stdout);
+                return 0;
+            case kCheck:
+                checkPath = optarg;
+                check = true;
+                break;
+            case kOffline:
+                offline = true;
+                break;
             case kFastAgi:
             case kMaxCalls:
             case kAllow: {
@@ -127,6 +147,7 @@ int ModuleIvr::execute(int argc, char** argv, IModuleIvr& module) {
             }
         }
     }
+    if (check) return runConfigurationCheck(checkPath, offline);
     if (fastAgi) return serveFastAgi(std::move(fastAgiOptions), module);
 
     std::vector<std::string> positional(argv + optind, argv + argc);
@@ -147,6 +168,16 @@ int ModuleIvr::execute(int argc, char** argv, IModuleIvr& module) {
     handBack.release(status);
     module.onCallHandedBack();
     return status;
+}
+
+void ModuleIvr::setConfigurationCheck(ConfigurationChecker checker) { configurationChecker = std::move(checker); }
+
+int ModuleIvr::runConfigurationCheck(const std::string& path, bool offline) {
+    if (!configurationChecker) {
+        printToStandardError("This program has no configuration check\n");
+        return 1;
+    }
+    return configurationChecker(path, offline);
 }
 
 int ModuleIvr::serveFastAgi(FastAgiOptions options, IModuleIvr& module) {

@@ -42,6 +42,12 @@ public:
     // those libraries itself: the program's main supplies this.
     void setLibraryInitialiser(std::function<void()> initialiser);
 
+    // --check CONFIG.json [--offline]: checks the file the way the program's
+    // module loads it and returns the exit status. The runner knows no
+    // module's configuration: the program's main supplies this.
+    using ConfigurationChecker = std::function<int(const std::string& path, bool offline)>;
+    void setConfigurationCheck(ConfigurationChecker checker);
+
     // One FastAGI call on a connected socket: the session reads the
     // start-up block from it, the AGI() arguments (agi_arg_1, ...) stand for
     // the positional arguments, and the run is the same as a local AGI's.
@@ -56,9 +62,11 @@ private:
     int serveFastAgi(FastAgiOptions options, IModuleIvr& module);
     int runModule(IModuleIvr& module, bool emulator, const char* destination, const char* configuration);
     void reportFailure(const char* text);
+    int runConfigurationCheck(const std::string& path, bool offline);
 
     std::unique_ptr<KestroAgiImpl> session;
     std::function<void()> libraryInitialiser;
+    ConfigurationChecker configurationChecker;
 };
 
 }  // namespace tarvik

@@ -3,14 +3,18 @@
 # root (or sudo) only when something has to be installed.
 #   tools/install-deps.sh          build, demo, tests and benchmarks
 #   tools/install-deps.sh fuzz     the above and clang for the fuzz targets
+#   tools/install-deps.sh prompts  the above and espeak-ng and sox (make prompts)
+#   tools/install-deps.sh deb      the above and the packaging tools (make deb)
 set -e
 
 # haproxy: the scale-out test puts two FastAGI services behind it.
 PACKAGES="cmake make g++ pkg-config libcurl4-openssl-dev libxml2-dev libjsoncpp-dev \
 libgtest-dev libgmock-dev libcpp-httplib-dev curl python3 haproxy"
-if [ "${1:-}" = "fuzz" ]; then
-    PACKAGES="$PACKAGES clang libclang-rt-14-dev"
-fi
+case "${1:-}" in
+    fuzz) PACKAGES="$PACKAGES clang libclang-rt-14-dev" ;;
+    prompts) PACKAGES="$PACKAGES espeak-ng sox" ;;
+    deb) PACKAGES="$PACKAGES espeak-ng sox dpkg-dev lintian" ;;
+esac
 
 missing=""
 for package in $PACKAGES; do

@@ -2,6 +2,8 @@
 #include <iostream>
 
 #include "api/KestroAgiRESTFul.h"
+#include "check/ConfigurationCheck.h"
+#include "ivr/PromptCatalog.h"
 #include "ivr/SpoolFlushCommand.h"
 #include "runner/ModuleIvr.h"
 #include "sites/orvel/OrvelV3.h"
@@ -15,5 +17,11 @@ int main(int argc, char** argv) {
     tarvik::ModuleIvr runner;
     // The FastAGI service sets libcurl up once, before it forks its calls.
     runner.setLibraryInitialiser(&tarvik::KestroAgiRESTFul::initialiseLibrary);
+    runner.setConfigurationCheck([&module](const std::string& path, bool offline) {
+        // The caller types the document at the first question: the plain
+        // document question of the other program is never asked here.
+        return tarvik::ConfigurationCheck::runForProgram(module, path, offline,
+                                                         tarvik::PromptCatalog::without({"Orvel-u4-05"}));
+    });
     return runner.execute(argc, argv, module);
 }

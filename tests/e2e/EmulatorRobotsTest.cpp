@@ -82,8 +82,18 @@ TEST(EmulatorRobots, DemoScriptRunsAWholeCall) {
     EXPECT_TRUE(inOrder(run.commands, {"answer", "goTo ivr-exits 50011 1", "== requests received by the back office",
                                        "== ivr-orvel exited with status 0"}));
     bool sendReceived = false;
-    for (const std::string& line : run.commands) sendReceived |= line.rfind("POST /service/v1/isp/demo/1/send ", 0) == 0;
+    bool unlockRefused = false;
+    for (const std::string& line : run.commands) {
+        sendReceived |= line.rfind("POST /service/v1/isp/demo/1/send -> 200 ", 0) == 0;
+        unlockRefused |= line.rfind("PUT  /service/v1/isp/demo/1/unlock -> 503 ", 0) == 0;
+    }
     EXPECT_TRUE(sendReceived);
+    // Then the failed call, shown to its end: the refused unlock, the
+    // trust-unlock-failed exit, the requests and the program's status.
+    EXPECT_TRUE(inOrder(run.commands, {"== ivr-orvel exited with status 0", "goTo ivr-exits 50019 1",
+                                       "== requests received by the back office",
+                                       "== ivr-orvel exited with status 0"}));
+    EXPECT_TRUE(unlockRefused);
 }
 
 }  // namespace

@@ -3,11 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "tests/support/IvrCall.h"
 #include "tests/support/ScriptedAsteriskPeer.h"
+#include "tests/support/SimProcess.h"
+#include "tests/support/TempDir.h"
 
 namespace tarvik::testing {
 namespace {
@@ -51,6 +55,93 @@ TEST(ProgramCommandLine, MissingPositionalArgumentOrUnknownOptionExitsOne) {
         auto unknown = run(program, {"-x", "atendimento"});
         EXPECT_EQ(unknown.exitStatus, 1);
         EXPECT_EQ(unknown.stderrText, "Unknown option: `x'\n");
+    }
+}
+
+// The modes that only print and exit read no AGI start-up block: run them
+// with plain pipes, reading standard output to its end.
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> all;
+    std::istringstream stream(text);
+    for (std::string line; std::getline(stream, line);) all.push_back(line);
+    return all;
+}
+
+TEST(ProgramCommandLine, HelpPrintsTheUsageOnStandardOutputAndExitsZero) {
+    for (const std::string& program : {orvelProgram(), pelionProgram()}) {
+        const std::string name = program.substr(program.rfind('/') + 1);
+        for (const char* option : {"--help", "-h"}) {
+            SCOPED_TRACE(name + " " + option);
+            SimRun result = runProgramToEnd(program, {option, "atendimento", "x.json"});
+            EXPECT_EQ(result.exitStatus, 0);
+            EXPECT_EQ(result.errors, "");
+            ASSERT_FALSE(result.output.empty());
+            EXPECT_EQ(lines(result.output).front(),
+                      "Usage: " + name + " [-e] [-r ROBOT] [DESTINATION] CONFIG.json [mark::KEY:VALUE ...]");
+            for (const char* mentioned : {"--fastagi", "--max-calls", "--allow", "--check", "--offline", "--emulator",
+                                          "--robot", "--version", "man ", "README.md"}) {
+                EXPECT_NE(result.output.find(mentioned), std::string::npos) << mentioned;
+            }
+        }
+        // An unknown option reached first still wins, as for -v.
+        SimRun unknown = runProgramToEnd(program, {"-x", "-h"});
+        EXPECT_EQ(unknown.exitStatus, 1);
+        EXPECT_EQ(unknown.errors, "Unknown option: `x'\n");
+        EXPECT_EQ(unknown.output, "");
+    }
+}
+
+TEST(ProgramCommandLine, CheckReportsOneLinePerProblemAndExitsOne) {
+    TempDir dir;
+    const std::string noPlugin = dir.write("no-plugin.json", R"({"kestro": "http://127.0.0.1:9", "tokn": "t"})");
+    // A profile audio directory with every prompt of the table but 05 and 54.
+    std::ifstream table(IVR_SOURCE_DIR "/prompts/prompts.tsv");
+    for (std::string line; std::getline(table, line);) {
+        std::string prompt = line.substr(0, line.find('\t'));
+        if (line.empty() || line[0] == '#' || prompt == "Orvel-u4-05" || prompt == "Orvel-u4-54") continue;
+        dir.write("audio/" + prompt + ".wav", "RIFF");
+    }
+    const std::string audio = dir.file("audio") + "/";
+    const std::string formats = " (.wav .gsm .ulaw .alaw .sln .g722 .g729)\n";
+    const std::string withAudio = dir.write(
+        "with-audio.json", R"({"profile": {"route": [], "audio": [{"dir": ")" + audio +
+                               R"(", "variables": {"description": "all", "values": []}}]}})");
+
+    for (const std::string& program : {orvelProgram(), pelionProgram()}) {
+        const std::string name = program.substr(program.rfind('/') + 1);
+        SCOPED_TRACE(name);
+        SimRun missing = runProgramToEnd(program, {"--check", dir.file("absent.json")});
+        EXPECT_EQ(missing.exitStatus, 1);
+        EXPECT_EQ(missing.output, dir.file("absent.json") + ": cannot be read: No such file or directory\n" +
+                                      dir.file("absent.json") + ": 1 problem found\n");
+
+        // --offline may stand before or after; no request is sent to the
+        // unusable port.
+        SimRun checked = runProgramToEnd(program, {"--offline", "--check", noPlugin});
+        EXPECT_EQ(checked.exitStatus, 1);
+        for (const std::string& line : lines(checked.output)) EXPECT_EQ(line.rfind(noPlugin + ": ", 0), 0u) << line;
+        EXPECT_NE(checked.output.find("key \"tokn\" is not read by anyone (a typo? the nearest known key is "
+                                      "\"token\")"),
+                  std::string::npos);
+        EXPECT_NE(checked.output.find("endpoints find client by document, invoice send and client unlock are "
+                                      "required"),
+                  std::string::npos);
+        EXPECT_EQ(checked.output.find("not ready"), std::string::npos);
+
+        // Each program asks only for the prompts it can play.
+        SimRun prompts = runProgramToEnd(program, {"--check", withAudio, "--offline"});
+        std::string promptLines;
+        for (const std::string& line : lines(prompts.output)) {
+            if (line.find(": prompt ") != std::string::npos && line.find(audio) != std::string::npos) {
+                promptLines += line.substr(line.find(": prompt ") + 2) + "\n";
+            }
+        }
+        EXPECT_EQ(promptLines, name == "ivr-orvel" ? "prompt Orvel-u4-54 has no audio file in " + audio + formats
+                                                   : "prompt Orvel-u4-05 has no audio file in " + audio + formats);
+
+        SimRun withoutFile = runProgramToEnd(program, {"--check"});
+        EXPECT_EQ(withoutFile.exitStatus, 1);
+        EXPECT_EQ(withoutFile.errors, "Unknown option: `?'\n");
     }
 }
 

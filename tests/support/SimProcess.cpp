@@ -39,7 +39,7 @@ std::string SimProcess::binaryPath() {
     return std::string(IVR_BINARY_DIR) + "/tools/backoffice-sim/backoffice-sim";
 }
 
-SimProcess::SimProcess(const std::vector<std::string>& arguments) {
+SimProcess::SimProcess(const std::vector<std::string>& arguments, const std::string& binary) {
     char errorTemplate[] = "/tmp/backoffice-sim-stderr-XXXXXX";
     int errorFd = mkstemp(errorTemplate);
     if (errorFd < 0) {
@@ -51,7 +51,6 @@ SimProcess::SimProcess(const std::vector<std::string>& arguments) {
         close(errorFd);
         return;
     }
-    std::string binary = binaryPath();
     std::vector<std::string> argvTexts{binary};
     argvTexts.insert(argvTexts.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
@@ -153,8 +152,12 @@ std::string SimProcess::standardError() const {
 }
 
 SimRun runSimToEnd(const std::vector<std::string>& arguments, int timeoutMs) {
+    return runProgramToEnd(SimProcess::binaryPath(), arguments, timeoutMs);
+}
+
+SimRun runProgramToEnd(const std::string& binary, const std::vector<std::string>& arguments, int timeoutMs) {
     SimRun run;
-    SimProcess process(arguments);
+    SimProcess process(arguments, binary);
     Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     std::string line;
     while (process.readLine(line, millisLeft(deadline))) {

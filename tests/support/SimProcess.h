@@ -16,7 +16,9 @@ namespace tarvik {
 // never leaves it behind.
 class SimProcess {
 public:
-    explicit SimProcess(const std::vector<std::string>& arguments);
+    // `binary` runs another program the same way (the IVR programs' modes
+    // that only print and exit).
+    explicit SimProcess(const std::vector<std::string>& arguments, const std::string& binary = binaryPath());
     ~SimProcess();
     SimProcess(const SimProcess&) = delete;
     SimProcess& operator=(const SimProcess&) = delete;
@@ -51,5 +53,7 @@ struct SimRun {
     std::string errors;
 };
 SimRun runSimToEnd(const std::vector<std::string>& arguments, int timeoutMs = 10000);
+// The same for any program.
+SimRun runProgramToEnd(const std::string& binary, const std::vector<std::string>& arguments, int timeoutMs = 10000);
 
 }  // namespace tarvik

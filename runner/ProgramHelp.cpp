@@ -1,0 +1,70 @@
+#include "runner/ProgramHelp.h"
+
+namespace tarvik {
+
+namespace {
+
+const char* const kBody =
+    "\n"
+    "The customer-service voice menu of an internet service provider, run by\n"
+    "Asterisk through AGI: one process per call, AGI on standard input/output.\n"
+    "\n"
+    "Arguments:\n"
+    "  DESTINATION          only reported to the back office; leave it out when the\n"
+    "                       first argument is the configuration (a name holding \".json\")\n"
+    "  CONFIG.json          the configuration file: back office, switches, routing profile\n"
+    "  mark::KEY:VALUE      a mark of the call, matched by the routing profile\n"
+    "\n"
+    "Options:\n"
+    "  -e, --emulator       run without Asterisk: a robot file stands in for the caller\n"
+    "                       and every call operation is printed on standard output\n"
+    "  -r, --robot ROBOT    the emulator's robot file (./ROBOT when the name holds a \".\",\n"
+    "                       else ./ROBOT.xml, then /etc/tarvik/kestro/agi/template/ROBOT.xml)\n"
+    "  -v, --version        print the version banner on standard error\n"
+    "  -h, --help           print this text\n"
+    "\n"
+    "FastAGI service (Asterisk calls AGI(agi://HOST:PORT/PROGRAM,DESTINATION,CONFIG.json)):\n"
+    "  --fastagi [ADDRESS:]PORT  serve calls over TCP, each in a process of its own;\n"
+    "                       listens on 127.0.0.1 unless an address is given\n"
+    "  --max-calls N        refuse connections beyond N calls at once (default 200)\n"
+    "  --allow CIDR         accept only peers of this network (repeat for more)\n"
+    "\n"
+    "Configuration check (before a reload; the file is never changed):\n"
+    "  --check CONFIG.json  load the configuration and its profile as a call does and\n"
+    "                       print one line per problem: JSON syntax, key types, keys no\n"
+    "                       one reads, endpoints, back-office address and readiness,\n"
+    "                       prompts without an audio file; exit 0 when there is none\n"
+    "  --offline            with --check: do not ask the back office whether it is ready\n"
+    "\n"
+    "Records the back office could not take (spoolDirectory):\n"
+    "  --flush-spool CONFIG.json  send them now, oldest first (for a timer when no\n"
+    "                       calls come); exit 0 when none is left waiting\n"
+    "\n"
+    "Exit status: 0 after a call, 1 on a command-line error or a failed session;\n"
+    "with --check, 1 when a problem was found.\n"
+    "\n";
+
+std::string fileName(const std::string& path) {
+    std::size_t slash = path.rfind('/');
+    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    return name.empty() ? "ivr-orvel" : name;
+}
+
+}  // namespace
+
+std::string ProgramHelp::text(const std::string& program) {
+    const std::string name = fileName(program);
+    std::string text;
+    text += "Usage: " + name + " [-e] [-r ROBOT] [DESTINATION] CONFIG.json [mark::KEY:VALUE ...]\n";
+    text += "       " + name + " --fastagi [ADDRESS:]PORT [--max-calls N] [--allow CIDR]...\n";
+    text += "       " + name + " --check CONFIG.json [--offline]\n";
+    text += "       " + name + " --flush-spool CONFIG.json\n";
+    text += "       " + name + " -v | --version\n";
+    text += "       " + name + " -h | --help\n";
+    text += kBody;
+    text += "More: man " + name + ", and README.md in the source tree or in\n";
+    text += "/usr/share/doc/tarvik-kestro-ivr/ when installed from the package.\n";
+    return text;
+}
+
+}  // namespace tarvik
