@@ -6,8 +6,10 @@
 set -e
 
 # haproxy: the scale-out test puts two FastAGI services behind it.
+# libssl-dev: the simulator serves HTTPS; openssl: the TLS tests make their
+# throwaway CA and certificates with it.
 PACKAGES="cmake make g++ pkg-config libcurl4-openssl-dev libxml2-dev libjsoncpp-dev \
-libgtest-dev libgmock-dev libcpp-httplib-dev curl python3 haproxy"
+libgtest-dev libgmock-dev libcpp-httplib-dev libssl-dev openssl curl python3 haproxy"
 if [ "${1:-}" = "fuzz" ]; then
     PACKAGES="$PACKAGES clang libclang-rt-14-dev"
 fi

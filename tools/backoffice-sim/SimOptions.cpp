@@ -22,6 +22,8 @@ enum OptionCode {
     kBody,
     kThreads,
     kKeepAlive,
+    kTlsCert,
+    kTlsKey,
     kHelp,
 };
 
@@ -71,6 +73,8 @@ bool SimOptionsParser::parse(int argc, char** argv, SimOptions& options, std::st
         {"body", required_argument, nullptr, kBody},
         {"threads", required_argument, nullptr, kThreads},
         {"keep-alive", required_argument, nullptr, kKeepAlive},
+        {"tls-cert", required_argument, nullptr, kTlsCert},
+        {"tls-key", required_argument, nullptr, kTlsKey},
         {"help", no_argument, nullptr, kHelp},
         {nullptr, 0, nullptr, 0},
     };
@@ -124,6 +128,12 @@ bool SimOptionsParser::parse(int argc, char** argv, SimOptions& options, std::st
                 return false;
             }
             break;
+        case kTlsCert:
+            options.tlsCert = value;
+            break;
+        case kTlsKey:
+            options.tlsKey = value;
+            break;
         case kStatus: {
             int status = 0;
             if (!parseOperationPair(value, operation, text, error)) {
@@ -171,6 +181,10 @@ bool SimOptionsParser::parse(int argc, char** argv, SimOptions& options, std::st
         error = std::string("unexpected argument '") + argv[optind] + "'";
         return false;
     }
+    if (options.tlsCert.empty() != options.tlsKey.empty()) {
+        error = "--tls-cert and --tls-key go together";
+        return false;
+    }
     return true;
 }
 
@@ -188,6 +202,8 @@ std::string SimOptionsParser::usage() {
            "                       (default 300; 0: never)\n"
            "  --threads N          worker threads, one per open connection (default 64)\n"
            "  --keep-alive S       idle seconds before a persistent connection closes (default 5)\n"
+           "  --tls-cert FILE      serve HTTPS with this certificate (PEM; with --tls-key)\n"
+           "  --tls-key FILE       the certificate's private key (PEM)\n"
            "Fault injection (OP is one of: " +
            simOperationNameList() +
            "):\n"
