@@ -11,6 +11,7 @@
 #include "agi/KestroAgiException.h"
 #include "api/RedirectGuard.h"
 #include "util/BoundedFormat.h"
+#include "util/TransferObserver.h"
 #include "util/XmlTools.h"
 
 namespace tarvik {
@@ -321,17 +322,21 @@ KestroAgiDataSourceResult* KestroAgiRESTFul::request(int method, const char* url
 
     const CURLcode outcome = curl_easy_perform(curl);
     KestroAgiDataSourceResult* result = nullptr;
+    double seconds = 0;
+    curl_easy_getinfo(curl, CURLINFO_TOTAL_TIME, &seconds);
     if (outcome == CURLE_OK || outcome == CURLE_HTTP_RETURNED_ERROR) {
         long code = 0;
         curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &code);
         result = new KestroAgiDataSourceResult();
         result->setCode(static_cast<int>(code));
+        TransferObserver::report(target, code, seconds);
         if (outcome == CURLE_OK) {
             result->setText(received.c_str());
         }
     } else {
         // Standard output is the AGI channel: failures go to standard error.
         std::fputs(describeFailure(outcome, errorDetail, redirects).c_str(), stderr);
+        TransferObserver::report(target, 0, seconds);
     }
     return result;
 }

@@ -21,6 +21,10 @@ struct FastAgiOptions {
     std::uint16_t port = kDefaultPort;  // 0: any free port (tests)
     std::size_t maxCalls = kDefaultMaxCalls;
     std::vector<FastAgiNetwork> allowed;  // empty: any peer
+    // /metrics and /health over HTTP, when metricsEnabled.
+    bool metricsEnabled = false;
+    std::string metricsAddress = "127.0.0.1";
+    std::uint16_t metricsPort = 0;
     // A peer that does not finish its start-up block in time, or sends a
     // bigger one, is not a well-behaved Asterisk: drop it.
     std::chrono::milliseconds startupTimeout{5000};
@@ -33,6 +37,8 @@ struct FastAgiOptions {
 
     // "[ADDRESS:]PORT": "4573", "0.0.0.0:4573", "[::]:4573".
     bool setListen(const std::string& text);
+    // "[ADDRESS:]PORT" of the metrics endpoint; loopback unless told otherwise.
+    bool setMetrics(const std::string& text);
     // A positive decimal number.
     bool setMaxCalls(const std::string& text);
     // One more network allowed to connect ("10.0.0.0/8", "192.0.2.7").

@@ -20,6 +20,7 @@
 
 #include "runner/FastAgiStartupGate.h"
 #include "util/BoundedFormat.h"
+#include "util/TransferObserver.h"
 
 namespace tarvik {
 
@@ -89,6 +90,13 @@ private:
 };
 
 ServiceSignals* activeSignals = nullptr;
+
+// In a call process: where its back-office exchanges are reported.
+const CallReports* callReports = nullptr;
+
+void reportTransfer(const char* url, long code, double seconds) {
+    if (callReports != nullptr) callReports->send(ServiceMetrics::requestReport(url != nullptr ? url : "", code, seconds));
+}
 
 std::string describePeer(const sockaddr_storage& address) {
     char host[INET6_ADDRSTRLEN] = "?";
@@ -180,6 +188,56 @@ bool FastAgiServer::openListener() {
     return true;
 }
 
+bool FastAgiServer::openMetrics() {
+    if (!options.metricsEnabled) return true;
+    metricsEndpoint = std::make_unique<MetricsEndpoint>([this](const std::string& path) { return answerMetrics(path); });
+    if (!metricsEndpoint->open(options.metricsAddress, options.metricsPort)) {
+        log(formatBounded("fastagi: cannot serve metrics on %s:%u: %s", options.metricsAddress.c_str(),
+                          static_cast<unsigned>(options.metricsPort), std::strerror(errno)));
+        return false;
+    }
+    log(formatBounded("fastagi: metrics on %s", metricsEndpoint->boundAddress().c_str()));
+    return true;
+}
+
+// /health is what a load balancer checks: 200 only while a call sent here
+// would be taken.
+MetricsEndpoint::Answer FastAgiServer::answerMetrics(const std::string& path) {
+    metrics.endpointRequest(path);  // only "/health" and "/metrics" come here
+    MetricsEndpoint::Answer answer;
+    if (path == "/health") {
+        const bool full = calls.size() >= options.maxCalls;
+        answer.status = draining || full ? 503 : 200;
+        answer.body = draining ? "draining\n" : full ? "full\n" : "ok\n";
+        return answer;
+    }
+    answer.contentType = "text/plain; version=0.0.4; charset=utf-8";
+    answer.body = metrics.render(calls.size(), options.maxCalls, !draining);
+    return answer;
+}
+
+void FastAgiServer::waitOnce(const struct timespec* limit) {
+    std::vector<pollfd> watched;
+    if (listenFd >= 0) watched.push_back(pollfd{listenFd, POLLIN, 0});
+    if (reports.isOpen()) watched.push_back(pollfd{reports.receiveFd(), POLLIN, 0});
+    const std::size_t endpointFirst = watched.size();
+    timespec wait{};
+    if (metricsEndpoint) {
+        metricsEndpoint->addTo(watched);
+        int endpointLimit = metricsEndpoint->waitLimitMs();
+        if (endpointLimit >= 0 && (limit == nullptr || endpointLimit < limit->tv_sec * 1000 + limit->tv_nsec / 1000000)) {
+            wait = timespec{endpointLimit / 1000, (endpointLimit % 1000) * 1000000L};
+            limit = &wait;
+        }
+    }
+    int ready = ::ppoll(watched.data(), watched.size(), limit, activeSignals->whileWaiting());
+    listenReady = ready > 0 && listenFd >= 0 && (watched[0].revents & POLLIN) != 0;
+    if (childExited != 0) reapChildren();
+    // Reports before the endpoint, so a scrape sees every finished call.
+    reports.receiveAll([this](const std::string& report) { metrics.apply(report); });
+    if (metricsEndpoint) metricsEndpoint->handle(watched, endpointFirst);
+}
+
 int FastAgiServer::run() {
     ServiceSignals signals;
     activeSignals = &signals;
@@ -187,20 +245,24 @@ int FastAgiServer::run() {
     xmlInitParser();
     if (options.initialiseLibraries) options.initialiseLibraries();
 
-    if (!openListener()) {
+    if (!openListener() || !openMetrics()) {
         activeSignals = nullptr;
         return 1;
     }
     while (stopRequested == 0) {
-        pollfd watched{listenFd, POLLIN, 0};
-        int ready = ::ppoll(&watched, 1, nullptr, signals.whileWaiting());
-        if (childExited != 0) reapChildren();
+        waitOnce(nullptr);
         if (stopRequested != 0) break;
-        if (ready > 0 && (watched.revents & POLLIN) != 0) acceptOne();
+        if (listenReady) acceptOne();
     }
     drain();
     activeSignals = nullptr;
     return 0;
+}
+
+void FastAgiServer::refuse(int socketFd, const std::string& peer, const std::string& reason, const std::string& line) {
+    ::close(socketFd);
+    metrics.callRefused(reason);
+    log(formatBounded("fastagi: refused %s: %s", peer.c_str(), line.c_str()));
 }
 
 void FastAgiServer::acceptOne() {
@@ -216,25 +278,24 @@ void FastAgiServer::acceptOne() {
     }
     std::string peer = describePeer(peerAddress);
     if (!options.isAllowed(reinterpret_cast<sockaddr*>(&peerAddress))) {
-        ::close(socketFd);
-        log(formatBounded("fastagi: refused %s: not in the allow list", peer.c_str()));
+        refuse(socketFd, peer, "not_allowed", "not in the allow list");
         return;
     }
     reapChildren();  // a call that just ended must not count against the limit
     if (calls.size() >= options.maxCalls) {
-        ::close(socketFd);
-        log(formatBounded("fastagi: refused %s: max_calls=%zu reached", peer.c_str(), options.maxCalls));
+        refuse(socketFd, peer, "max_calls", formatBounded("max_calls=%zu reached", options.maxCalls));
         return;
     }
 
     std::fflush(nullptr);  // nothing buffered may be written twice
     pid_t child = ::fork();
     if (child == 0) serveInChild(socketFd, peer);
-    ::close(socketFd);
     if (child < 0) {
-        log(formatBounded("fastagi: refused %s: cannot fork: %s", peer.c_str(), std::strerror(errno)));
+        refuse(socketFd, peer, "no_process", formatBounded("cannot fork: %s", std::strerror(errno)));
         return;
     }
+    ::close(socketFd);
+    metrics.processStarted();
     calls.emplace(child, peer);
 }
 
@@ -242,6 +303,10 @@ void FastAgiServer::serveInChild(int socketFd, const std::string& peer) {
     if (activeSignals != nullptr) activeSignals->restore();
     ::close(listenFd);
     listenFd = -1;
+    metricsEndpoint.reset();  // the service's sockets are not the call's
+    reports.becomeSender();
+    callReports = &reports;
+    TransferObserver::install(&reportTransfer);
     tuneCallSocket(socketFd);
 
     FastAgiCallRecord record(peer);
@@ -263,6 +328,7 @@ void FastAgiServer::serveInChild(int socketFd, const std::string& peer) {
     }
     // Closing first lets Asterisk go on in the dial plan at once.
     ::close(socketFd);
+    reports.send(ServiceMetrics::callReport(record.getDestination(), record.elapsedSeconds()));
     log(record.finish(status));
     std::fflush(nullptr);
     _exit(status);
@@ -275,6 +341,7 @@ void FastAgiServer::reapChildren() {
     while ((child = ::waitpid(-1, &status, WNOHANG)) > 0) {
         auto call = calls.find(child);
         if (WIFSIGNALED(status)) {
+            if (call != calls.end()) metrics.callCrashed();
             log(formatBounded("fastagi: call pid=%d peer=%s ended by signal %d", static_cast<int>(child),
                               call != calls.end() ? call->second.c_str() : "?", WTERMSIG(status)));
         }
@@ -285,6 +352,7 @@ void FastAgiServer::reapChildren() {
 void FastAgiServer::drain() {
     ::close(listenFd);  // new connections are refused from now on
     listenFd = -1;
+    draining = true;  // /health says so while the calls finish
     reapChildren();
     log(formatBounded("fastagi: stopping, %zu calls in progress", calls.size()));
 
@@ -293,7 +361,7 @@ void FastAgiServer::drain() {
         auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - Clock::now()).count();
         if (left <= 0) break;
         timespec wait{static_cast<time_t>(left / 1000000000), static_cast<long>(left % 1000000000)};
-        ::ppoll(nullptr, 0, &wait, activeSignals->whileWaiting());
+        waitOnce(&wait);
         reapChildren();
     }
     if (!calls.empty()) {

@@ -4,10 +4,17 @@
 
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
+#include <vector>
 
+#include <poll.h>
+
+#include "runner/CallReports.h"
 #include "runner/FastAgiCallRecord.h"
 #include "runner/FastAgiOptions.h"
+#include "runner/MetricsEndpoint.h"
+#include "runner/ServiceMetrics.h"
 
 namespace tarvik {
 
@@ -42,6 +49,12 @@ public:
 
 private:
     bool openListener();
+    bool openMetrics();
+    // One wait of the loop: the listener (when open), the call reports and
+    // the metrics endpoint; `limit` null waits without end.
+    void waitOnce(const struct timespec* limit);
+    MetricsEndpoint::Answer answerMetrics(const std::string& path);
+    void refuse(int socketFd, const std::string& peer, const std::string& reason, const std::string& line);
     void acceptOne();
     [[noreturn]] void serveInChild(int socketFd, const std::string& peer);
     void reapChildren();
@@ -50,7 +63,12 @@ private:
     FastAgiOptions options;
     CallHandler handler;
     int listenFd = -1;
+    bool listenReady = false;  // the last wait found a connection waiting
+    bool draining = false;
     std::map<pid_t, std::string> calls;  // child -> peer, while the call runs
+    CallReports reports;
+    ServiceMetrics metrics;
+    std::unique_ptr<MetricsEndpoint> metricsEndpoint;
 };
 
 }  // namespace tarvik

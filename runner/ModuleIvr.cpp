@@ -23,7 +23,7 @@ namespace {
 const char* orEmpty(const char* text) { return text == nullptr ? "" : text; }
 
 // Long options without a short form (the short option string stays "evr:").
-enum LongOnlyOption { kFastAgi = 256, kMaxCalls, kAllow };
+enum LongOnlyOption { kFastAgi = 256, kMaxCalls, kAllow, kMetrics };
 
 void printToStandardError(const std::string& text) {
     std::fputs(text.c_str(), stderr);
@@ -76,6 +76,7 @@ int ModuleIvr::execute(int argc, char** argv, IModuleIvr& module) {
         {"fastagi", required_argument, nullptr, kFastAgi},
         {"max-calls", required_argument, nullptr, kMaxCalls},
         {"allow", required_argument, nullptr, kAllow},
+        {"metrics", required_argument, nullptr, kMetrics},
         {nullptr, 0, nullptr, 0},
     };
 
@@ -104,10 +105,12 @@ int ModuleIvr::execute(int argc, char** argv, IModuleIvr& module) {
                 return 0;
             case kFastAgi:
             case kMaxCalls:
-            case kAllow: {
+            case kAllow:
+            case kMetrics: {
                 fastAgi = fastAgi || option == kFastAgi;
                 bool usable = option == kFastAgi    ? fastAgiOptions.setListen(optarg)
                               : option == kMaxCalls ? fastAgiOptions.setMaxCalls(optarg)
+                              : option == kMetrics  ? fastAgiOptions.setMetrics(optarg)
                                                     : fastAgiOptions.addAllowed(optarg);
                 if (!usable) {
                     printToStandardError(formatBounded("Invalid value for --%s: %s\n",
