@@ -62,6 +62,13 @@ bool FastAgiOptions::setMaxCalls(const std::string& text) {
     return true;
 }
 
+bool FastAgiOptions::setCallsPerProcess(const std::string& text) {
+    unsigned long number = 0;
+    if (!readNumber(text, 100000000, number) || number == 0) return false;
+    callsPerProcess = number;
+    return true;
+}
+
 bool FastAgiOptions::addAllowed(const std::string& text) {
     FastAgiNetwork network;
     if (!network.parse(text)) return false;

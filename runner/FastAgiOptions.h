@@ -20,6 +20,15 @@ struct FastAgiOptions {
     std::string address = "127.0.0.1";  // loopback unless told otherwise
     std::uint16_t port = kDefaultPort;  // 0: any free port (tests)
     std::size_t maxCalls = kDefaultMaxCalls;
+    static constexpr std::size_t kDefaultCallsPerProcess = 1000;
+    // Calls a call process serves one after another; 1: a process per call.
+    std::size_t callsPerProcess = kDefaultCallsPerProcess;
+    // A call process whose resident memory passes this after a call is
+    // replaced (0: no bound).
+    std::size_t maxProcessMemory = 256u * 1024u * 1024u;
+    // Run in a pooled call process after each call, before it takes the
+    // next one: where work a call left pending gets finished.
+    std::function<void()> afterCall;
     std::vector<FastAgiNetwork> allowed;  // empty: any peer
     // /metrics and /health over HTTP, when metricsEnabled.
     bool metricsEnabled = false;
@@ -41,6 +50,7 @@ struct FastAgiOptions {
     bool setMetrics(const std::string& text);
     // A positive decimal number.
     bool setMaxCalls(const std::string& text);
+    bool setCallsPerProcess(const std::string& text);
     // One more network allowed to connect ("10.0.0.0/8", "192.0.2.7").
     bool addAllowed(const std::string& text);
 

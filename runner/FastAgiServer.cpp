@@ -12,12 +12,14 @@
 
 #include <libxml/parser.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <exception>
 
+#include "runner/DescriptorPassing.h"
 #include "runner/FastAgiStartupGate.h"
 #include "util/BoundedFormat.h"
 #include "util/TransferObserver.h"
@@ -91,6 +93,10 @@ private:
 
 ServiceSignals* activeSignals = nullptr;
 
+// At the limit, how long a new call waits for a call that is just ending
+// (its process answers a moment after closing the connection).
+constexpr int kEndingCallWaitMs = 200;
+
 // In a call process: where its back-office exchanges are reported.
 const CallReports* callReports = nullptr;
 
@@ -125,6 +131,16 @@ void tuneCallSocket(int socketFd) {
     setsockopt(socketFd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof(idle));
     setsockopt(socketFd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof(interval));
     setsockopt(socketFd, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof(count));
+}
+
+// Resident memory of this process, from /proc/self/statm.
+std::size_t residentBytes() {
+    std::FILE* statm = std::fopen("/proc/self/statm", "r");
+    if (statm == nullptr) return 0;
+    unsigned long size = 0, resident = 0;
+    int read = std::fscanf(statm, "%lu %lu", &size, &resident);
+    std::fclose(statm);
+    return read == 2 ? resident * static_cast<std::size_t>(sysconf(_SC_PAGESIZE)) : 0;
 }
 
 void pauseBriefly() {
@@ -206,13 +222,13 @@ MetricsEndpoint::Answer FastAgiServer::answerMetrics(const std::string& path) {
     metrics.endpointRequest(path);  // only "/health" and "/metrics" come here
     MetricsEndpoint::Answer answer;
     if (path == "/health") {
-        const bool full = calls.size() >= options.maxCalls;
+        const bool full = callsInProgress() >= options.maxCalls;
         answer.status = draining || full ? 503 : 200;
         answer.body = draining ? "draining\n" : full ? "full\n" : "ok\n";
         return answer;
     }
     answer.contentType = "text/plain; version=0.0.4; charset=utf-8";
-    answer.body = metrics.render(calls.size(), options.maxCalls, !draining);
+    answer.body = metrics.render(callsInProgress(), options.maxCalls, !draining);
     return answer;
 }
 
@@ -220,6 +236,8 @@ void FastAgiServer::waitOnce(const struct timespec* limit) {
     std::vector<pollfd> watched;
     if (listenFd >= 0) watched.push_back(pollfd{listenFd, POLLIN, 0});
     if (reports.isOpen()) watched.push_back(pollfd{reports.receiveFd(), POLLIN, 0});
+    const std::size_t poolFirst = watched.size();
+    if (pool) pool->addTo(watched);
     const std::size_t endpointFirst = watched.size();
     timespec wait{};
     if (metricsEndpoint) {
@@ -232,9 +250,15 @@ void FastAgiServer::waitOnce(const struct timespec* limit) {
     }
     int ready = ::ppoll(watched.data(), watched.size(), limit, activeSignals->whileWaiting());
     listenReady = ready > 0 && listenFd >= 0 && (watched[0].revents & POLLIN) != 0;
-    if (childExited != 0) reapChildren();
+    // Not only on SIGCHLD: when descriptors are ready the signal may stay
+    // pending past this wait.
+    reapChildren();
     // Reports before the endpoint, so a scrape sees every finished call.
     reports.receiveAll([this](const std::string& report) { metrics.apply(report); });
+    if (pool) {
+        pool->handle(watched, poolFirst, endpointFirst - poolFirst);
+        if (!draining) pool->topUp();  // replaces the processes that left
+    }
     if (metricsEndpoint) metricsEndpoint->handle(watched, endpointFirst);
 }
 
@@ -248,6 +272,13 @@ int FastAgiServer::run() {
     if (!openListener() || !openMetrics()) {
         activeSignals = nullptr;
         return 1;
+    }
+    if (options.callsPerProcess > 1) {
+        // A couple of processes wait ahead, so a call never waits for a fork.
+        pool = std::make_unique<CallProcessPool>(
+            std::min<std::size_t>(2, options.maxCalls), options.maxCalls,
+            [this](int channel) { runCallProcess(channel); }, [this] { metrics.processStarted(); });
+        pool->topUp();
     }
     while (stopRequested == 0) {
         waitOnce(nullptr);
@@ -282,8 +313,19 @@ void FastAgiServer::acceptOne() {
         return;
     }
     reapChildren();  // a call that just ended must not count against the limit
-    if (calls.size() >= options.maxCalls) {
+    if (pool && callsInProgress() >= options.maxCalls) pool->awaitAnswers(kEndingCallWaitMs);
+    if (callsInProgress() >= options.maxCalls) {
         refuse(socketFd, peer, "max_calls", formatBounded("max_calls=%zu reached", options.maxCalls));
+        return;
+    }
+
+    if (pool) {
+        if (!pool->assign(socketFd, peer)) {
+            refuse(socketFd, peer, "no_process", "no call process could take the call");
+            return;
+        }
+        ::close(socketFd);
+        pool->topUp();  // the next call finds one ready
         return;
     }
 
@@ -299,7 +341,7 @@ void FastAgiServer::acceptOne() {
     calls.emplace(child, peer);
 }
 
-void FastAgiServer::serveInChild(int socketFd, const std::string& peer) {
+void FastAgiServer::becomeCallProcess() {
     if (activeSignals != nullptr) activeSignals->restore();
     ::close(listenFd);
     listenFd = -1;
@@ -307,15 +349,24 @@ void FastAgiServer::serveInChild(int socketFd, const std::string& peer) {
     reports.becomeSender();
     callReports = &reports;
     TransferObserver::install(&reportTransfer);
-    tuneCallSocket(socketFd);
+}
 
+void FastAgiServer::serveInChild(int socketFd, const std::string& peer) {
+    becomeCallProcess();
+    int status = serveCall(socketFd, peer);
+    std::fflush(nullptr);
+    _exit(status);
+}
+
+int FastAgiServer::serveCall(int socketFd, const std::string& peer) {
+    tuneCallSocket(socketFd);
     FastAgiCallRecord record(peer);
     FastAgiStartupGate gate(options.startupTimeout, options.maxStartupBytes);
     FastAgiStartupGate::Verdict verdict = gate.wait(socketFd);
     if (verdict != FastAgiStartupGate::Verdict::ready) {
         ::close(socketFd);
         if (verdict != FastAgiStartupGate::Verdict::probe) log(record.refuse(FastAgiStartupGate::describe(verdict)));
-        _exit(1);
+        return 1;
     }
 
     int status = 1;
@@ -330,8 +381,36 @@ void FastAgiServer::serveInChild(int socketFd, const std::string& peer) {
     ::close(socketFd);
     reports.send(ServiceMetrics::callReport(record.getDestination(), record.elapsedSeconds()));
     log(record.finish(status));
+    return status;
+}
+
+// A pooled call process: calls one after another until the service closes
+// the channel, the process has served its share or grown past its bound.
+void FastAgiServer::runCallProcess(int channel) {
+    becomeCallProcess();
+    std::size_t served = 0;
+    for (;;) {
+        std::string peer;
+        int socketFd = DescriptorPassing::receive(channel, peer);
+        if (socketFd < 0) break;
+        serveCall(socketFd, peer);
+        ++served;
+        // The call's objects are gone (the handler destroyed them); what
+        // the call left to finish in this process is finished here, before
+        // the next call is taken.
+        if (options.afterCall) options.afterCall();
+        std::fflush(nullptr);
+        std::string answer = "done";
+        if (served >= options.callsPerProcess) {
+            answer = "retire calls";
+        } else if (options.maxProcessMemory > 0 && residentBytes() > options.maxProcessMemory) {
+            answer = "retire memory";
+        }
+        ::send(channel, answer.data(), answer.size(), MSG_NOSIGNAL);
+        if (answer != "done") break;
+    }
     std::fflush(nullptr);
-    _exit(status);
+    _exit(0);
 }
 
 void FastAgiServer::reapChildren() {
@@ -339,6 +418,11 @@ void FastAgiServer::reapChildren() {
     int status = 0;
     pid_t child;
     while ((child = ::waitpid(-1, &status, WNOHANG)) > 0) {
+        CallProcessPool::Exit exit;
+        if (pool && pool->forget(child, exit)) {
+            noteProcessExit(child, status, exit);
+            continue;
+        }
         auto call = calls.find(child);
         if (WIFSIGNALED(status)) {
             if (call != calls.end()) metrics.callCrashed();
@@ -349,30 +433,48 @@ void FastAgiServer::reapChildren() {
     }
 }
 
+void FastAgiServer::noteProcessExit(pid_t child, int status, const CallProcessPool::Exit& exit) {
+    if (WIFSIGNALED(status)) {
+        if (exit.busy) {
+            metrics.callCrashed();
+            log(formatBounded("fastagi: call pid=%d peer=%s ended by signal %d", static_cast<int>(child),
+                              exit.peer.c_str(), WTERMSIG(status)));
+        }
+        if (!draining) metrics.processReplaced("crash");
+    } else if (!exit.reason.empty() && !draining) {
+        metrics.processReplaced(exit.reason);
+    }
+}
+
+std::size_t FastAgiServer::callsInProgress() const { return calls.size() + (pool ? pool->busy() : 0); }
+
 void FastAgiServer::drain() {
     ::close(listenFd);  // new connections are refused from now on
     listenFd = -1;
     draining = true;  // /health says so while the calls finish
     reapChildren();
-    log(formatBounded("fastagi: stopping, %zu calls in progress", calls.size()));
+    log(formatBounded("fastagi: stopping, %zu calls in progress", callsInProgress()));
+    if (pool) pool->closeChannels();  // idle processes leave now, busy ones after their call
 
     Clock::time_point deadline = Clock::now() + options.drainTimeout;
-    while (!calls.empty()) {
+    while (!calls.empty() || (pool && pool->size() > 0)) {
         auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - Clock::now()).count();
         if (left <= 0) break;
         timespec wait{static_cast<time_t>(left / 1000000000), static_cast<long>(left % 1000000000)};
         waitOnce(&wait);
         reapChildren();
     }
-    if (!calls.empty()) {
-        log(formatBounded("fastagi: killing %zu calls still running after the drain timeout", calls.size()));
+    if (!calls.empty() || (pool && pool->size() > 0)) {
+        log(formatBounded("fastagi: killing %zu calls still running after the drain timeout", callsInProgress()));
         for (const auto& call : calls) ::kill(call.first, SIGKILL);
-        while (!calls.empty()) {
+        if (pool) pool->killAll();
+        while (!calls.empty() || (pool && pool->size() > 0)) {
             int status = 0;
             pid_t child = ::waitpid(-1, &status, 0);
             if (child < 0 && errno == EINTR) continue;
             if (child < 0) break;
-            calls.erase(child);
+            CallProcessPool::Exit exit;
+            if (!pool || !pool->forget(child, exit)) calls.erase(child);
         }
     }
     log("fastagi: stopped");

@@ -23,7 +23,7 @@ namespace {
 const char* orEmpty(const char* text) { return text == nullptr ? "" : text; }
 
 // Long options without a short form (the short option string stays "evr:").
-enum LongOnlyOption { kFastAgi = 256, kMaxCalls, kAllow, kMetrics };
+enum LongOnlyOption { kFastAgi = 256, kMaxCalls, kAllow, kMetrics, kCallsPerProcess };
 
 void printToStandardError(const std::string& text) {
     std::fputs(text.c_str(), stderr);
@@ -77,6 +77,7 @@ int ModuleIvr::execute(int argc, char** argv, IModuleIvr& module) {
         {"max-calls", required_argument, nullptr, kMaxCalls},
         {"allow", required_argument, nullptr, kAllow},
         {"metrics", required_argument, nullptr, kMetrics},
+        {"calls-per-process", required_argument, nullptr, kCallsPerProcess},
         {nullptr, 0, nullptr, 0},
     };
 
@@ -106,12 +107,14 @@ int ModuleIvr::execute(int argc, char** argv, IModuleIvr& module) {
             case kFastAgi:
             case kMaxCalls:
             case kAllow:
-            case kMetrics: {
+            case kMetrics:
+            case kCallsPerProcess: {
                 fastAgi = fastAgi || option == kFastAgi;
-                bool usable = option == kFastAgi    ? fastAgiOptions.setListen(optarg)
-                              : option == kMaxCalls ? fastAgiOptions.setMaxCalls(optarg)
-                              : option == kMetrics  ? fastAgiOptions.setMetrics(optarg)
-                                                    : fastAgiOptions.addAllowed(optarg);
+                bool usable = option == kFastAgi           ? fastAgiOptions.setListen(optarg)
+                              : option == kMaxCalls        ? fastAgiOptions.setMaxCalls(optarg)
+                              : option == kMetrics         ? fastAgiOptions.setMetrics(optarg)
+                              : option == kCallsPerProcess ? fastAgiOptions.setCallsPerProcess(optarg)
+                                                           : fastAgiOptions.addAllowed(optarg);
                 if (!usable) {
                     printToStandardError(formatBounded("Invalid value for --%s: %s\n",
                                                        longOptions[option - kFastAgi + 3].name, optarg));
@@ -144,12 +147,34 @@ int ModuleIvr::execute(int argc, char** argv, IModuleIvr& module) {
     return status;
 }
 
+void ModuleIvr::setModuleFactory(ModuleFactory factory) { moduleFactory = std::move(factory); }
+
 int ModuleIvr::serveFastAgi(FastAgiOptions options, IModuleIvr& module) {
     options.initialiseLibraries = libraryInitialiser;
-    FastAgiServer server(std::move(options), [this, &module](int socketFd, FastAgiCallRecord& record) {
+    // Without a way to make a fresh module per call, one module object would
+    // carry one call's state into the next: a process per call then.
+    if (!moduleFactory) options.callsPerProcess = 1;
+    FastAgiServer::CallHandler handler = [this, &module](int socketFd, FastAgiCallRecord& record) {
         return serveConnection(socketFd, record, module);
-    });
+    };
+    if (options.callsPerProcess > 1) {
+        handler = [this](int socketFd, FastAgiCallRecord& record) {
+            std::unique_ptr<IModuleIvr> callModule = moduleFactory();
+            int status = serveConnection(socketFd, record, *callModule);
+            endCall();
+            return status;
+        };
+    }
+    FastAgiServer server(std::move(options), std::move(handler));
     return server.run();
+}
+
+// The end of a call in a process that serves more: nothing of it may reach
+// the next one. The module (marks, profile, configuration, customer) goes
+// with its unique_ptr; the session and the debug sink are reset here.
+void ModuleIvr::endCall() {
+    session.reset();
+    if (DebuggerTools::getImpl() == this) DebuggerTools::setImpl(nullptr);
 }
 
 int ModuleIvr::serveConnection(int socketFd, FastAgiCallRecord& record, IModuleIvr& module) {

@@ -42,6 +42,12 @@ public:
     // those libraries itself: the program's main supplies this.
     void setLibraryInitialiser(std::function<void()> initialiser);
 
+    // Makes a fresh module for each call, so the FastAGI service can serve
+    // many calls per process (--calls-per-process); without it every call
+    // gets a process of its own.
+    using ModuleFactory = std::function<std::unique_ptr<IModuleIvr>()>;
+    void setModuleFactory(ModuleFactory factory);
+
     // One FastAGI call on a connected socket: the session reads the
     // start-up block from it, the AGI() arguments (agi_arg_1, ...) stand for
     // the positional arguments, and the run is the same as a local AGI's.
@@ -56,9 +62,11 @@ private:
     int serveFastAgi(FastAgiOptions options, IModuleIvr& module);
     int runModule(IModuleIvr& module, bool emulator, const char* destination, const char* configuration);
     void reportFailure(const char* text);
+    void endCall();
 
     std::unique_ptr<KestroAgiImpl> session;
     std::function<void()> libraryInitialiser;
+    ModuleFactory moduleFactory;
 };
 
 }  // namespace tarvik

@@ -104,6 +104,10 @@ TEST(FastAgiOptions, ReadsListenAddressesLimitsAndNetworks) {
     EXPECT_TRUE(options.setMaxCalls("3"));
     EXPECT_EQ(options.maxCalls, 3u);
     for (const char* bad : {"0", "", "-2", "2x", "99999999999"}) EXPECT_FALSE(options.setMaxCalls(bad)) << bad;
+    EXPECT_EQ(options.callsPerProcess, 1000u);
+    EXPECT_TRUE(options.setCallsPerProcess("1"));
+    EXPECT_EQ(options.callsPerProcess, 1u);
+    for (const char* bad : {"0", "", "x", "-1"}) EXPECT_FALSE(options.setCallsPerProcess(bad)) << bad;
 
     EXPECT_TRUE(allows(options, "203.0.113.9"));  // no list: anyone
     EXPECT_TRUE(options.addAllowed("10.1.0.0/16"));
