@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -34,16 +35,32 @@ void resetSignals(const std::vector<int>& keep) {
 }  // namespace
 
 TestProcess::TestProcess(const std::vector<std::string>& argv, const Options& options) {
-    std::vector<std::string> texts = argv;
+    // Everything exec needs is built before fork: the test process has
+    // threads, and after fork only async-signal-safe calls are safe.
+    std::vector<std::string> argumentTexts = argv;
+    std::vector<char*> arguments;
+    for (auto& text : argumentTexts) arguments.push_back(text.data());
+    arguments.push_back(nullptr);
+    std::vector<std::string> environmentTexts;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        const std::string text = *entry;
+        const std::string key = text.substr(0, text.find('='));
+        bool replaced = std::any_of(options.environment.begin(), options.environment.end(),
+                                    [&](const auto& added) { return added.first == key; });
+        if (!replaced) environmentTexts.push_back(text);
+    }
+    for (const auto& added : options.environment) environmentTexts.push_back(added.first + "=" + added.second);
+    std::vector<char*> environment;
+    for (auto& text : environmentTexts) environment.push_back(text.data());
+    environment.push_back(nullptr);
+    Options withoutEnvironment = options;
+    withoutEnvironment.environment.clear();
     start(
-        [texts]() mutable {
-            std::vector<char*> pointers;
-            for (auto& text : texts) pointers.push_back(text.data());
-            pointers.push_back(nullptr);
-            execv(pointers[0], pointers.data());
+        [&arguments, &environment] {
+            execve(arguments[0], arguments.data(), environment.data());
             return 127;
         },
-        options);
+        withoutEnvironment);
 }
 
 TestProcess::TestProcess(const std::function<int()>& body, const Options& options) { start(body, options); }
@@ -108,6 +125,18 @@ void TestProcess::closeInput() {
     input_ = -1;
 }
 
+int TestProcess::releaseInput() {
+    int fd = input_;
+    input_ = -1;
+    return fd;
+}
+
+int TestProcess::releaseOutput() {
+    int fd = output_;
+    output_ = -1;
+    return fd;
+}
+
 std::string TestProcess::errorText() const {
     std::ifstream in(errorPath_, std::ios::binary);
     std::stringstream text;
@@ -119,11 +148,11 @@ void TestProcess::signal(int number) const {
     if (pid_ > 0) ::kill(pid_, number);
 }
 
-bool TestProcess::waitExit(std::chrono::milliseconds limit, int& status) {
+bool TestProcess::waitExit(std::chrono::milliseconds limit, int& status, struct rusage* usage) {
     if (pid_ <= 0) return false;
     Clock::time_point deadline = Clock::now() + limit;
     for (;;) {
-        pid_t done = ::waitpid(pid_, &status, WNOHANG);
+        pid_t done = ::wait4(pid_, &status, WNOHANG, usage);
         if (done == pid_) {
             pid_ = -1;
             reaped_ = true;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <sys/resource.h>
 #include <sys/types.h>
 
 #include <chrono>
@@ -45,6 +46,9 @@ public:
     int outputFd() const { return output_; }  // -1 unless Output::pipe
     int inputFd() const { return input_; }    // -1 unless inputPipe
     void closeInput();
+    // Hands the pipe ends over to the caller, who closes them.
+    int releaseInput();
+    int releaseOutput();
 
     // Standard error (and standard output with Output::errorFile) so far.
     std::string errorText() const;
@@ -52,7 +56,7 @@ public:
 
     void signal(int number) const;
     // Waits for the child's end; its raw wait status, or false at the deadline.
-    bool waitExit(std::chrono::milliseconds limit, int& status);
+    bool waitExit(std::chrono::milliseconds limit, int& status, struct rusage* usage = nullptr);
     // The exit status, or -1 when it ended by a signal or is killed at the
     // deadline.
     int waitExitStatus(std::chrono::milliseconds limit);
