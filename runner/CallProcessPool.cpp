@@ -63,15 +63,23 @@ void CallProcessPool::topUp() {
 }
 
 bool CallProcessPool::assign(int socketFd, const std::string& peer) {
-    for (auto& entry : processes) {
-        Process& process = entry.second;
-        if (process.busy || process.leaving) continue;
-        if (DescriptorPassing::send(process.channel, socketFd, peer)) {
-            process.busy = true;
-            process.peer = peer;
+    // The idle process that waited longest: every process started ahead
+    // gets calls and keeps its back-office connection warm.
+    for (;;) {
+        Process* chosen = nullptr;
+        for (auto& entry : processes) {
+            Process& process = entry.second;
+            if (process.busy || process.leaving) continue;
+            if (chosen == nullptr || process.lastAssigned < chosen->lastAssigned) chosen = &process;
+        }
+        if (chosen == nullptr) break;
+        chosen->lastAssigned = ++assignments;
+        if (DescriptorPassing::send(chosen->channel, socketFd, peer)) {
+            chosen->busy = true;
+            chosen->peer = peer;
             return true;
         }
-        process.leaving = true;  // its end is gone: it is exiting
+        chosen->leaving = true;  // its end is gone: it is exiting
     }
     pid_t started = start();
     if (started <= 0) return false;
@@ -82,6 +90,7 @@ bool CallProcessPool::assign(int socketFd, const std::string& peer) {
     }
     process.busy = true;
     process.peer = peer;
+    process.lastAssigned = ++assignments;
     return true;
 }
 

@@ -65,6 +65,7 @@ private:
         bool leaving = false;
         std::string peer;
         std::string reason;
+        unsigned long long lastAssigned = 0;
     };
 
     pid_t start();
@@ -76,6 +77,7 @@ private:
     ProcessMain processMain;
     std::function<void()> onStarted;
     std::map<pid_t, Process> processes;
+    unsigned long long assignments = 0;
 };
 
 }  // namespace tarvik
