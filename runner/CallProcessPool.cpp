@@ -31,7 +31,11 @@ std::size_t CallProcessPool::idle() const {
 }
 
 pid_t CallProcessPool::start() {
-    if (processes.size() >= maxProcesses) return -1;
+    // Processes on their way out (retired, crashed, not yet reaped) do not
+    // count: they take no more calls.
+    std::size_t staying = 0;
+    for (const auto& entry : processes) staying += entry.second.leaving ? 0 : 1;
+    if (staying >= maxProcesses) return -1;
     int pair[2];
     if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0) return -1;
     std::fflush(nullptr);  // nothing buffered may be written twice

@@ -449,7 +449,11 @@ void FastAgiServer::noteProcessExit(pid_t child, int status, const CallProcessPo
 std::size_t FastAgiServer::callsInProgress() const { return calls.size() + (pool ? pool->busy() : 0); }
 
 void FastAgiServer::drain() {
-    ::close(listenFd);  // new connections are refused from now on
+    // New connections are refused from now on. Shutting the socket down
+    // stops it listening in every process that holds a copy (a call process
+    // forked a moment ago may not have closed its copy yet).
+    ::shutdown(listenFd, SHUT_RDWR);
+    ::close(listenFd);
     listenFd = -1;
     draining = true;  // /health says so while the calls finish
     reapChildren();
