@@ -56,6 +56,9 @@ pid_t CallProcessPool::start() {
     }
     Process process;
     process.channel = pair[0];
+    // A new process comes after those waiting already: a pool that grew
+    // for a moment's overlap keeps serving from its warm processes.
+    process.lastAssigned = ++assignments;
     processes.emplace(pid, process);
     if (onStarted) onStarted();
     return pid;
