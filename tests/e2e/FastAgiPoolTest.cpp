@@ -5,10 +5,14 @@
 // no call more than the new connection.
 
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
 #include <map>
 #include <set>
 #include <sstream>
@@ -201,6 +205,57 @@ TEST(FastAgiPool, KeptTlsConnectionAndACertificateThatChanges) {
         EXPECT_TRUE(office.journal().empty());
     }
     EXPECT_NE(pool.log().find("curl_easy_perform() failed: SSL peer certificate"), std::string::npos) << pool.log();
+    EXPECT_EQ(pool.stop(), 0);
+}
+
+// The service's children (its call processes), from /proc.
+std::vector<pid_t> childrenOf(pid_t parent) {
+    std::ifstream list("/proc/" + std::to_string(parent) + "/task/" + std::to_string(parent) + "/children");
+    std::vector<pid_t> children;
+    for (pid_t child; list >> child;) children.push_back(child);
+    return children;
+}
+
+TEST(FastAgiPool, AKilledCallProcessEndsItsCallAndIsReplaced) {
+    IvrBackOffice office({"--recall-window", "0"});
+    const std::string configuration = office.writeConfig();
+    FastAgiService pool;
+    ASSERT_TRUE(startService(pool, {}));  // a pool of one
+    std::vector<pid_t> processes;
+    for (int attempt = 0; attempt < 500 && processes.empty(); ++attempt) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));  // started just after the listening line
+        processes = childrenOf(pool.pid());
+    }
+    ASSERT_EQ(processes.size(), 1u);
+
+    // A call waiting at its first question when its process is killed.
+    int held = FastAgiClient::connectTo(pool.port(), std::chrono::milliseconds(5000));
+    ASSERT_GE(held, 0);
+    std::string block;
+    for (const auto& variable : FastAgiClient::networkStartup("ivr-orvel", {"atendimento", configuration})) {
+        block += variable.first + ": " + variable.second + "\n";
+    }
+    block += "agi_callerid: " + kMaria + "\n\n";
+    ::send(held, block.data(), block.size(), MSG_NOSIGNAL);
+    pollfd watched{held, POLLIN, 0};
+    ASSERT_EQ(::poll(&watched, 1, 10000), 1);  // its first command: the call runs
+    ::kill(processes[0], SIGKILL);
+    // Asterisk sees the connection end: its failure path.
+    char buffer[4096];
+    ssize_t got = 1;
+    for (int turn = 0; turn < 100 && got > 0; ++turn) {
+        if (::poll(&watched, 1, 10000) != 1) break;
+        got = ::recv(held, buffer, sizeof(buffer), 0);
+    }
+    EXPECT_EQ(got, 0);
+    ::close(held);
+    ASSERT_TRUE(pool.waitForLog("ended by signal 9"));
+
+    // The pool has a new process, and the next call is served as ever.
+    FastAgiClient::Result next = call(pool.port(), {"atendimento", configuration}, kMaria, "1796795000.2");
+    EXPECT_EQ(lastGoto(next.commands), "EXEC Goto ivr-exits,50011,1");
+    processes = childrenOf(pool.pid());
+    ASSERT_EQ(processes.size(), 1u);
     EXPECT_EQ(pool.stop(), 0);
 }
 
