@@ -6,8 +6,19 @@
 
 namespace tarvik {
 
+namespace {
+
+// The records' own connections, apart from those of the caller's path.
+ConnectionCache& recordConnections() {
+    KestroAgiRESTFul::initialiseLibrary();
+    static ConnectionCache cache;
+    return cache;
+}
+
+}  // namespace
+
 BackgroundSender::BackgroundSender(Settings settingsIn, std::atomic<bool>* giveUp) : settings(std::move(settingsIn)) {
-    settings.options.cache = &connections;
+    settings.options.cache = &recordConnections();
     settings.options.giveUp = giveUp;
     if (!settings.spoolDirectory.empty()) spool = std::make_unique<RecordSpool>(settings.spoolDirectory);
 }

@@ -19,7 +19,7 @@
 namespace tarvik {
 
 // Sends a call's records beside the call, on a thread and a connection of
-// its own, in the order they were queued, each once. A record the back
+// its own (kept open across the calls a process serves), in the order they were queued, each once. A record the back
 // office could not take (no connection, time limit, 5xx) goes to the spool;
 // one it refused (any other answer that is not 2xx) does not. A call first
 // takes the oldest spooled records of earlier calls, so an outage's records
@@ -77,7 +77,6 @@ private:
     void collectSpoolNotices();
 
     Settings settings;
-    ConnectionCache connections;
     std::unique_ptr<RecordSpool> spool;
     std::mutex spoolMutex;
     bool spoolProblemNoted = false;

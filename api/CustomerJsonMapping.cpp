@@ -53,7 +53,10 @@ long CustomerJsonMapping::toLocalMidnight(const std::string& text) {
     const std::string date = text.substr(0, 10);
     struct tm calendar;
     std::memset(&calendar, 0, sizeof calendar);  // midnight, no daylight saving
-    strptime(date.c_str(), "%Y-%m-%d", &calendar);
+    // Only a whole year-month-day is a date: "" or "05/03/2024" would
+    // otherwise become a day of January 1900.
+    const char* end = strptime(date.c_str(), "%Y-%m-%d", &calendar);
+    if (end == nullptr || *end != '\0') return ISPInvoice::kNoDueDate;
     return static_cast<long>(mktime(&calendar));
 }
 

@@ -23,7 +23,8 @@ public:
 
     // Seconds since the epoch of local midnight of the "year-month-day"
     // date that begins the text; anything after the tenth character is
-    // ignored.
+    // ignored. ISPInvoice::kNoDueDate when the text does not begin with
+    // such a date.
     static long toLocalMidnight(const std::string& text);
 };
 

@@ -10,7 +10,9 @@
 
 #include "agi/KestroAgiException.h"
 #include "api/ConnectionCache.h"
+#include "api/RedirectGuard.h"
 #include "util/BoundedFormat.h"
+#include "util/TransferObserver.h"
 #include "util/XmlTools.h"
 
 namespace tarvik {
@@ -90,6 +92,33 @@ std::string buildParameterString(const KestroAgiRESTFul::TextMap& parameters) {
         joined += name + "=" + value;
     }
     return joined;
+}
+
+// TLS failures name their cause ("certificate has expired"), which
+// libcurl's short description of the code does not.
+bool isTlsFailure(CURLcode outcome) {
+    switch (outcome) {
+        case CURLE_SSL_CONNECT_ERROR:
+        case CURLE_PEER_FAILED_VERIFICATION:
+        case CURLE_SSL_CERTPROBLEM:
+        case CURLE_SSL_CACERT_BADFILE:
+        case CURLE_SSL_ISSUER_ERROR:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// The one line a failed transfer leaves on standard error.
+std::string describeFailure(CURLcode outcome, const char* detail, const RedirectGuard& redirects) {
+    if (!redirects.refusedLocation().empty()) {
+        return formatBounded("curl_easy_perform() failed: redirect to %s refused: not on %s\n",
+                             redirects.refusedLocation().c_str(), redirects.allowedOrigin().c_str());
+    }
+    if (isTlsFailure(outcome) && detail[0] != '\0') {
+        return formatBounded("curl_easy_perform() failed: %s: %s\n", curl_easy_strerror(outcome), detail);
+    }
+    return formatBounded("curl_easy_perform() failed: %s\n", curl_easy_strerror(outcome));
 }
 
 // Never hands out upload data: a request must not read the AGI channel.
@@ -221,6 +250,9 @@ KestroAgiDataSourceResult* KestroAgiRESTFul::request(int method, const char* url
 
     curl_easy_setopt(curl, CURLOPT_URL, target);
     curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+    RedirectGuard redirects(curl, target);
+    char errorDetail[CURL_ERROR_SIZE] = "";
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorDetail);
     curl_easy_setopt(curl, CURLOPT_VERBOSE, 0L);
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, options.connectSeconds);
@@ -293,19 +325,22 @@ KestroAgiDataSourceResult* KestroAgiRESTFul::request(int method, const char* url
 
     const CURLcode outcome = curl_easy_perform(curl);
     KestroAgiDataSourceResult* result = nullptr;
+    double seconds = 0;
+    curl_easy_getinfo(curl, CURLINFO_TOTAL_TIME, &seconds);
     if (outcome == CURLE_OK || outcome == CURLE_HTTP_RETURNED_ERROR) {
         long code = 0;
         curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &code);
         result = new KestroAgiDataSourceResult();
         result->setCode(static_cast<int>(code));
+        TransferObserver::report(target, code, seconds);
         if (outcome == CURLE_OK) {
             result->setText(received.c_str());
         }
     } else {
         if (outcome == CURLE_OPERATION_TIMEDOUT && options.giveUp != nullptr) options.giveUp->store(true);
         // Standard output is the AGI channel: failures go to standard error.
-        const std::string line = formatBounded("curl_easy_perform() failed: %s\n", curl_easy_strerror(outcome));
-        std::fputs(line.c_str(), stderr);
+        std::fputs(describeFailure(outcome, errorDetail, redirects).c_str(), stderr);
+        TransferObserver::report(target, 0, seconds);
     }
     return result;
 }

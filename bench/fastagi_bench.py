@@ -1,10 +1,14 @@
 #!/usr/bin/env python3
-"""FastAGI benchmark: per-call CPU and wall time of ivr-orvel served as a
-FastAGI service beside the same call run process-per-call, then a burst of
-calls arriving over a few seconds at one service.
+"""FastAGI benchmark, side by side over plain HTTP and over TLS to the
+back-office simulator: ivr-orvel run process per call, served by the FastAGI
+service with a process forked per call (--calls-per-process 1), and by its
+pool of call processes (per-call CPU, wall time, new back-office connections
+per call, which over TLS are full handshakes). Then a burst of calls spread
+over some seconds at the pool, and the service's memory with many calls in
+progress.
 
 Usage: bench/fastagi_bench.py [--build DIR] [--calls N] [--burst N] [--seconds S]
-                              [--max-calls N] [--cpu-target-ms MS]
+                              [--max-calls N] [--cpu-target-ms MS] [--held N]
 
 Everything runs on 127.0.0.1 against the back-office simulator with the
 example customers. Exit status 0 when every check holds, 1 otherwise.
@@ -16,6 +20,7 @@ import re
 import shutil
 import signal
 import socket
+import ssl
 import subprocess
 import sys
 import tempfile
@@ -128,17 +133,43 @@ def fastagi_call(port, configuration, unique_id):
 
 def process_cpu_seconds(pid):
     """utime + stime + cutime + cstime of a process, reaped children included."""
-    with open("/proc/%d/stat" % pid) as stat:
-        fields = stat.read().rsplit(")", 1)[1].split()
+    try:
+        with open("/proc/%d/stat" % pid) as stat:
+            fields = stat.read().rsplit(")", 1)[1].split()
+    except OSError:
+        return 0.0
     return sum(int(value) for value in fields[11:15]) / TICKS
 
 
-def has_children(pid):
+def children_of(pid):
     try:
         with open("/proc/%d/task/%d/children" % (pid, pid)) as children:
-            return bool(children.read().strip())
+            return [int(child) for child in children.read().split()]
     except OSError:
-        return False
+        return []
+
+
+def tree_cpu_seconds(pid):
+    """CPU of a service and of its call processes, live or reaped."""
+    return process_cpu_seconds(pid) + sum(process_cpu_seconds(child) for child in children_of(pid))
+
+
+def tree_pss_kib(pid):
+    """Proportional set size of a service and its call processes (shared pages counted once)."""
+    total = 0
+    for member in [pid] + children_of(pid):
+        try:
+            with open("/proc/%d/smaps_rollup" % member) as rollup:
+                for line in rollup:
+                    if line.startswith("Pss:"):
+                        total += int(line.split()[1])
+        except OSError:
+            pass
+    return total
+
+
+def has_children(pid):
+    return bool(children_of(pid))
 
 
 def wait_for(predicate, seconds):
@@ -170,12 +201,13 @@ def start_listening(argv, pattern, log_path, stdout_log):
     return process, found[0]
 
 
-def summary(label, calls, cpu_ms=None):
+def summary(label, calls, cpu_ms=None, connections=None):
     walls = sorted(call.wall * 1000 for call in calls)
     median = walls[len(walls) // 2] if walls else 0
     cpu = cpu_ms if cpu_ms is not None else sum(call.cpu for call in calls) * 1000 / max(1, len(calls))
-    print("  %-22s calls %4d  cpu/call %7.2f ms  wall median %7.1f ms  p95 %7.1f ms" %
-          (label, len(calls), cpu, median, walls[int(len(walls) * 0.95) - 1] if walls else 0))
+    print("  %-28s %5d  %8.2f  %8.1f  %8.1f  %s" %
+          (label, len(calls), cpu, median, walls[int(len(walls) * 0.95) - 1] if walls else 0,
+           "%9.2f" % connections if connections is not None else "        -"))
     return cpu
 
 
@@ -194,6 +226,124 @@ def journal_lines(path):
         return [line for line in journal if line.strip()]
 
 
+def sim_stats(port, tls):
+    """The simulator's counters (connections accepted, requests)."""
+    request = b"GET /_sim/stats HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n"
+    raw = socket.create_connection(("127.0.0.1", port), timeout=10)
+    if tls:
+        context = ssl.create_default_context()
+        context.check_hostname = False
+        context.verify_mode = ssl.CERT_NONE
+        raw = context.wrap_socket(raw)
+    with raw as connection:
+        connection.sendall(request)
+        answer = b""
+        while True:
+            chunk = connection.recv(65536)
+            if not chunk:
+                break
+            answer += chunk
+    return json.loads(answer.split(b"\r\n\r\n", 1)[1])
+
+
+def make_certificates(work):
+    """A throwaway CA and a certificate for 127.0.0.1 signed by it."""
+    def openssl(*arguments):
+        subprocess.run(["openssl"] + list(arguments), check=True, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=60)
+    path = lambda name: os.path.join(work, name)
+    curve = ["-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"]
+    openssl("req", "-x509", *curve, "-keyout", path("ca.key"), "-out", path("ca.pem"), "-days", "2",
+            "-subj", "/CN=bench CA")
+    openssl("req", *curve, "-keyout", path("sim.key"), "-out", path("sim.csr"), "-subj", "/CN=127.0.0.1")
+    with open(path("sim.ext"), "w") as ext:
+        ext.write("subjectAltName=IP:127.0.0.1\n")
+    openssl("x509", "-req", "-in", path("sim.csr"), "-CA", path("ca.pem"), "-CAkey", path("ca.key"),
+            "-CAcreateserial", "-out", path("sim.pem"), "-days", "2", "-extfile", path("sim.ext"))
+    return path("ca.pem"), path("sim.pem"), path("sim.key")
+
+
+class Rig:
+    """The simulator (plain or TLS) and a configuration pointing at it."""
+
+    def __init__(self, work, sim, tls, certificates):
+        self.work, self.tls = work, tls
+        name = "https" if tls else "http"
+        self.journal = os.path.join(work, name + "-journal.jsonl")
+        argv = [sim, "--port", "0", "--data", os.path.join(ROOT, "examples/backoffice/customers.json"),
+                "--token", "change-me", "--journal", self.journal, "--recall-window", "0"]
+        if tls:
+            argv += ["--tls-cert", certificates[1], "--tls-key", certificates[2]]
+        self.process, self.port = start_listening(argv, r"listening on 127\.0\.0\.1:(\d+)",
+                                                  os.path.join(work, name + "-sim.log"), True)
+        with open(os.path.join(ROOT, "examples/config/orvel.json")) as source:
+            config = json.load(source)
+        config["kestro"] = "%s://127.0.0.1:%d" % (name, self.port)
+        config["debug"] = os.path.join(work, "ivr-debug.log")
+        if tls:
+            config["verifyTls"] = True
+            config["caFile"] = certificates[0]
+        self.configuration = os.path.join(work, name + "-orvel.json")
+        with open(self.configuration, "w") as target:
+            json.dump(config, target)
+
+    def connections(self):
+        return sim_stats(self.port, self.tls)["connections"]
+
+    def stop(self):
+        self.process.send_signal(signal.SIGTERM)
+        try:
+            self.process.wait(timeout=40)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+
+
+def start_service(ivr, work, name, extra, max_calls):
+    log = os.path.join(work, name + ".log")
+    service, port = start_listening([ivr, "--fastagi", "127.0.0.1:0", "--max-calls", str(max_calls)] + extra,
+                                    r"fastagi: listening on 127\.0\.0\.1:(\d+)", log, False)
+    return service, port, log
+
+
+def stop_service(service):
+    service.send_signal(signal.SIGTERM)
+    try:
+        service.wait(timeout=40)
+    except subprocess.TimeoutExpired:
+        service.kill()
+
+
+def measure_service(label, rig, service, port, calls, tag, pooled):
+    """Sequential warm calls: service CPU per call (call processes included) and
+    new back-office connections per call."""
+    # Enough calls that every process started ahead has served some.
+    warm = [fastagi_call(port, rig.configuration, "%s.w%d" % (tag, index)) for index in range(10)]
+    # A forked call's process is reaped a moment after its call; pooled ones stay.
+    settled = lambda: pooled or not children_of(service.pid)
+    wait_for(settled, 10)
+    connections_before = rig.connections()
+    cpu_before = tree_cpu_seconds(service.pid)
+    measured = [fastagi_call(port, rig.configuration, "%s.%d" % (tag, index)) for index in range(calls)]
+    wait_for(settled, 10)
+    cpu = (tree_cpu_seconds(service.pid) - cpu_before) * 1000 / calls
+    # The stats request itself is one connection.
+    connections = (rig.connections() - connections_before - 1) / calls
+    summary(label, measured, cpu, connections)
+    return cpu, connections, problems_of(warm + measured)
+
+
+def hold_calls(port, configuration, count):
+    """Calls that wait at their first command (Asterisk never answers)."""
+    held = []
+    for index in range(count):
+        connection = socket.create_connection(("127.0.0.1", port), timeout=CALL_DEADLINE)
+        connection.sendall(startup_block("1796799000.%d" % index, ["atendimento", configuration], True))
+        held.append(connection)
+    for connection in held:
+        connection.recv(1)  # its first command: the call runs
+    return held
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--build", default="build-release")
@@ -201,7 +351,8 @@ def main():
     parser.add_argument("--burst", type=int, default=500)
     parser.add_argument("--seconds", type=float, default=10.0)
     parser.add_argument("--max-calls", type=int, default=200)
-    parser.add_argument("--cpu-target-ms", type=float, default=3.0)
+    parser.add_argument("--cpu-target-ms", type=float, default=1.0)
+    parser.add_argument("--held", type=int, default=200)
     options = parser.parse_args()
     build = options.build if os.path.isabs(options.build) else os.path.join(ROOT, options.build)
     ivr = os.path.join(build, "sites/orvel/ivr-orvel")
@@ -212,113 +363,131 @@ def main():
 
     work = tempfile.mkdtemp(prefix="fastagi-bench-")
     keep = False
-    processes = []
+    problems = []
     try:
-        journal = os.path.join(work, "journal.jsonl")
-        simulator, sim_port = start_listening(
-            [sim, "--port", "0", "--data", os.path.join(ROOT, "examples/backoffice/customers.json"),
-             "--token", "change-me", "--journal", journal, "--recall-window", "0"],
-            r"listening on 127\.0\.0\.1:(\d+)", os.path.join(work, "sim.log"), True)
-        processes.append(simulator)
-        with open(os.path.join(ROOT, "examples/config/orvel.json")) as source:
-            config = json.load(source)
-        config["kestro"] = "http://127.0.0.1:%d" % sim_port
-        config["debug"] = os.path.join(work, "ivr-debug.log")
-        configuration = os.path.join(work, "orvel.json")
-        with open(configuration, "w") as target:
-            json.dump(config, target)
+        certificates = make_certificates(work)
+        print("fastagi_bench: %d sequential warm calls per row; service CPU counts its call processes" %
+              options.calls)
+        print("  %-28s %5s  %8s  %8s  %8s  %9s" % ("", "calls", "cpu ms", "wall ms", "p95 ms", "conns/call"))
+        figures = {}
+        for tls in (False, True):
+            rig = Rig(work, sim, tls, certificates)
+            name = "https" if tls else "http"
+            try:
+                before = rig.connections()
+                local = [process_call(ivr, rig.configuration, "17967%d1000.%d" % (tls, index))
+                         for index in range(options.calls)]
+                problems.extend(problems_of(local))
+                local_connections = (rig.connections() - before - 1) / options.calls
+                figures[(name, "process")] = summary("%s  process per call" % name, local, None, local_connections)
+                for mode, extra in (("fork per call", ["--calls-per-process", "1"]), ("pool", [])):
+                    service, port, _ = start_service(ivr, work, "%s-%s" % (name, mode.replace(" ", "-")), extra,
+                                                     options.max_calls)
+                    try:
+                        cpu, connections, found = measure_service(
+                            "%s  %s" % (name, mode), rig, service, port, options.calls,
+                            "17967%d%d" % (tls, len(extra)), not extra)
+                        figures[(name, mode)] = (cpu, connections)
+                        problems.extend(found)
+                    finally:
+                        stop_service(service)
+            finally:
+                rig.stop()
 
-        service_log = os.path.join(work, "fastagi.log")
-        service, port = start_listening(
-            [ivr, "--fastagi", "127.0.0.1:0", "--max-calls", str(options.max_calls)],
-            r"fastagi: listening on 127\.0\.0\.1:(\d+)", service_log, False)
-        processes.append(service)
+        for name in ("http", "https"):
+            cpu, connections = figures[(name, "pool")]
+            fork_cpu = figures[(name, "fork per call")][0]
+            # Speed targets are reported and do not fail the run; only wrong
+            # or lost calls do.
+            print("  %s pool: cpu/call %.2f ms (%.0f%% of fork per call), target <= %.2f ms: %s; "
+                  "new connections per warm call %.2f, target 0: %s" %
+                  (name, cpu, 100 * cpu / max(fork_cpu, 1e-9), options.cpu_target_ms,
+                   "met" if cpu <= options.cpu_target_ms else "MISSED", connections,
+                   "met" if connections <= 0.001 else "MISSED"))
 
-        # One call of each kind first: warms caches and tells how many
-        # back-office records one call leaves.
-        before = len(journal_lines(journal))
-        warm = [process_call(ivr, configuration, "1796790000.0"), fastagi_call(port, configuration, "1796790000.1")]
-        per_call_records = (len(journal_lines(journal)) - before) // 2
-        problems = problems_of(warm)
-
-        print("fastagi_bench: %d sequential calls each way, then %d calls over %.0f s" %
-              (options.calls, options.burst, options.seconds))
-        local = [process_call(ivr, configuration, "1796791000.%d" % index) for index in range(options.calls)]
-        problems += problems_of(local)
-        local_cpu = summary("process per call", local)
-
-        wait_for(lambda: not has_children(service.pid), 10)
-        cpu_before = process_cpu_seconds(service.pid)
-        network = [fastagi_call(port, configuration, "1796792000.%d" % index) for index in range(options.calls)]
-        wait_for(lambda: not has_children(service.pid), 10)
-        service_cpu = (process_cpu_seconds(service.pid) - cpu_before) * 1000 / options.calls
-        problems += problems_of(network)
-        summary("fastagi (service cpu)", network, service_cpu)
-        print("  per-call CPU saved: %.2f ms (%.0f%%)" % (local_cpu - service_cpu,
-                                                         100 * (local_cpu - service_cpu) / max(local_cpu, 1e-9)))
-        # A speed target is reported, like the other benchmark's, and does
-        # not fail the run; only wrong or lost calls do.
-        print("  per-call CPU target <= %.2f ms: %s" %
-              (options.cpu_target_ms, "met" if service_cpu <= options.cpu_target_ms else "MISSED"))
-
-        # The burst: calls arrive evenly spread, each on its own thread.
-        before = len(journal_lines(journal))
-        logged_before = open(service_log, errors="replace").read().count("fastagi: call ")
-        burst = [None] * options.burst
-        started = time.monotonic()
-
-        def place(index):
-            burst[index] = fastagi_call(port, configuration, "1796793000.%d" % index)
-
-        threads = []
-        for index in range(options.burst):
-            delay = started + index * options.seconds / options.burst - time.monotonic()
-            if delay > 0:
-                time.sleep(delay)
-            thread = threading.Thread(target=place, args=(index,))
-            thread.start()
-            threads.append(thread)
-        for thread in threads:
-            thread.join(CALL_DEADLINE + 5)
-        elapsed = time.monotonic() - started
-        burst_problems = problems_of([call for call in burst if call is not None])
-        burst_problems += ["call %d never finished" % index for index, call in enumerate(burst) if call is None]
-        problems += burst_problems
-        summary("burst (wall only)", [call for call in burst if call is not None], 0)
-        print("  burst: %d calls in %.1f s, %d problems" % (options.burst, elapsed, len(burst_problems)))
-
-        wait_for(lambda: open(service_log, errors="replace").read().count("fastagi: call ") >=
-                 logged_before + options.burst, 30)
-        log_text = open(service_log, errors="replace").read()
-        refused = log_text.count("max_calls=%d reached" % options.max_calls)
-        if refused:
-            problems.append("%d calls refused below or at --max-calls" % refused)
-        journaled = len(journal_lines(journal)) - before
-        expected = per_call_records * options.burst
-        print("  back office: %d records journaled for the burst, %d expected" % (journaled, expected))
-        if journaled != expected:
-            problems.append("back office journaled %d records, expected %d" % (journaled, expected))
-        missing = [call.unique_id for call in burst if call is not None and
-                   call.unique_id not in open(journal, errors="replace").read()]
-        if per_call_records and missing:
-            problems.append("%d calls left no record naming their unique id" % len(missing))
-
+        problems.extend(run_burst_and_memory(ivr, sim, work, certificates, options))
         for problem in problems[:20]:
             print("  PROBLEM: " + problem)
         keep = bool(problems)
         print("fastagi_bench: %s" % ("FAILED" if problems else "ok"))
         return 1 if problems else 0
     finally:
-        for process in reversed(processes):
-            process.send_signal(signal.SIGTERM)
-            try:
-                process.wait(timeout=40)
-            except subprocess.TimeoutExpired:
-                process.kill()
         if keep:
             print("fastagi_bench: work files kept in " + work)
         else:
             shutil.rmtree(work, ignore_errors=True)
+
+
+def run_burst_and_memory(ivr, sim, work, certificates, options):
+    """The pool under a burst of calls spread over some seconds, then its
+    memory with many calls in progress beside fork per call's."""
+    problems = []
+    rig = Rig(work, sim, False, certificates)
+    try:
+        service, port, service_log = start_service(ivr, work, "burst", [], options.max_calls)
+        try:
+            before = len(journal_lines(rig.journal))
+            warm = fastagi_call(port, rig.configuration, "1796794000.0")
+            per_call_records = len(journal_lines(rig.journal)) - before
+            problems.extend(problems_of([warm]))
+
+            before = len(journal_lines(rig.journal))
+            logged_before = open(service_log, errors="replace").read().count("fastagi: call ")
+            burst = [None] * options.burst
+            started = time.monotonic()
+
+            def place(index):
+                burst[index] = fastagi_call(port, rig.configuration, "1796793000.%d" % index)
+
+            threads = []
+            for index in range(options.burst):
+                delay = started + index * options.seconds / options.burst - time.monotonic()
+                if delay > 0:
+                    time.sleep(delay)
+                thread = threading.Thread(target=place, args=(index,))
+                thread.start()
+                threads.append(thread)
+            for thread in threads:
+                thread.join(CALL_DEADLINE + 5)
+            elapsed = time.monotonic() - started
+            burst_problems = problems_of([call for call in burst if call is not None])
+            burst_problems += ["call %d never finished" % index for index, call in enumerate(burst) if call is None]
+            problems += burst_problems
+            at_destination = sum(1 for call in burst if call is not None and not call.error and
+                                 last_goto(call.commands) == EXPECTED_GOTO)
+            print("  pool burst: %d calls in %.1f s, %d at their destination, %d problems" %
+                  (options.burst, elapsed, at_destination, len(burst_problems)))
+
+            wait_for(lambda: open(service_log, errors="replace").read().count("fastagi: call ") >=
+                     logged_before + options.burst, 30)
+            log_text = open(service_log, errors="replace").read()
+            refused = log_text.count("max_calls=%d reached" % options.max_calls)
+            if refused:
+                problems.append("%d calls refused below or at --max-calls" % refused)
+            journaled = len(journal_lines(rig.journal)) - before
+            expected = per_call_records * options.burst
+            print("  back office: %d records journaled for the burst, %d expected" % (journaled, expected))
+            if journaled != expected:
+                problems.append("back office journaled %d records, expected %d" % (journaled, expected))
+        finally:
+            stop_service(service)
+
+        for mode, extra in (("fork per call", ["--calls-per-process", "1"]), ("pool", [])):
+            service, port, _ = start_service(ivr, work, "held-" + mode.replace(" ", "-"), extra,
+                                             max(options.max_calls, options.held))
+            try:
+                idle = tree_pss_kib(service.pid)
+                held = hold_calls(port, rig.configuration, options.held)
+                busy = tree_pss_kib(service.pid)
+                print("  %s: service memory (PSS, call processes included) %.1f MiB idle, %.1f MiB with %d calls "
+                      "in progress" % (mode, idle / 1024, busy / 1024, options.held))
+                for connection in held:
+                    connection.close()
+            finally:
+                stop_service(service)
+    finally:
+        rig.stop()
+    return problems
 
 
 if __name__ == "__main__":

@@ -20,11 +20,15 @@ void BlockedContractDialogue::run() const {
         return;
     }
     KestroAgiImpl& session = context.session();
-    long dueDate = overdue.front()->getDueDate();
-    context.playPrompt("Orvel-u4-21");
-    session.sayNumber(Plugin::getDatePart('d', dueDate));
-    context.playPrompt("Orvel-u4-22");
-    session.sayNumber(Plugin::getDatePart('m', dueDate));
+    // The prompts around the date only make sense with one: a due date the
+    // back office garbled leaves the whole sentence out.
+    if (overdue.front()->hasDueDate()) {
+        long dueDate = overdue.front()->getDueDate();
+        context.playPrompt("Orvel-u4-21");
+        session.sayNumber(Plugin::getDatePart('d', dueDate));
+        context.playPrompt("Orvel-u4-22");
+        session.sayNumber(Plugin::getDatePart('m', dueDate));
+    }
 
     std::string choice;
     for (int attempt = 0; attempt < 3; ++attempt) {

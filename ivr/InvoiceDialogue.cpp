@@ -35,9 +35,12 @@ void InvoiceDialogue::run() const {
 
 void InvoiceDialogue::readInvoice(const ISPInvoice& invoice) const {
     KestroAgiImpl& session = context.session();
-    session.sayNumber(Plugin::getDatePart('d', invoice.getDueDate()));
-    context.playPrompt("Orvel-u4-37");
-    session.sayNumber(Plugin::getDatePart('m', invoice.getDueDate()));
+    // A due date the back office garbled is left out, never invented.
+    if (invoice.hasDueDate()) {
+        session.sayNumber(Plugin::getDatePart('d', invoice.getDueDate()));
+        context.playPrompt("Orvel-u4-37");
+        session.sayNumber(Plugin::getDatePart('m', invoice.getDueDate()));
+    }
 
     double price = invoice.getPrice();
     double whole = std::floor(price);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <climits>
 #include <string>
 
 namespace tarvik {
@@ -13,9 +14,14 @@ public:
     const std::string& getNumber() const { return number; }
     void setNumber(const std::string& value) { number = value; }
 
+    // Stands for a due date the back office sent but that is not a date:
+    // the invoice is kept, and the call leaves the date out of its reading.
+    static constexpr long kNoDueDate = LONG_MIN;
+
     // Local midnight of the due day, in seconds since the epoch.
     long getDueDate() const { return dueDate; }
     void setDueDate(long value) { dueDate = value; }
+    bool hasDueDate() const { return dueDate != kNoDueDate; }
 
     double getOriginalPrice() const { return originalPrice; }
     void setOriginalPrice(double value) { originalPrice = value; }

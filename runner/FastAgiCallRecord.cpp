@@ -46,6 +46,10 @@ std::string FastAgiCallRecord::finish(int status) const {
         static_cast<long long>(elapsed.count()), destination.c_str(), hangupNotified ? "yes" : "no", status);
 }
 
+double FastAgiCallRecord::elapsedSeconds() const {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - startedSteady).count();
+}
+
 std::string FastAgiCallRecord::refuse(const char* reason) const {
     return formatBounded("fastagi: call peer=%s ended: %s\n", peer.c_str(), reason);
 }

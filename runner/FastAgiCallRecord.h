@@ -20,6 +20,7 @@ public:
     void setHangupNotified(bool notified) { hangupNotified = notified; }
 
     const std::string& getDestination() const { return destination; }
+    double elapsedSeconds() const;
 
     // "fastagi: call peer=... uniqueid=... caller=... start=... end=...
     // duration_ms=... destination=... hangup=yes|no status=N"

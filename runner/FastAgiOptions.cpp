@@ -22,27 +22,36 @@ bool isAddress(const std::string& text) {
     return inet_pton(AF_INET, text.c_str(), buffer) == 1 || inet_pton(AF_INET6, text.c_str(), buffer) == 1;
 }
 
-}  // namespace
-
-bool FastAgiOptions::setListen(const std::string& text) {
-    std::string host = address;
+// "[ADDRESS:]PORT", the address defaulting to `host` as given.
+bool readAddressAndPort(const std::string& text, std::string& host, std::uint16_t& port) {
+    std::string address = host;
     std::string portText = text;
     if (!text.empty() && text[0] == '[') {
         std::size_t close = text.find("]:");
         if (close == std::string::npos) return false;
-        host = text.substr(1, close - 1);
+        address = text.substr(1, close - 1);
         portText = text.substr(close + 2);
     } else {
         std::size_t colon = text.rfind(':');
         if (colon != std::string::npos) {
-            host = text.substr(0, colon);
+            address = text.substr(0, colon);
             portText = text.substr(colon + 1);
         }
     }
     unsigned long number = 0;
-    if (!isAddress(host) || !readNumber(portText, 65535, number)) return false;
-    address = host;
+    if (!isAddress(address) || !readNumber(portText, 65535, number)) return false;
+    host = address;
     port = static_cast<std::uint16_t>(number);
+    return true;
+}
+
+}  // namespace
+
+bool FastAgiOptions::setListen(const std::string& text) { return readAddressAndPort(text, address, port); }
+
+bool FastAgiOptions::setMetrics(const std::string& text) {
+    if (!readAddressAndPort(text, metricsAddress, metricsPort)) return false;
+    metricsEnabled = true;
     return true;
 }
 
@@ -50,6 +59,13 @@ bool FastAgiOptions::setMaxCalls(const std::string& text) {
     unsigned long number = 0;
     if (!readNumber(text, 100000, number) || number == 0) return false;
     maxCalls = number;
+    return true;
+}
+
+bool FastAgiOptions::setCallsPerProcess(const std::string& text) {
+    unsigned long number = 0;
+    if (!readNumber(text, 100000000, number) || number == 0) return false;
+    callsPerProcess = number;
     return true;
 }
 

@@ -20,7 +20,20 @@ struct FastAgiOptions {
     std::string address = "127.0.0.1";  // loopback unless told otherwise
     std::uint16_t port = kDefaultPort;  // 0: any free port (tests)
     std::size_t maxCalls = kDefaultMaxCalls;
+    static constexpr std::size_t kDefaultCallsPerProcess = 1000;
+    // Calls a call process serves one after another; 1: a process per call.
+    std::size_t callsPerProcess = kDefaultCallsPerProcess;
+    // A call process whose resident memory passes this after a call is
+    // replaced (0: no bound).
+    std::size_t maxProcessMemory = 256u * 1024u * 1024u;
+    // Run in a pooled call process after each call, before it takes the
+    // next one: where work a call left pending gets finished.
+    std::function<void()> afterCall;
     std::vector<FastAgiNetwork> allowed;  // empty: any peer
+    // /metrics and /health over HTTP, when metricsEnabled.
+    bool metricsEnabled = false;
+    std::string metricsAddress = "127.0.0.1";
+    std::uint16_t metricsPort = 0;
     // A peer that does not finish its start-up block in time, or sends a
     // bigger one, is not a well-behaved Asterisk: drop it.
     std::chrono::milliseconds startupTimeout{5000};
@@ -33,8 +46,11 @@ struct FastAgiOptions {
 
     // "[ADDRESS:]PORT": "4573", "0.0.0.0:4573", "[::]:4573".
     bool setListen(const std::string& text);
+    // "[ADDRESS:]PORT" of the metrics endpoint; loopback unless told otherwise.
+    bool setMetrics(const std::string& text);
     // A positive decimal number.
     bool setMaxCalls(const std::string& text);
+    bool setCallsPerProcess(const std::string& text);
     // One more network allowed to connect ("10.0.0.0/8", "192.0.2.7").
     bool addAllowed(const std::string& text);
 

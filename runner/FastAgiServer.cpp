@@ -12,14 +12,17 @@
 
 #include <libxml/parser.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <exception>
 
+#include "runner/DescriptorPassing.h"
 #include "runner/FastAgiStartupGate.h"
 #include "util/BoundedFormat.h"
+#include "util/TransferObserver.h"
 
 namespace tarvik {
 
@@ -90,6 +93,17 @@ private:
 
 ServiceSignals* activeSignals = nullptr;
 
+// At the limit, how long a new call waits for a call that is just ending
+// (its process answers a moment after closing the connection).
+constexpr int kEndingCallWaitMs = 200;
+
+// In a call process: where its back-office exchanges are reported.
+const CallReports* callReports = nullptr;
+
+void reportTransfer(const char* url, long code, double seconds) {
+    if (callReports != nullptr) callReports->send(ServiceMetrics::requestReport(url != nullptr ? url : "", code, seconds));
+}
+
 std::string describePeer(const sockaddr_storage& address) {
     char host[INET6_ADDRSTRLEN] = "?";
     unsigned port = 0;
@@ -117,6 +131,16 @@ void tuneCallSocket(int socketFd) {
     setsockopt(socketFd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof(idle));
     setsockopt(socketFd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof(interval));
     setsockopt(socketFd, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof(count));
+}
+
+// Resident memory of this process, from /proc/self/statm.
+std::size_t residentBytes() {
+    std::FILE* statm = std::fopen("/proc/self/statm", "r");
+    if (statm == nullptr) return 0;
+    unsigned long size = 0, resident = 0;
+    int read = std::fscanf(statm, "%lu %lu", &size, &resident);
+    std::fclose(statm);
+    return read == 2 ? resident * static_cast<std::size_t>(sysconf(_SC_PAGESIZE)) : 0;
 }
 
 void pauseBriefly() {
@@ -180,6 +204,64 @@ bool FastAgiServer::openListener() {
     return true;
 }
 
+bool FastAgiServer::openMetrics() {
+    if (!options.metricsEnabled) return true;
+    metricsEndpoint = std::make_unique<MetricsEndpoint>([this](const std::string& path) { return answerMetrics(path); });
+    if (!metricsEndpoint->open(options.metricsAddress, options.metricsPort)) {
+        log(formatBounded("fastagi: cannot serve metrics on %s:%u: %s", options.metricsAddress.c_str(),
+                          static_cast<unsigned>(options.metricsPort), std::strerror(errno)));
+        return false;
+    }
+    log(formatBounded("fastagi: metrics on %s", metricsEndpoint->boundAddress().c_str()));
+    return true;
+}
+
+// /health is what a load balancer checks: 200 only while a call sent here
+// would be taken.
+MetricsEndpoint::Answer FastAgiServer::answerMetrics(const std::string& path) {
+    metrics.endpointRequest(path);  // only "/health" and "/metrics" come here
+    MetricsEndpoint::Answer answer;
+    if (path == "/health") {
+        const bool full = callsInProgress() >= options.maxCalls;
+        answer.status = draining || full ? 503 : 200;
+        answer.body = draining ? "draining\n" : full ? "full\n" : "ok\n";
+        return answer;
+    }
+    answer.contentType = "text/plain; version=0.0.4; charset=utf-8";
+    answer.body = metrics.render(callsInProgress(), options.maxCalls, !draining);
+    return answer;
+}
+
+void FastAgiServer::waitOnce(const struct timespec* limit) {
+    std::vector<pollfd> watched;
+    if (listenFd >= 0) watched.push_back(pollfd{listenFd, POLLIN, 0});
+    if (reports.isOpen()) watched.push_back(pollfd{reports.receiveFd(), POLLIN, 0});
+    const std::size_t poolFirst = watched.size();
+    if (pool) pool->addTo(watched);
+    const std::size_t endpointFirst = watched.size();
+    timespec wait{};
+    if (metricsEndpoint) {
+        metricsEndpoint->addTo(watched);
+        int endpointLimit = metricsEndpoint->waitLimitMs();
+        if (endpointLimit >= 0 && (limit == nullptr || endpointLimit < limit->tv_sec * 1000 + limit->tv_nsec / 1000000)) {
+            wait = timespec{endpointLimit / 1000, (endpointLimit % 1000) * 1000000L};
+            limit = &wait;
+        }
+    }
+    int ready = ::ppoll(watched.data(), watched.size(), limit, activeSignals->whileWaiting());
+    listenReady = ready > 0 && listenFd >= 0 && (watched[0].revents & POLLIN) != 0;
+    // Not only on SIGCHLD: when descriptors are ready the signal may stay
+    // pending past this wait.
+    reapChildren();
+    // Reports before the endpoint, so a scrape sees every finished call.
+    reports.receiveAll([this](const std::string& report) { metrics.apply(report); });
+    if (pool) {
+        pool->handle(watched, poolFirst, endpointFirst - poolFirst);
+        if (!draining) pool->topUp();  // replaces the processes that left
+    }
+    if (metricsEndpoint) metricsEndpoint->handle(watched, endpointFirst);
+}
+
 int FastAgiServer::run() {
     ServiceSignals signals;
     activeSignals = &signals;
@@ -187,20 +269,31 @@ int FastAgiServer::run() {
     xmlInitParser();
     if (options.initialiseLibraries) options.initialiseLibraries();
 
-    if (!openListener()) {
+    if (!openListener() || !openMetrics()) {
         activeSignals = nullptr;
         return 1;
     }
+    if (options.callsPerProcess > 1) {
+        // A couple of processes wait ahead, so a call never waits for a fork.
+        pool = std::make_unique<CallProcessPool>(
+            std::min<std::size_t>(2, options.maxCalls), options.maxCalls,
+            [this](int channel) { runCallProcess(channel); }, [this] { metrics.processStarted(); });
+        pool->topUp();
+    }
     while (stopRequested == 0) {
-        pollfd watched{listenFd, POLLIN, 0};
-        int ready = ::ppoll(&watched, 1, nullptr, signals.whileWaiting());
-        if (childExited != 0) reapChildren();
+        waitOnce(nullptr);
         if (stopRequested != 0) break;
-        if (ready > 0 && (watched.revents & POLLIN) != 0) acceptOne();
+        if (listenReady) acceptOne();
     }
     drain();
     activeSignals = nullptr;
     return 0;
+}
+
+void FastAgiServer::refuse(int socketFd, const std::string& peer, const std::string& reason, const std::string& line) {
+    ::close(socketFd);
+    metrics.callRefused(reason);
+    log(formatBounded("fastagi: refused %s: %s", peer.c_str(), line.c_str()));
 }
 
 void FastAgiServer::acceptOne() {
@@ -216,41 +309,64 @@ void FastAgiServer::acceptOne() {
     }
     std::string peer = describePeer(peerAddress);
     if (!options.isAllowed(reinterpret_cast<sockaddr*>(&peerAddress))) {
-        ::close(socketFd);
-        log(formatBounded("fastagi: refused %s: not in the allow list", peer.c_str()));
+        refuse(socketFd, peer, "not_allowed", "not in the allow list");
         return;
     }
     reapChildren();  // a call that just ended must not count against the limit
-    if (calls.size() >= options.maxCalls) {
+    if (pool && callsInProgress() >= options.maxCalls) pool->awaitAnswers(kEndingCallWaitMs);
+    if (callsInProgress() >= options.maxCalls) {
+        refuse(socketFd, peer, "max_calls", formatBounded("max_calls=%zu reached", options.maxCalls));
+        return;
+    }
+
+    if (pool) {
+        if (!pool->assign(socketFd, peer)) {
+            refuse(socketFd, peer, "no_process", "no call process could take the call");
+            return;
+        }
         ::close(socketFd);
-        log(formatBounded("fastagi: refused %s: max_calls=%zu reached", peer.c_str(), options.maxCalls));
+        pool->topUp();  // the next call finds one ready
         return;
     }
 
     std::fflush(nullptr);  // nothing buffered may be written twice
     pid_t child = ::fork();
     if (child == 0) serveInChild(socketFd, peer);
-    ::close(socketFd);
     if (child < 0) {
-        log(formatBounded("fastagi: refused %s: cannot fork: %s", peer.c_str(), std::strerror(errno)));
+        refuse(socketFd, peer, "no_process", formatBounded("cannot fork: %s", std::strerror(errno)));
         return;
     }
+    ::close(socketFd);
+    metrics.processStarted();
     calls.emplace(child, peer);
 }
 
-void FastAgiServer::serveInChild(int socketFd, const std::string& peer) {
+void FastAgiServer::becomeCallProcess() {
     if (activeSignals != nullptr) activeSignals->restore();
     ::close(listenFd);
     listenFd = -1;
-    tuneCallSocket(socketFd);
+    metricsEndpoint.reset();  // the service's sockets are not the call's
+    reports.becomeSender();
+    callReports = &reports;
+    TransferObserver::install(&reportTransfer);
+}
 
+void FastAgiServer::serveInChild(int socketFd, const std::string& peer) {
+    becomeCallProcess();
+    int status = serveCall(socketFd, peer);
+    std::fflush(nullptr);
+    _exit(status);
+}
+
+int FastAgiServer::serveCall(int socketFd, const std::string& peer) {
+    tuneCallSocket(socketFd);
     FastAgiCallRecord record(peer);
     FastAgiStartupGate gate(options.startupTimeout, options.maxStartupBytes);
     FastAgiStartupGate::Verdict verdict = gate.wait(socketFd);
     if (verdict != FastAgiStartupGate::Verdict::ready) {
         ::close(socketFd);
         if (verdict != FastAgiStartupGate::Verdict::probe) log(record.refuse(FastAgiStartupGate::describe(verdict)));
-        _exit(1);
+        return 1;
     }
 
     int status = 1;
@@ -263,9 +379,38 @@ void FastAgiServer::serveInChild(int socketFd, const std::string& peer) {
     }
     // Closing first lets Asterisk go on in the dial plan at once.
     ::close(socketFd);
+    reports.send(ServiceMetrics::callReport(record.getDestination(), record.elapsedSeconds()));
     log(record.finish(status));
+    return status;
+}
+
+// A pooled call process: calls one after another until the service closes
+// the channel, the process has served its share or grown past its bound.
+void FastAgiServer::runCallProcess(int channel) {
+    becomeCallProcess();
+    std::size_t served = 0;
+    for (;;) {
+        std::string peer;
+        int socketFd = DescriptorPassing::receive(channel, peer);
+        if (socketFd < 0) break;
+        serveCall(socketFd, peer);
+        ++served;
+        // The call's objects are gone (the handler destroyed them); what
+        // the call left to finish in this process is finished here, before
+        // the next call is taken.
+        if (options.afterCall) options.afterCall();
+        std::fflush(nullptr);
+        std::string answer = "done";
+        if (served >= options.callsPerProcess) {
+            answer = "retire calls";
+        } else if (options.maxProcessMemory > 0 && residentBytes() > options.maxProcessMemory) {
+            answer = "retire memory";
+        }
+        ::send(channel, answer.data(), answer.size(), MSG_NOSIGNAL);
+        if (answer != "done") break;
+    }
     std::fflush(nullptr);
-    _exit(status);
+    _exit(0);
 }
 
 void FastAgiServer::reapChildren() {
@@ -273,8 +418,14 @@ void FastAgiServer::reapChildren() {
     int status = 0;
     pid_t child;
     while ((child = ::waitpid(-1, &status, WNOHANG)) > 0) {
+        CallProcessPool::Exit exit;
+        if (pool && pool->forget(child, exit)) {
+            noteProcessExit(child, status, exit);
+            continue;
+        }
         auto call = calls.find(child);
         if (WIFSIGNALED(status)) {
+            if (call != calls.end()) metrics.callCrashed();
             log(formatBounded("fastagi: call pid=%d peer=%s ended by signal %d", static_cast<int>(child),
                               call != calls.end() ? call->second.c_str() : "?", WTERMSIG(status)));
         }
@@ -282,29 +433,52 @@ void FastAgiServer::reapChildren() {
     }
 }
 
+void FastAgiServer::noteProcessExit(pid_t child, int status, const CallProcessPool::Exit& exit) {
+    if (WIFSIGNALED(status)) {
+        if (exit.busy) {
+            metrics.callCrashed();
+            log(formatBounded("fastagi: call pid=%d peer=%s ended by signal %d", static_cast<int>(child),
+                              exit.peer.c_str(), WTERMSIG(status)));
+        }
+        if (!draining) metrics.processReplaced("crash");
+    } else if (!exit.reason.empty() && !draining) {
+        metrics.processReplaced(exit.reason);
+    }
+}
+
+std::size_t FastAgiServer::callsInProgress() const { return calls.size() + (pool ? pool->busy() : 0); }
+
 void FastAgiServer::drain() {
-    ::close(listenFd);  // new connections are refused from now on
+    // New connections are refused from now on. Shutting the socket down
+    // stops it listening in every process that holds a copy (a call process
+    // forked a moment ago may not have closed its copy yet).
+    ::shutdown(listenFd, SHUT_RDWR);
+    ::close(listenFd);
     listenFd = -1;
+    draining = true;  // /health says so while the calls finish
     reapChildren();
-    log(formatBounded("fastagi: stopping, %zu calls in progress", calls.size()));
+    log(formatBounded("fastagi: stopping, %zu calls in progress", callsInProgress()));
+    if (pool) pool->closeChannels();  // idle processes leave now, busy ones after their call
 
     Clock::time_point deadline = Clock::now() + options.drainTimeout;
-    while (!calls.empty()) {
+    while (!calls.empty() || (pool && pool->size() > 0)) {
         auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - Clock::now()).count();
         if (left <= 0) break;
         timespec wait{static_cast<time_t>(left / 1000000000), static_cast<long>(left % 1000000000)};
-        ::ppoll(nullptr, 0, &wait, activeSignals->whileWaiting());
+        waitOnce(&wait);
         reapChildren();
     }
-    if (!calls.empty()) {
-        log(formatBounded("fastagi: killing %zu calls still running after the drain timeout", calls.size()));
+    if (!calls.empty() || (pool && pool->size() > 0)) {
+        log(formatBounded("fastagi: killing %zu calls still running after the drain timeout", callsInProgress()));
         for (const auto& call : calls) ::kill(call.first, SIGKILL);
-        while (!calls.empty()) {
+        if (pool) pool->killAll();
+        while (!calls.empty() || (pool && pool->size() > 0)) {
             int status = 0;
             pid_t child = ::waitpid(-1, &status, 0);
             if (child < 0 && errno == EINTR) continue;
             if (child < 0) break;
-            calls.erase(child);
+            CallProcessPool::Exit exit;
+            if (!pool || !pool->forget(child, exit)) calls.erase(child);
         }
     }
     log("fastagi: stopped");

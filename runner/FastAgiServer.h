@@ -4,20 +4,31 @@
 
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
+#include <vector>
 
+#include <poll.h>
+
+#include "runner/CallProcessPool.h"
+#include "runner/CallReports.h"
 #include "runner/FastAgiCallRecord.h"
 #include "runner/FastAgiOptions.h"
+#include "runner/MetricsEndpoint.h"
+#include "runner/ServiceMetrics.h"
 
 namespace tarvik {
 
 // The FastAGI service: listens on TCP for Asterisk's network AGI
-// connections and serves each call in a child process of its own, forked
-// for that connection (single-threaded, nothing shared between calls).
+// connections and serves each call in a child process, single-threaded.
+// With callsPerProcess 1 each call gets a process forked for it; above 1 a
+// pool of call processes serves calls one after another (CallProcessPool),
+// each replaced when it has served its share, grown past the memory bound
+// or died.
 //
 // The parent only accepts, refuses (peer not allowed, --max-calls reached:
 // accepted and closed at once, so Asterisk goes on in its dial plan),
-// forks and reaps. SIGTERM or SIGINT stops accepting and lets the calls in
+// hands calls over and reaps. SIGTERM or SIGINT stops accepting and lets the calls in
 // progress finish, killing those still running after the drain timeout;
 // SIGHUP is ignored. Every log line goes to standard error.
 class FastAgiServer {
@@ -42,15 +53,35 @@ public:
 
 private:
     bool openListener();
+    bool openMetrics();
+    // One wait of the loop: the listener (when open), the call reports and
+    // the metrics endpoint; `limit` null waits without end.
+    void waitOnce(const struct timespec* limit);
+    MetricsEndpoint::Answer answerMetrics(const std::string& path);
+    void refuse(int socketFd, const std::string& peer, const std::string& reason, const std::string& line);
     void acceptOne();
+    // In a new call process: the service's signal set-up, sockets and
+    // report end are not the call's.
+    void becomeCallProcess();
     [[noreturn]] void serveInChild(int socketFd, const std::string& peer);
+    // One call on its socket, from the start-up block to the log line.
+    int serveCall(int socketFd, const std::string& peer);
+    [[noreturn]] void runCallProcess(int channel);
+    void noteProcessExit(pid_t child, int status, const CallProcessPool::Exit& exit);
+    std::size_t callsInProgress() const;
     void reapChildren();
     void drain();
 
     FastAgiOptions options;
     CallHandler handler;
     int listenFd = -1;
+    bool listenReady = false;  // the last wait found a connection waiting
+    bool draining = false;
     std::map<pid_t, std::string> calls;  // child -> peer, while the call runs
+    CallReports reports;
+    ServiceMetrics metrics;
+    std::unique_ptr<MetricsEndpoint> metricsEndpoint;
+    std::unique_ptr<CallProcessPool> pool;  // with callsPerProcess > 1
 };
 
 }  // namespace tarvik

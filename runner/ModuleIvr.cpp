@@ -26,7 +26,7 @@ namespace {
 const char* orEmpty(const char* text) { return text == nullptr ? "" : text; }
 
 // Long options without a short form (the short option string stays "evr:").
-enum LongOnlyOption { kFastAgi = 256, kMaxCalls, kAllow };
+enum LongOnlyOption { kFastAgi = 256, kMaxCalls, kAllow, kMetrics, kCallsPerProcess };
 // The configuration check's options.
 enum CheckOption { kCheck = 512, kOffline };
 
@@ -81,6 +81,8 @@ int ModuleIvr::execute(int argc, char** argv, IModuleIvr& module) {
         {"fastagi", required_argument, nullptr, kFastAgi},
         {"max-calls", required_argument, nullptr, kMaxCalls},
         {"allow", required_argument, nullptr, kAllow},
+        {"metrics", required_argument, nullptr, kMetrics},
+        {"calls-per-process", required_argument, nullptr, kCallsPerProcess},
         {"help", no_argument, nullptr, 'h'},
         {"check", required_argument, nullptr, kCheck},
         {"offline", no_argument, nullptr, kOffline},
@@ -126,11 +128,15 @@ int ModuleIvr::execute(int argc, char** argv, IModuleIvr& module) {
                 break;
             case kFastAgi:
             case kMaxCalls:
-            case kAllow: {
+            case kAllow:
+            case kMetrics:
+            case kCallsPerProcess: {
                 fastAgi = fastAgi || option == kFastAgi;
-                bool usable = option == kFastAgi    ? fastAgiOptions.setListen(optarg)
-                              : option == kMaxCalls ? fastAgiOptions.setMaxCalls(optarg)
-                                                    : fastAgiOptions.addAllowed(optarg);
+                bool usable = option == kFastAgi           ? fastAgiOptions.setListen(optarg)
+                              : option == kMaxCalls        ? fastAgiOptions.setMaxCalls(optarg)
+                              : option == kMetrics         ? fastAgiOptions.setMetrics(optarg)
+                              : option == kCallsPerProcess ? fastAgiOptions.setCallsPerProcess(optarg)
+                                                           : fastAgiOptions.addAllowed(optarg);
                 if (!usable) {
                     printToStandardError(formatBounded("Invalid value for --%s: %s\n",
                                                        longOptions[option - kFastAgi + 3].name, optarg));
@@ -180,12 +186,34 @@ int ModuleIvr::runConfigurationCheck(const std::string& path, bool offline) {
     return configurationChecker(path, offline);
 }
 
+void ModuleIvr::setModuleFactory(ModuleFactory factory) { moduleFactory = std::move(factory); }
+
 int ModuleIvr::serveFastAgi(FastAgiOptions options, IModuleIvr& module) {
     options.initialiseLibraries = libraryInitialiser;
-    FastAgiServer server(std::move(options), [this, &module](int socketFd, FastAgiCallRecord& record) {
+    // Without a way to make a fresh module per call, one module object would
+    // carry one call's state into the next: a process per call then.
+    if (!moduleFactory) options.callsPerProcess = 1;
+    FastAgiServer::CallHandler handler = [this, &module](int socketFd, FastAgiCallRecord& record) {
         return serveConnection(socketFd, record, module);
-    });
+    };
+    if (options.callsPerProcess > 1) {
+        handler = [this](int socketFd, FastAgiCallRecord& record) {
+            std::unique_ptr<IModuleIvr> callModule = moduleFactory();
+            int status = serveConnection(socketFd, record, *callModule);
+            endCall();
+            return status;
+        };
+    }
+    FastAgiServer server(std::move(options), std::move(handler));
     return server.run();
+}
+
+// The end of a call in a process that serves more: nothing of it may reach
+// the next one. The module (marks, profile, configuration, customer) goes
+// with its unique_ptr; the session and the debug sink are reset here.
+void ModuleIvr::endCall() {
+    session.reset();
+    if (DebuggerTools::getImpl() == this) DebuggerTools::setImpl(nullptr);
 }
 
 int ModuleIvr::serveConnection(int socketFd, FastAgiCallRecord& record, IModuleIvr& module) {

@@ -48,6 +48,12 @@ public:
     using ConfigurationChecker = std::function<int(const std::string& path, bool offline)>;
     void setConfigurationCheck(ConfigurationChecker checker);
 
+    // Makes a fresh module for each call, so the FastAGI service can serve
+    // many calls per process (--calls-per-process); without it every call
+    // gets a process of its own.
+    using ModuleFactory = std::function<std::unique_ptr<IModuleIvr>()>;
+    void setModuleFactory(ModuleFactory factory);
+
     // One FastAGI call on a connected socket: the session reads the
     // start-up block from it, the AGI() arguments (agi_arg_1, ...) stand for
     // the positional arguments, and the run is the same as a local AGI's.
@@ -64,9 +70,12 @@ private:
     void reportFailure(const char* text);
     int runConfigurationCheck(const std::string& path, bool offline);
 
+    ConfigurationChecker configurationChecker;
+    void endCall();
+
     std::unique_ptr<KestroAgiImpl> session;
     std::function<void()> libraryInitialiser;
-    ConfigurationChecker configurationChecker;
+    ModuleFactory moduleFactory;
 };
 
 }  // namespace tarvik

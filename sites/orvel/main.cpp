@@ -1,5 +1,6 @@
 #include <cstring>
 #include <iostream>
+#include <memory>
 
 #include "api/KestroAgiRESTFul.h"
 #include "check/ConfigurationCheck.h"
@@ -23,5 +24,7 @@ int main(int argc, char** argv) {
         return tarvik::ConfigurationCheck::runForProgram(module, path, offline,
                                                          tarvik::PromptCatalog::without({"Orvel-u4-05"}));
     });
+    // Pooled FastAGI call processes make a fresh module for every call.
+    runner.setModuleFactory([] { return std::make_unique<tarvik::OrvelV3>(); });
     return runner.execute(argc, argv, module);
 }

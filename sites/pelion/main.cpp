@@ -1,5 +1,6 @@
 #include <cstring>
 #include <iostream>
+#include <memory>
 
 #include "api/KestroAgiRESTFul.h"
 #include "check/ConfigurationCheck.h"
@@ -24,5 +25,7 @@ int main(int argc, char** argv) {
             module, path, offline,
             tarvik::PromptCatalog::without({"Orvel-u4-54", "Orvel-u4-55", "Orvel-u4-56", "Orvel-u4-57"}));
     });
+    // Pooled FastAGI call processes make a fresh module for every call.
+    runner.setModuleFactory([] { return std::make_unique<tarvik::Pelion>(); });
     return runner.execute(argc, argv, module);
 }

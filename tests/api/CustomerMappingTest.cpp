@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <json/json.h>
 
+#include "api/CustomerJsonMapping.h"
 #include "api/HttpClient.h"
 #include "tests/support/RecordingSession.h"
 
@@ -205,6 +206,25 @@ TEST(CustomerMappingTest, DueDateIsLocalMidnightOfTheDate) {
         auto plain = mapInvoice(session, R"({"dueDate": "2024-03-05"})");
         EXPECT_EQ(plain->getDueDate(), 1709596800);
     }
+}
+
+TEST(CustomerMappingTest, UnparseableDueDateKeepsTheOtherFieldsWithoutADate) {
+    RecordingSession session;
+    for (const char* text : {"", "05/03/2024", "2024-03"}) {
+        Json::Value value(Json::objectValue);
+        value["id"] = "inv-1";
+        value["price"] = 89.9;
+        value["barCode"] = "8364";
+        value["dueDate"] = text;
+        std::unique_ptr<ISPInvoice> invoice(CustomerJsonMapping::toInvoice(session, value));
+        ASSERT_NE(invoice, nullptr) << text;
+        EXPECT_FALSE(invoice->hasDueDate()) << text;
+        EXPECT_EQ(invoice->getId(), "inv-1") << text;
+        EXPECT_EQ(invoice->getBarCode(), "8364") << text;
+        EXPECT_NEAR(invoice->getPrice(), 89.9, 1e-5) << text;
+    }
+    // An absent due date keeps the default, which is a date.
+    EXPECT_TRUE(mapInvoice(session, R"({"id": "x"})")->hasDueDate());
 }
 
 }  // namespace

@@ -192,6 +192,52 @@ TEST(RestFulRequestTest, StatusCodesAreNotJudgedAndRedirectsFollowed) {
     }
 }
 
+// The token is a header of our own, which libcurl would carry anywhere: a
+// redirect is followed only on the request's own scheme, host and port.
+TEST(RestFulRequestTest, RedirectsElsewhereFailTheTransferBeforeTheRequestLeaves) {
+    LocalHttpServer backOffice;
+    LocalHttpServer elsewhere;
+    elsewhere.answer("GET", "/steal", 200, "stolen");
+    backOffice.answer("GET", "/new", 200, "moved here");
+    const std::string otherHost = "http://localhost:" + std::to_string(backOffice.port()) + "/new";
+    const std::string otherPort = elsewhere.baseUrl() + "/steal";
+    const std::string otherScheme = "https://127.0.0.1:" + std::to_string(backOffice.port()) + "/new";
+    for (const std::string& location : {otherHost, otherPort, otherScheme}) {
+        backOffice.handle("GET", "/old", [location](const RecordedRequest&) {
+            CannedResponse moved;
+            moved.status = 302;
+            moved.headers = {{"Location", location}};
+            return moved;
+        });
+        backOffice.clearRequests();
+        ::testing::internal::CaptureStderr();
+        KestroAgiRESTFul request;
+        request.setUrl(urlOf(backOffice, "/old").c_str());
+        request.setHeader("PreAuthorization", "Bearer secret");
+        ResultPtr result = run(request);
+        const std::string errors = ::testing::internal::GetCapturedStderr();
+        EXPECT_EQ(nullptr, result) << location;
+        EXPECT_EQ("curl_easy_perform() failed: redirect to " + location + " refused: not on http://127.0.0.1:" +
+                      std::to_string(backOffice.port()) + "\n",
+                  errors);
+        EXPECT_EQ(1u, backOffice.requestCount()) << location;  // /new was never asked for
+    }
+    EXPECT_EQ(0u, elsewhere.requestCount());
+
+    // On the same origin, however spelt, the redirect is followed.
+    backOffice.handle("GET", "/old", [&backOffice](const RecordedRequest&) {
+        CannedResponse moved;
+        moved.status = 301;
+        moved.headers = {{"Location", "HTTP://127.0.0.1:" + std::to_string(backOffice.port()) + "/new"}};
+        return moved;
+    });
+    KestroAgiRESTFul request;
+    request.setUrl(urlOf(backOffice, "/old").c_str());
+    ResultPtr result = run(request);
+    ASSERT_NE(nullptr, result);
+    EXPECT_STREQ("moved here", result->getText());
+}
+
 TEST(RestFulRequestTest, TransferFailuresGiveNullAndOneLineOnStandardError) {
     LocalHttpServer server;
     server.handle("GET", "/slow", [&server](const RecordedRequest&) {

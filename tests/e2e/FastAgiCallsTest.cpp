@@ -22,6 +22,7 @@
 
 #include "tests/support/FastAgiClient.h"
 #include "tests/support/FastAgiService.h"
+#include "tests/support/RawHttp.h"
 #include "tests/support/ScriptedAsteriskPeer.h"
 
 namespace tarvik::testing {
@@ -140,6 +141,15 @@ std::uint16_t freePort() {
     return ntohs(address.sin_port);
 }
 
+// The metrics port from the service's "fastagi: metrics on ADDRESS:PORT" line.
+std::uint16_t metricsPort(const FastAgiService& service) {
+    if (!service.waitForLog("fastagi: metrics on ")) return 0;
+    const std::string log = service.log();
+    std::size_t at = log.find("fastagi: metrics on ");
+    std::string line = log.substr(at, log.find('\n', at) - at);
+    return static_cast<std::uint16_t>(std::atoi(line.substr(line.rfind(':') + 1).c_str()));
+}
+
 std::string findHaproxy() {
     for (const char* path : {"/usr/sbin/haproxy", "/usr/bin/haproxy", "/usr/local/sbin/haproxy"}) {
         if (executable(path)) return path;
@@ -191,8 +201,12 @@ TEST(FastAgiCalls, TwoServicesBehindHaproxy) {
     BackOffice office;
     ASSERT_TRUE(office.start());
     FastAgiService first, second;
-    ASSERT_TRUE(first.startProgram(kOrvel, {"--fastagi", "127.0.0.1:0"}));
-    ASSERT_TRUE(second.startProgram(kOrvel, {"--fastagi", "127.0.0.1:0"}));
+    ASSERT_TRUE(first.startProgram(kOrvel, {"--fastagi", "127.0.0.1:0", "--metrics", "127.0.0.1:0"}));
+    ASSERT_TRUE(second.startProgram(kOrvel, {"--fastagi", "127.0.0.1:0", "--metrics", "127.0.0.1:0"}));
+    const std::uint16_t firstHealth = metricsPort(first);
+    const std::uint16_t secondHealth = metricsPort(second);
+    ASSERT_NE(firstHealth, 0);
+    ASSERT_NE(secondHealth, 0);
 
     std::uint16_t front = freePort();
     std::string configPath = office.directory + "/haproxy.cfg";
@@ -210,11 +224,14 @@ TEST(FastAgiCalls, TwoServicesBehindHaproxy) {
                                  "    default_backend ivr\n"
                                  "backend ivr\n"
                                  "    balance roundrobin\n"
+                                 "    option httpchk GET /health\n"
+                                 "    http-check expect status 200\n"
                                  "    server ivr1 127.0.0.1:"
-                              << first.port()
-                              << " check inter 1s maxconn 100\n"
+                              << first.port() << " check port " << firstHealth
+                              << " inter 200ms maxconn 100\n"
                                  "    server ivr2 127.0.0.1:"
-                              << second.port() << " check inter 1s maxconn 100\n";
+                              << second.port() << " check port " << secondHealth
+                              << " inter 200ms maxconn 100\n";
     FastAgiService balancer;
     // haproxy says nothing when it is ready; its "listening" is the port.
     ASSERT_TRUE(balancer.startFunction([haproxy, configPath, front]() -> int {
@@ -255,8 +272,15 @@ TEST(FastAgiCalls, TwoServicesBehindHaproxy) {
     };
     for (int attempt = 0; attempt < 200 && served() < 10u; ++attempt) usleep(50000);
     EXPECT_EQ(served(), 10u);
-    // Health checks connect and close without a word: no log noise.
+    // Health checks go to /health, never to the call port: no log noise.
     EXPECT_EQ(first.countInLog("ended:"), 0u) << first.log();
+    for (std::uint16_t health : {firstHealth, secondHealth}) {
+        HttpAnswer metrics = httpGet(health, "/metrics");
+        const std::string checked = "ivr_metrics_requests_total{path=\"/health\"} ";
+        std::size_t at = metrics.body.find(checked);
+        ASSERT_NE(at, std::string::npos) << metrics.body;
+        EXPECT_GE(std::atoi(metrics.body.c_str() + at + checked.size()), 1);
+    }
     balancer.stop(milliseconds(10000));  // its haproxy dies with it
     EXPECT_EQ(first.stop(), 0);
     EXPECT_EQ(second.stop(), 0);

@@ -96,5 +96,18 @@ TEST_F(CallFlowTest, BlockedDialogueReportsEveryAnswer) {
     EXPECT_TRUE(verboseSaid("servico de liberacao em confianca nao disponivel para o documento: 12345678901"));
 }
 
+TEST_F(CallFlowTest, BlockedContractLeavesOutADueDateThatIsNotADate) {
+    for (const char* dueDate : {"", "05/03/2024"}) {
+        Json::Value signature = contract("c1", "blocked");
+        signature["overdueInvoices"].append(invoice(dueDate, 250.5));
+        knownByPhone(customer(kCpf, {signature}));
+        RecordingSession call;
+        queue(call, {{kOption, "3"}});
+        FlowPlugin module;
+        runCall(call, module, config);
+        EXPECT_EQ(stepsAfterBookkeeping(call), (std::vector<std::string>{kOptions, goTo("50021")})) << dueDate;
+    }
+}
+
 }  // namespace
 }  // namespace tarvik::testing

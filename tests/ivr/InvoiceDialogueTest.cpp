@@ -116,5 +116,25 @@ TEST_F(CallFlowTest, CentavosDropTheFractionAfterMultiplying) {
     }
 }
 
+// A due date that is not a date is left out of the reading, never spoken
+// as a made-up day; the amount is still read.
+TEST_F(CallFlowTest, ReadingLeavesOutADueDateThatIsNotADate) {
+    for (const char* dueDate : {"", "05/03/2024"}) {
+        Json::Value signature = contract("c1", "connected");
+        signature["invoices"].append(invoice(dueDate, 89.9));
+        knownByPhone(customer(kCpf, {signature}));
+        RecordingSession call;
+        FlowPlugin module;
+        runCall(call, module, config);
+        auto steps = stepsAfterBookkeeping(call);
+        const auto whole = reading(0, 0, 89, 90);
+        const std::vector<std::string> amountOnly(whole.begin() + 3, whole.end());
+        ASSERT_GE(steps.size(), 8u) << dueDate;
+        EXPECT_EQ(steps[0], bg("Orvel-u4-36")) << dueDate;
+        EXPECT_EQ(std::vector<std::string>(steps.begin() + 1, steps.begin() + 7), amountOnly) << dueDate;
+        EXPECT_EQ(steps[7], kAboutInvoice) << dueDate;
+    }
+}
+
 }  // namespace
 }  // namespace tarvik::testing

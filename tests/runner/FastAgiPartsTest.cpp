@@ -9,6 +9,7 @@
 #include <string>
 #include <thread>
 
+#include "runner/BackOfficeOperation.h"
 #include "runner/FastAgiCallRecord.h"
 #include "runner/FastAgiNetwork.h"
 #include "runner/FastAgiOptions.h"
@@ -89,9 +90,24 @@ TEST(FastAgiOptions, ReadsListenAddressesLimitsAndNetworks) {
     }
     EXPECT_EQ(options.address, "::1");  // a refused text changes nothing
 
+    // The metrics endpoint stays on loopback whatever the call address.
+    EXPECT_FALSE(options.metricsEnabled);
+    EXPECT_TRUE(options.setMetrics("9464"));
+    EXPECT_TRUE(options.metricsEnabled);
+    EXPECT_EQ(options.metricsAddress, "127.0.0.1");
+    EXPECT_EQ(options.metricsPort, 9464);
+    EXPECT_TRUE(options.setMetrics("[::]:0"));
+    EXPECT_EQ(options.metricsAddress, "::");
+    EXPECT_FALSE(options.setMetrics("localhost:9464"));
+    EXPECT_EQ(options.metricsAddress, "::");
+
     EXPECT_TRUE(options.setMaxCalls("3"));
     EXPECT_EQ(options.maxCalls, 3u);
     for (const char* bad : {"0", "", "-2", "2x", "99999999999"}) EXPECT_FALSE(options.setMaxCalls(bad)) << bad;
+    EXPECT_EQ(options.callsPerProcess, 1000u);
+    EXPECT_TRUE(options.setCallsPerProcess("1"));
+    EXPECT_EQ(options.callsPerProcess, 1u);
+    for (const char* bad : {"0", "", "x", "-1"}) EXPECT_FALSE(options.setCallsPerProcess(bad)) << bad;
 
     EXPECT_TRUE(allows(options, "203.0.113.9"));  // no list: anyone
     EXPECT_TRUE(options.addAllowed("10.1.0.0/16"));
@@ -115,6 +131,18 @@ TEST(FastAgiOptions, ReadsListenAddressesLimitsAndNetworks) {
     sockaddr_storage outside = addressOf("172.32.0.0");
     EXPECT_TRUE(odd.contains(reinterpret_cast<sockaddr*>(&inside)));
     EXPECT_FALSE(odd.contains(reinterpret_cast<sockaddr*>(&outside)));
+}
+
+TEST(BackOfficeOperation, NamesOperationsWithoutTheCallersData) {
+    const std::string base = "https://bo.example.net:8443/service/v1";
+    EXPECT_EQ(BackOfficeOperation::fromUrl(base + "/ready"), "ready");
+    EXPECT_EQ(BackOfficeOperation::fromUrl(base + "/isp/orvel/7/phone/11987654321"), "find_by_phone");
+    EXPECT_EQ(BackOfficeOperation::fromUrl(base + "/isp/orvel/7/document/52998224725?x=1"), "find_by_document");
+    EXPECT_EQ(BackOfficeOperation::fromUrl(base + "/isp/orvel/7/send"), "send_invoice");
+    EXPECT_EQ(BackOfficeOperation::fromUrl(base + "/recall/meta/register"), "recall_register");
+    EXPECT_EQ(BackOfficeOperation::fromUrl(base + "/logger"), "log");
+    EXPECT_EQ(BackOfficeOperation::fromUrl(base + "/somewhere/11987654321"), "other");
+    EXPECT_EQ(BackOfficeOperation::fromUrl("not a url"), "other");
 }
 
 TEST(FastAgiStartupGate, WaitsForTheWholeBlockWithinTimeAndSize) {

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <memory>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -15,6 +17,7 @@
 #include "runner/ModuleIvr.h"
 #include "tests/support/FastAgiClient.h"
 #include "tests/support/FastAgiService.h"
+#include "tests/support/RawHttp.h"
 #include "tests/support/ScriptedAsteriskPeer.h"
 #include "util/CText.h"
 
@@ -62,6 +65,7 @@ int runService(std::vector<std::string> arguments) {
     argv.push_back(nullptr);
     WireModule module;
     ModuleIvr runner;
+    runner.setModuleFactory([] { return std::make_unique<WireModule>(); });
     return runner.execute(static_cast<int>(arguments.size()), argv.data(), module);
 }
 
@@ -319,7 +323,7 @@ TEST(FastAgiServer, DrainTimeoutKillsStuckCallsAndCrashesAreLogged) {
     ::send(crashing, replies.data(), replies.size(), MSG_NOSIGNAL);
     EXPECT_TRUE(readUntilClosed(crashing));
     ::close(crashing);
-    EXPECT_TRUE(service.waitForLog("ended by signal 9"));
+    EXPECT_TRUE(service.waitForLog("ended by signal 9")) << service.log();
     EXPECT_TRUE(service.waitForNoZombies());
 
     int stuck = heldCall(service.port(), {"50001"});
@@ -361,6 +365,130 @@ TEST(FastAgiServer, DropsPeersThatSendNoProperStartupBlock) {
     EXPECT_TRUE(service.waitForLog("handler ran"));
     EXPECT_TRUE(service.waitForNoZombies());
     EXPECT_EQ(service.stop(), 0);
+}
+
+// The metrics endpoint's port, from the "fastagi: metrics on ..." line.
+std::uint16_t metricsPortOf(const FastAgiService& service) {
+    if (!service.waitForLog("fastagi: metrics on ")) return 0;
+    std::string log = service.log();
+    std::string line = log.substr(log.find("fastagi: metrics on "));
+    line = line.substr(0, line.find('\n'));
+    return static_cast<std::uint16_t>(std::atoi(line.substr(line.rfind(':') + 1).c_str()));
+}
+
+std::string metricsOf(std::uint16_t port) {
+    std::string answer = rawHttpExchange(port, "GET /metrics HTTP/1.1\r\n\r\n");
+    return answer.substr(answer.find("\r\n\r\n") + 4);
+}
+
+int pooledService(std::size_t callsPerProcess, std::size_t memoryBound) {
+    FastAgiOptions options;
+    options.port = 0;
+    options.maxCalls = 3;
+    options.callsPerProcess = callsPerProcess;
+    options.maxProcessMemory = memoryBound;
+    options.metricsEnabled = true;
+    ModuleIvr runner;
+    FastAgiServer server(options, [&](int socketFd, FastAgiCallRecord& record) {
+        WireModule module;  // the call's own, gone with it
+        return runner.serveConnection(socketFd, record, module);
+    });
+    return server.run();
+}
+
+FastAgiClient::Result wireCall(std::uint16_t port, const std::string& destination) {
+    FastAgiClient client(port);
+    client.setArguments({destination});
+    client.setScript(scripted);
+    return client.run();
+}
+
+TEST(FastAgiServer, PooledProcessesAreReplacedAndACrashEndsOnlyItsCall) {
+    FastAgiService service;
+    ASSERT_TRUE(service.startFunction([] { return pooledService(2, 0); }));
+    const std::uint16_t metrics = metricsPortOf(service);
+    ASSERT_NE(metrics, 0);
+
+    // A call in progress while another one's process dies under it.
+    int held = heldCall(service.port(), {"50020"});
+    ASSERT_EQ(firstCommand(held), "VERBOSE \"Agi is loaded in mode normal\" 1\n");
+    int crashing = heldCall(service.port(), {"crash"});
+    std::string replies;
+    for (int index = 0; index < 20; ++index) replies += "200 result=1\n";
+    ::send(crashing, replies.data(), replies.size(), MSG_NOSIGNAL);
+    EXPECT_TRUE(readUntilClosed(crashing));  // Asterisk's failure path
+    ::close(crashing);
+    ASSERT_TRUE(service.waitForLog("ended by signal 9"));
+
+    // Other calls go on, the held one included.
+    for (const char* destination : {"50002", "50003", "50004", "50005"}) {
+        EXPECT_TRUE(contains(wireCall(service.port(), destination).commands,
+                             "EXEC Goto ivr-exits," + std::string(destination) + ",1"));
+    }
+    std::string rest;
+    for (int turn = 0; turn < 200 && rest.find("EXEC Goto ivr-exits,50020,1\n") == std::string::npos; ++turn) {
+        ::send(held, "200 result=1\n", 13, MSG_NOSIGNAL);
+        rest += firstCommand(held);
+    }
+    EXPECT_NE(rest.find("EXEC Goto ivr-exits,50020,1\n"), std::string::npos);
+    ::send(held, "200 result=1\n200 result=1\n", 26, MSG_NOSIGNAL);
+    EXPECT_TRUE(readUntilClosed(held));
+    ::close(held);
+    ASSERT_TRUE(service.waitForLog("destination=ivr-exits,50020,1", 1));
+
+    const std::string text = metricsOf(metrics);
+    EXPECT_NE(text.find("\nivr_calls_crashed_total 1\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\nivr_call_processes_replaced_total{reason=\"crash\"} 1\n"), std::string::npos) << text;
+    // Two calls per process: the four calls after the crash retired two.
+    EXPECT_NE(text.find("\nivr_call_processes_replaced_total{reason=\"calls\"} "), std::string::npos) << text;
+    EXPECT_TRUE(service.waitForNoZombies());
+    EXPECT_EQ(service.stop(), 0);
+}
+
+TEST(FastAgiServer, ProcessPastItsMemoryBoundIsReplacedAfterItsCall) {
+    FastAgiService service;
+    ASSERT_TRUE(service.startFunction([] { return pooledService(1000, 1); }));  // every process is past 1 byte
+    const std::uint16_t metrics = metricsPortOf(service);
+    ASSERT_NE(metrics, 0);
+    for (const char* destination : {"50002", "50003"}) {
+        EXPECT_TRUE(contains(wireCall(service.port(), destination).commands,
+                             "EXEC Goto ivr-exits," + std::string(destination) + ",1"));
+    }
+    ASSERT_TRUE(service.waitForLog("status=0", 2));
+    std::string text;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        text = metricsOf(metrics);
+        if (text.find("{reason=\"memory\"} 2\n") != std::string::npos) break;
+        std::this_thread::sleep_for(milliseconds(50));  // the second one is reaped a moment after its call
+    }
+    EXPECT_NE(text.find("\nivr_call_processes_replaced_total{reason=\"memory\"} 2\n"), std::string::npos) << text;
+    EXPECT_EQ(service.stop(), 0);
+}
+
+TEST(FastAgiServer, SigtermWithABusyPoolLetsCallsFinish) {
+    FastAgiService service;
+    ASSERT_TRUE(startService(service, {"--fastagi", "0", "--calls-per-process", "50", "--max-calls", "4"}));
+    std::vector<int> held;
+    for (const char* destination : {"50020", "50021"}) {
+        held.push_back(heldCall(service.port(), {destination}));
+        ASSERT_EQ(firstCommand(held.back()), "VERBOSE \"Agi is loaded in mode normal\" 1\n");
+    }
+    service.signal(SIGTERM);
+    ASSERT_TRUE(service.waitForLog("fastagi: stopping, 2 calls in progress"));
+    EXPECT_LT(FastAgiClient::connectTo(service.port(), milliseconds(2000)), 0);  // nothing new is accepted
+    for (int socketFd : held) {
+        std::string rest;
+        for (int turn = 0; turn < 200 && rest.find("EXEC Goto") == std::string::npos; ++turn) {
+            ::send(socketFd, "200 result=1\n", 13, MSG_NOSIGNAL);
+            rest += firstCommand(socketFd);
+        }
+        ::send(socketFd, "200 result=1\n200 result=1\n", 26, MSG_NOSIGNAL);
+        EXPECT_TRUE(readUntilClosed(socketFd));
+        ::close(socketFd);
+    }
+    EXPECT_EQ(service.stop(milliseconds(20000), false), 0);  // every process has left
+    EXPECT_EQ(service.countInLog("destination=ivr-exits,5002"), 2u);
+    EXPECT_EQ(service.zombieChildren(), 0u);
 }
 
 }  // namespace

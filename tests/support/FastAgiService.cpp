@@ -23,63 +23,34 @@ using Clock = std::chrono::steady_clock;
 
 void pause(int milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
 
-// The child starts with default signal handling and nothing blocked, as a
-// service started by systemd would.
-void cleanSignalState() {
-    for (int number : {SIGTERM, SIGINT, SIGHUP, SIGCHLD, SIGPIPE}) ::signal(number, SIG_DFL);
-    sigset_t none;
-    sigemptyset(&none);
-    sigprocmask(SIG_SETMASK, &none, nullptr);
+TestProcess::Options serviceOptions(const std::string& workingDirectory = "") {
+    TestProcess::Options options;
+    options.output = TestProcess::Output::discard;
+    options.workingDirectory = workingDirectory;
+    return options;
 }
 
 }  // namespace
 
-FastAgiService::FastAgiService() {
-    char pattern[] = "/tmp/fastagi-service-XXXXXX";
-    if (mkdtemp(pattern) != nullptr) directory = pattern;
-    logPath = directory + "/stderr.log";
-}
+FastAgiService::FastAgiService() = default;
 
-FastAgiService::~FastAgiService() {
-    if (child > 0) {
-        ::kill(child, SIGKILL);
-        int status = 0;
-        ::waitpid(child, &status, 0);
-    }
-    std::error_code ignored;
-    if (!directory.empty()) std::filesystem::remove_all(directory, ignored);
-}
+FastAgiService::~FastAgiService() = default;
 
 bool FastAgiService::startProgram(const std::string& path, const std::vector<std::string>& arguments,
                                   const std::string& workingDirectory) {
-    std::vector<std::string> texts{path};
-    texts.insert(texts.end(), arguments.begin(), arguments.end());
-    return startFunction([&]() {
-        std::vector<char*> argv;
-        for (auto& text : texts) argv.push_back(text.data());
-        argv.push_back(nullptr);
-        if (!workingDirectory.empty() && chdir(workingDirectory.c_str()) != 0) return 126;
-        execv(argv[0], argv.data());
-        return 127;
-    });
+    std::vector<std::string> argv{path};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    process = std::make_unique<TestProcess>(argv, serviceOptions(workingDirectory));
+    return waitForListening();
 }
 
 bool FastAgiService::startFunction(const std::function<int()>& body) {
-    std::fflush(nullptr);
-    child = ::fork();
-    if (child < 0) return false;
-    if (child == 0) {
-        cleanSignalState();
-        int log = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
-        int nothing = ::open("/dev/null", O_RDWR | O_CLOEXEC);
-        ::dup2(nothing, STDIN_FILENO);
-        ::dup2(nothing, STDOUT_FILENO);
-        ::dup2(log, STDERR_FILENO);
-        // A test that dies must not leave a service behind.
-        alarm(300);
-        int status = body();
-        _exit(status);
-    }
+    process = std::make_unique<TestProcess>(
+        [body] {
+            alarm(300);  // a service the test forgot must not run on
+            return body();
+        },
+        serviceOptions());
     return waitForListening();
 }
 
@@ -96,21 +67,13 @@ bool FastAgiService::waitForListening() {
             return listeningPort != 0;
         }
         int status = 0;
-        if (::waitpid(child, &status, WNOHANG) == child) {
-            child = -1;
-            return false;
-        }
+        if (process->waitExit(std::chrono::milliseconds(0), status) || process->pid() <= 0) return false;
         pause(10);
     }
     return false;
 }
 
-std::string FastAgiService::log() const {
-    std::ifstream in(logPath, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+std::string FastAgiService::log() const { return process ? process->errorText() : std::string(); }
 
 std::size_t FastAgiService::countInLog(const std::string& text) const {
     std::istringstream lines(log());
@@ -142,7 +105,7 @@ std::size_t FastAgiService::zombieChildren() const {
         if (close == std::string::npos) continue;
         char state = 0;
         long parent = 0;
-        if (std::sscanf(text.c_str() + close + 1, " %c %ld", &state, &parent) == 2 && parent == child &&
+        if (std::sscanf(text.c_str() + close + 1, " %c %ld", &state, &parent) == 2 && parent == pid() &&
             state == 'Z') {
             ++zombies;
         }
@@ -161,22 +124,13 @@ bool FastAgiService::waitForNoZombies(std::chrono::milliseconds limit) const {
 }
 
 void FastAgiService::signal(int number) const {
-    if (child > 0) ::kill(child, number);
+    if (process) process->signal(number);
 }
 
 int FastAgiService::stop(std::chrono::milliseconds limit, bool send) {
-    if (child <= 0) return -1;
-    if (send) ::kill(child, SIGTERM);
-    Clock::time_point deadline = Clock::now() + limit;
-    int status = 0;
-    pid_t done = 0;
-    while ((done = ::waitpid(child, &status, WNOHANG)) == 0 && Clock::now() < deadline) pause(10);
-    if (done == 0) {
-        ::kill(child, SIGKILL);
-        ::waitpid(child, &status, 0);
-    }
-    child = -1;
-    return done != 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    if (!process || process->pid() <= 0) return -1;
+    if (send) process->signal(SIGTERM);
+    return process->waitExitStatus(limit);
 }
 
 }  // namespace tarvik::testing

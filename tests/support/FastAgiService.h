@@ -6,15 +6,19 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "tests/support/TestProcess.h"
+
 namespace tarvik::testing {
 
-// A FastAGI service under test, in a process of its own: either a program
-// (execv) or a function run in a forked child. Its standard error goes to a
-// file, where the test finds the "listening on ADDRESS:PORT" line and the
-// per-call lines. Every wait is bounded; the destructor kills what is left.
+// A FastAGI service under test, in a process of its own (a TestProcess):
+// either a program or a function run in a forked child. Its standard error
+// goes to a file, where the test finds the "listening on ADDRESS:PORT" line
+// and the per-call lines. Every wait is bounded; the destructor kills what
+// is left.
 class FastAgiService {
 public:
     FastAgiService();
@@ -29,7 +33,7 @@ public:
     bool startFunction(const std::function<int()>& body);
 
     std::uint16_t port() const { return listeningPort; }
-    pid_t pid() const { return child; }
+    pid_t pid() const { return process ? process->pid() : -1; }
 
     // Standard error so far.
     std::string log() const;
@@ -51,9 +55,7 @@ public:
 private:
     bool waitForListening();
 
-    std::string directory;
-    std::string logPath;
-    pid_t child = -1;
+    std::unique_ptr<TestProcess> process;
     std::uint16_t listeningPort = 0;
 };
 

@@ -104,6 +104,9 @@ IvrBackOffice::IvrBackOffice(const std::vector<std::string>& extraOptions) {
     std::vector<std::string> options = {"--port", "0", "--data", exampleCustomers(), "--token", "change-me",
                                         "--journal", journalPath()};
     options.insert(options.end(), extraOptions.begin(), extraOptions.end());
+    for (const std::string& option : extraOptions) {
+        if (option == "--tls-cert") scheme_ = "https";
+    }
     sim_ = std::make_unique<SimProcess>(options);
     port_ = sim_->waitListening(10000);
     if (port_ <= 0) ADD_FAILURE() << "the simulator did not start:\n" << sim_->standardError();
@@ -136,7 +139,7 @@ std::vector<std::string> IvrBackOffice::spooledLogTypes() const {
     return types;
 }
 
-std::string IvrBackOffice::baseUrl() const { return "http://127.0.0.1:" + std::to_string(port_); }
+std::string IvrBackOffice::baseUrl() const { return scheme_ + "://127.0.0.1:" + std::to_string(port_); }
 
 std::string IvrBackOffice::writeConfig(const std::string& overridesJson, const std::string& name) const {
     Json::Value config;

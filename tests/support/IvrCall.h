@@ -55,7 +55,7 @@ public:
     explicit IvrBackOffice(const std::vector<std::string>& extraOptions = {});
 
     int port() const { return port_; }
-    std::string baseUrl() const;  // "http://127.0.0.1:PORT"
+    std::string baseUrl() const;  // "http://127.0.0.1:PORT" ("https" with --tls-cert)
     const TempDir& dir() const { return dir_; }
     SimProcess& sim() { return *sim_; }
     std::string journalPath() const { return dir_.file("journal.jsonl"); }
@@ -82,6 +82,7 @@ private:
     TempDir dir_;
     std::unique_ptr<SimProcess> sim_;
     int port_ = -1;
+    std::string scheme_ = "http";
 };
 
 // One call: the program, its command line, the AGI start-up block and the

@@ -1,4 +1,5 @@
 #include "tests/support/ScriptedAsteriskPeer.h"
+#include "tests/support/TestProcess.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -353,112 +354,45 @@ void ScriptedAsteriskPeer::finish() {
 ScriptedAsteriskPeer::ChildResult ScriptedAsteriskPeer::runChild(const ChildProgram& program) {
     ChildResult result;
     Clock::time_point deadline = Clock::now() + program.deadline;
-
-    // Everything the child needs is built before fork: after it, only
-    // async-signal-safe calls.
-    std::vector<std::string> argumentTexts{program.path};
-    argumentTexts.insert(argumentTexts.end(), program.arguments.begin(), program.arguments.end());
-    std::vector<char*> argv;
-    for (auto& text : argumentTexts) argv.push_back(text.data());
-    argv.push_back(nullptr);
-
-    std::vector<std::string> environmentTexts;
-    for (char** entry = environ; *entry != nullptr; ++entry) {
-        std::string text = *entry;
-        std::string key = text.substr(0, text.find('='));
-        bool replaced = std::any_of(program.environment.begin(), program.environment.end(),
-                                    [&](const auto& added) { return added.first == key; });
-        if (!replaced) environmentTexts.push_back(text);
-    }
-    for (const auto& added : program.environment) environmentTexts.push_back(added.first + "=" + added.second);
-    std::vector<char*> envp;
-    for (auto& text : environmentTexts) envp.push_back(text.data());
-    envp.push_back(nullptr);
-
-    int input[2], output[2], error[2], status[2];
-    if (pipe2(input, O_CLOEXEC) != 0 || pipe2(output, O_CLOEXEC) != 0 || pipe2(error, O_CLOEXEC) != 0 ||
-        pipe2(status, O_CLOEXEC) != 0) {
-        result.failure = std::string("pipe: ") + std::strerror(errno);
+    // What would keep the program from starting, said as such.
+    if (::access(program.path.c_str(), X_OK) != 0 ||
+        (!program.workingDirectory.empty() && ::access(program.workingDirectory.c_str(), X_OK) != 0)) {
+        result.failure = "cannot start " + program.path + ": " + std::strerror(errno);
         ADD_FAILURE() << result.failure;
         return result;
     }
-
-    pid_t child = fork();
-    if (child == 0) {
-        dup2(input[0], STDIN_FILENO);
-        dup2(output[1], STDOUT_FILENO);
-        dup2(error[1], STDERR_FILENO);
-        // Asterisk starts its programs with the default SIGPIPE action.
-        struct sigaction action {};
-        action.sa_handler = SIG_DFL;
-        sigemptyset(&action.sa_mask);
-        sigaction(SIGPIPE, &action, nullptr);
-        sigset_t none;
-        sigemptyset(&none);
-        sigprocmask(SIG_SETMASK, &none, nullptr);
-        int failedStep = 0;
-        if (!program.workingDirectory.empty() && chdir(program.workingDirectory.c_str()) != 0) {
-            failedStep = errno;
-        } else {
-            execve(argv[0], argv.data(), envp.data());
-            failedStep = errno;
-        }
-        ssize_t ignored = write(status[1], &failedStep, sizeof(failedStep));
-        (void)ignored;
-        _exit(127);
-    }
-
-    ::close(input[0]);
-    ::close(output[1]);
-    ::close(error[1]);
-    ::close(status[1]);
-    if (child < 0) {
-        result.failure = std::string("fork: ") + std::strerror(errno);
-        ::close(input[1]);
-        ::close(output[0]);
-        ::close(error[0]);
-        ::close(status[0]);
-        ADD_FAILURE() << result.failure;
-        return result;
-    }
-
-    // The status pipe closes on a successful exec; an errno comes through
-    // it when chdir or exec failed.
-    int childErrno = 0;
-    ssize_t got;
-    do {
-        got = ::read(status[0], &childErrno, sizeof(childErrno));
-    } while (got < 0 && errno == EINTR);
-    ::close(status[0]);
-    result.started = got == 0;
-    if (!result.started) {
-        result.failure = "cannot start " + program.path + ": " + std::strerror(childErrno);
-        ::close(input[1]);
-        ::close(output[0]);
-        ::close(error[0]);
-    } else {
-        runningChild = child;
-        converse(input[1], output[0], error[0], &result.stderrText, deadline, false);
+    // Asterisk starts its programs with the default SIGPIPE action, as
+    // TestProcess does; standard error goes to its file.
+    TestProcess::Options options;
+    options.inputPipe = true;
+    options.workingDirectory = program.workingDirectory;
+    options.environment = program.environment;
+    std::vector<std::string> argv{program.path};
+    argv.insert(argv.end(), program.arguments.begin(), program.arguments.end());
+    TestProcess process(argv, options);
+    result.started = process.pid() > 0;
+    if (result.started) {
+        runningChild = process.pid();
+        converse(process.releaseInput(), process.releaseOutput(), -1, nullptr, deadline, false);
         runningChild = -1;
     }
 
     int waitStatus = 0;
-    pid_t waited = 0;
     struct rusage usage {};
-    while ((waited = wait4(child, &waitStatus, WNOHANG, &usage)) == 0 && Clock::now() < deadline) {
-        usleep(10000);
-    }
-    if (waited == 0) {
-        kill(child, SIGKILL);
-        waited = wait4(child, &waitStatus, 0, &usage);
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    bool ended = result.started && process.waitExit(std::max(left, std::chrono::milliseconds(0)), waitStatus, &usage);
+    if (result.started && !ended) {
+        process.signal(SIGKILL);
         result.timedOut = true;
+        ended = process.waitExit(std::chrono::milliseconds(10000), waitStatus, &usage);
     }
-    if (waited == child) {
+    if (ended) {
         result.cpuMicroseconds = (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000000LL +
                                  usage.ru_utime.tv_usec + usage.ru_stime.tv_usec;
         if (WIFEXITED(waitStatus)) result.exitStatus = WEXITSTATUS(waitStatus);
         if (WIFSIGNALED(waitStatus)) result.terminatingSignal = WTERMSIG(waitStatus);
     }
+    result.stderrText = process.errorText();
 
     result.commands = commands();
     std::string problem = failure();

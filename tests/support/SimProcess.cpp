@@ -26,13 +26,6 @@ int millisLeft(Clock::time_point deadline) {
     return left > 0 ? static_cast<int>(left) : 0;
 }
 
-std::string readWhole(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 }  // namespace
 
 std::string SimProcess::binaryPath() {
@@ -40,54 +33,12 @@ std::string SimProcess::binaryPath() {
 }
 
 SimProcess::SimProcess(const std::vector<std::string>& arguments, const std::string& binary) {
-    char errorTemplate[] = "/tmp/backoffice-sim-stderr-XXXXXX";
-    int errorFd = mkstemp(errorTemplate);
-    if (errorFd < 0) {
-        return;
-    }
-    stderrPath_ = errorTemplate;
-    int pipeFds[2];
-    if (pipe2(pipeFds, O_CLOEXEC) != 0) {
-        close(errorFd);
-        return;
-    }
-    std::vector<std::string> argvTexts{binary};
-    argvTexts.insert(argvTexts.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (std::string& text : argvTexts) {
-        argv.push_back(&text[0]);
-    }
-    argv.push_back(nullptr);
-
-    pid_ = fork();
-    if (pid_ == 0) {
-        dup2(pipeFds[1], STDOUT_FILENO);
-        dup2(errorFd, STDERR_FILENO);
-        execv(binary.c_str(), argv.data());
-        _exit(127);
-    }
-    close(pipeFds[1]);
-    close(errorFd);
-    stdoutFd_ = pipeFds[0];
+    std::vector<std::string> argv{binary};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    process_ = std::make_unique<testing::TestProcess>(argv);
 }
 
-SimProcess::~SimProcess() {
-    if (pid_ > 0) {
-        kill(pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
-    }
-    // In sanitizer builds the child reports its own faults on standard error.
-    std::string errors = standardError();
-    if (errors.find("Sanitizer") != std::string::npos || errors.find("runtime error:") != std::string::npos) {
-        ADD_FAILURE() << "the simulator reported a fault:\n" << errors;
-    }
-    if (stdoutFd_ >= 0) {
-        close(stdoutFd_);
-    }
-    if (!stderrPath_.empty()) {
-        unlink(stderrPath_.c_str());
-    }
-}
+SimProcess::~SimProcess() = default;
 
 bool SimProcess::readLine(std::string& line, int timeoutMs) {
     Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -98,16 +49,17 @@ bool SimProcess::readLine(std::string& line, int timeoutMs) {
             pending_.erase(0, newline + 1);
             return true;
         }
-        if (stdoutFd_ < 0) {
+        const int output = process_->outputFd();
+        if (output < 0) {
             return false;
         }
-        pollfd ready{stdoutFd_, POLLIN, 0};
+        pollfd ready{output, POLLIN, 0};
         int polled = poll(&ready, 1, millisLeft(deadline));
         if (polled <= 0) {
             return false;
         }
         char buffer[4096];
-        ssize_t got = read(stdoutFd_, buffer, sizeof buffer);
+        ssize_t got = read(output, buffer, sizeof buffer);
         if (got <= 0) {
             return false;
         }
@@ -125,31 +77,13 @@ int SimProcess::waitListening(int timeoutMs) {
     return port_ > 0 ? port_ : -1;
 }
 
-void SimProcess::sendSignal(int signal) {
-    if (pid_ > 0) {
-        kill(pid_, signal);
-    }
-}
+void SimProcess::sendSignal(int signal) { process_->signal(signal); }
 
 bool SimProcess::waitExit(int timeoutMs, int& status) {
-    Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (pid_ > 0) {
-        pid_t done = waitpid(pid_, &status, WNOHANG);
-        if (done == pid_) {
-            pid_ = -1;
-            return true;
-        }
-        if (done < 0 || millisLeft(deadline) == 0) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
+    return process_->waitExit(std::chrono::milliseconds(timeoutMs), status);
 }
 
-std::string SimProcess::standardError() const {
-    return stderrPath_.empty() ? std::string() : readWhole(stderrPath_);
-}
+std::string SimProcess::standardError() const { return process_->errorText(); }
 
 SimRun runSimToEnd(const std::vector<std::string>& arguments, int timeoutMs) {
     return runProgramToEnd(SimProcess::binaryPath(), arguments, timeoutMs);

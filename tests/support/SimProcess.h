@@ -5,15 +5,18 @@
 #include <string>
 #include <vector>
 
+#include <memory>
+
 #include "tests/support/TempDir.h"
+#include "tests/support/TestProcess.h"
 
 namespace tarvik {
 
 
-// The back-office simulator run as a child process. Its standard output is
-// a pipe read with deadlines; its standard error goes to a file. The child
-// is killed and reaped at scope end if it still runs, so a failing test
-// never leaves it behind.
+// The back-office simulator run as a child process (a TestProcess). Its
+// standard output is a pipe read with deadlines; its standard error goes to
+// a file. The child is killed and reaped at scope end if it still runs, so a
+// failing test never leaves it behind.
 class SimProcess {
 public:
     // `binary` runs another program the same way (the IVR programs' modes
@@ -38,10 +41,8 @@ public:
     std::string standardError() const;
 
 private:
-    pid_t pid_ = -1;
-    int stdoutFd_ = -1;
+    std::unique_ptr<testing::TestProcess> process_;
     std::string pending_;
-    std::string stderrPath_;
     int port_ = -1;
 };
 

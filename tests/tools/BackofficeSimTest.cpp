@@ -522,6 +522,7 @@ TEST(BackofficeSim, ChecksItsCommandLine) {
              {"--status", "nosuch=500"},
              {"--status", "ready=abc"},
              {"--drop", "everything"},
+             {"--tls-cert", "cert.pem"},
              {"extra"}}) {
         SimRun run = runSimToEnd(wrong);
         EXPECT_EQ(run.exitStatus, 2) << wrong[0];
@@ -538,4 +539,8 @@ TEST(BackofficeSim, ChecksItsCommandLine) {
     }
     SimRun badBody = runSimToEnd({"--port", "0", "--body", "ready=" + dir.file("absent.html")});
     EXPECT_EQ(badBody.exitStatus, 1);
+    SimRun badCertificate = runSimToEnd(
+        {"--port", "0", "--tls-cert", dir.write("cert.pem", "not a certificate"), "--tls-key", dir.file("absent.key")});
+    EXPECT_EQ(badCertificate.exitStatus, 1);
+    EXPECT_NE(badCertificate.errors.find("cannot use the TLS certificate"), std::string::npos) << badCertificate.errors;
 }

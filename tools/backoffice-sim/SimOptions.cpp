@@ -23,6 +23,8 @@ enum OptionCode {
     kThreads,
     kKeepAlive,
     kSilent,
+    kTlsCert,
+    kTlsKey,
     kHelp,
 };
 
@@ -73,6 +75,8 @@ bool SimOptionsParser::parse(int argc, char** argv, SimOptions& options, std::st
         {"threads", required_argument, nullptr, kThreads},
         {"keep-alive", required_argument, nullptr, kKeepAlive},
         {"silent", no_argument, nullptr, kSilent},
+        {"tls-cert", required_argument, nullptr, kTlsCert},
+        {"tls-key", required_argument, nullptr, kTlsKey},
         {"help", no_argument, nullptr, kHelp},
         {nullptr, 0, nullptr, 0},
     };
@@ -126,6 +130,12 @@ bool SimOptionsParser::parse(int argc, char** argv, SimOptions& options, std::st
                 return false;
             }
             break;
+        case kTlsCert:
+            options.tlsCert = value;
+            break;
+        case kTlsKey:
+            options.tlsKey = value;
+            break;
         case kStatus: {
             int status = 0;
             if (!parseOperationPair(value, operation, text, error)) {
@@ -176,6 +186,10 @@ bool SimOptionsParser::parse(int argc, char** argv, SimOptions& options, std::st
         error = std::string("unexpected argument '") + argv[optind] + "'";
         return false;
     }
+    if (options.tlsCert.empty() != options.tlsKey.empty()) {
+        error = "--tls-cert and --tls-key go together";
+        return false;
+    }
     return true;
 }
 
@@ -193,6 +207,8 @@ std::string SimOptionsParser::usage() {
            "                       (default 300; 0: never)\n"
            "  --threads N          worker threads, one per open connection (default 64)\n"
            "  --keep-alive S       idle seconds before a persistent connection closes (default 5)\n"
+           "  --tls-cert FILE      serve HTTPS with this certificate (PEM; with --tls-key)\n"
+           "  --tls-key FILE       the certificate's private key (PEM)\n"
            "Fault injection (OP is one of: " +
            simOperationNameList() +
            "):\n"

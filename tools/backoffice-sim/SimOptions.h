@@ -18,6 +18,8 @@ struct SimOptions {
     int delayMs = 0;                 // added before every answer
     int threads = 64;                // worker threads (one per open connection)
     int keepAliveSeconds = 5;        // idle time before a persistent connection is closed
+    std::string tlsCert;             // with tlsKey: serve HTTPS instead of HTTP
+    std::string tlsKey;
     std::map<SimOperation, int> statusOverrides;
     std::set<SimOperation> drops;
     std::map<SimOperation, std::string> bodyFiles;

@@ -61,34 +61,39 @@ bool isServerPseudoHeader(const std::string& name) {
 SimServer::SimServer(const SimOptions& options, BackOffice& backOffice, RequestJournal& journal,
                      std::map<SimOperation, std::string> bodies)
     : options_(options), backOffice_(backOffice), journal_(journal), bodies_(std::move(bodies)) {
+    if (options_.tlsCert.empty()) {
+        server_ = std::make_unique<httplib::Server>();
+    } else {
+        server_ = std::make_unique<httplib::SSLServer>(options_.tlsCert.c_str(), options_.tlsKey.c_str());
+    }
     auto handler = [this](const httplib::Request& request, httplib::Response& response) {
         handle(request, response);
     };
     // Every path, also one whose decoded form holds a line break ("." would
     // not match it, and such a request would be answered without a journal line).
     const char* const anyPath = "[\\s\\S]*";
-    server_.Get(anyPath, handler);
-    server_.Post(anyPath, handler);
-    server_.Put(anyPath, handler);
-    server_.Delete(anyPath, handler);
-    server_.Patch(anyPath, handler);
-    server_.Options(anyPath, handler);
-    server_.set_exception_handler([](const httplib::Request&, httplib::Response& response, std::exception_ptr) {
+    server_->Get(anyPath, handler);
+    server_->Post(anyPath, handler);
+    server_->Put(anyPath, handler);
+    server_->Delete(anyPath, handler);
+    server_->Patch(anyPath, handler);
+    server_->Options(anyPath, handler);
+    server_->set_exception_handler([](const httplib::Request&, httplib::Response& response, std::exception_ptr) {
         response.status = 500;
         response.set_content("{\"error\":\"internal error\"}", "application/json");
     });
-    server_.set_socket_options([this](int socket) {
+    server_->set_socket_options([this](int socket) {
         int on = 1;
         setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
         listeningSocket_ = socket;
     });
-    server_.set_tcp_nodelay(true);  // answers go out at once: no Nagle/delayed-ACK stall
-    server_.set_keep_alive_max_count(kKeepAliveMaxCount);
-    server_.set_keep_alive_timeout(options_.keepAliveSeconds);
-    server_.set_read_timeout(5, 0);
-    server_.set_write_timeout(5, 0);
-    server_.set_payload_max_length(kMaxPayload);
-    server_.new_task_queue = [this]() {
+    server_->set_tcp_nodelay(true);  // answers go out at once: no Nagle/delayed-ACK stall
+    server_->set_keep_alive_max_count(kKeepAliveMaxCount);
+    server_->set_keep_alive_timeout(options_.keepAliveSeconds);
+    server_->set_read_timeout(5, 0);
+    server_->set_write_timeout(5, 0);
+    server_->set_payload_max_length(kMaxPayload);
+    server_->new_task_queue = [this]() {
         return new CountingTaskQueue(static_cast<std::size_t>(options_.threads), connections_);
     };
 }
@@ -96,8 +101,8 @@ SimServer::SimServer(const SimOptions& options, BackOffice& backOffice, RequestJ
 int SimServer::bind(int port) {
     int bound = -1;
     if (port == 0) {
-        bound = server_.bind_to_any_port(kHost);
-    } else if (server_.bind_to_port(kHost, port)) {
+        bound = server_->bind_to_any_port(kHost);
+    } else if (server_->bind_to_port(kHost, port)) {
         bound = port;
     }
     if (bound > 0 && listeningSocket_ >= 0) {
@@ -115,7 +120,7 @@ bool SimServer::run() {
             return true;
         }
     }
-    return server_.listen_after_bind();
+    return server_->listen_after_bind();
 }
 
 void SimServer::stop() {
@@ -124,7 +129,7 @@ void SimServer::stop() {
         stopping_ = true;
     }
     stopSignal_.notify_all();
-    server_.stop();
+    server_->stop();
 }
 
 void SimServer::handle(const httplib::Request& request, httplib::Response& response) {

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -29,7 +30,9 @@ public:
     bool run();
     // From any thread: wakes delayed answers and ends run.
     void stop();
-    bool isRunning() const { return server_.is_running(); }
+    bool isRunning() const { return server_->is_running(); }
+    // False when TLS was asked for and the certificate or key was unusable.
+    bool isValid() const { return server_->is_valid(); }
 
 private:
     void handle(const httplib::Request& request, httplib::Response& response);
@@ -42,7 +45,7 @@ private:
     BackOffice& backOffice_;
     RequestJournal& journal_;
     std::map<SimOperation, std::string> bodies_;
-    httplib::Server server_;
+    std::unique_ptr<httplib::Server> server_;  // an SSLServer with --tls-cert
     int listeningSocket_ = -1;
 
     std::atomic<unsigned long> connections_{0};

@@ -133,12 +133,17 @@ int main(int argc, char** argv) {
     RecallHistory recalls{std::chrono::seconds(options.recallWindowSeconds)};
     BackOffice backOffice(store, recalls);
     SimServer server(options, backOffice, journal, std::move(bodies));
+    if (!server.isValid()) {
+        std::cerr << "backoffice-sim: cannot use the TLS certificate " << options.tlsCert << " and key "
+                  << options.tlsKey << "\n";
+        return kExitFailure;
+    }
     int port = server.bind(options.port);
     if (port < 0) {
         std::cerr << "backoffice-sim: cannot listen on 127.0.0.1:" << options.port << "\n";
         return kExitFailure;
     }
-    std::cout << "listening on 127.0.0.1:" << port << std::endl;
+    std::cout << "listening on 127.0.0.1:" << port << (options.tlsCert.empty() ? "" : " (https)") << std::endl;
     std::cerr << "backoffice-sim: " << store.size() << " customers"
               << (options.token.empty() ? "" : ", token required")
               << (options.journalFile.empty() ? "" : ", journal " + options.journalFile) << "\n";

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <utility>
+
+#include "runner/MetricsHistogram.h"
+
+namespace tarvik {
+
+// The service's numbers, kept in the service process and written in the
+// Prometheus text format. Call processes report what only they see (where
+// a call ended, each back-office exchange) as one-line reports, which
+// apply() reads; see CallReports.
+class ServiceMetrics {
+public:
+    static constexpr const char* kPrefix = "ivr_";
+
+    ServiceMetrics();
+
+    void callRefused(const std::string& reason);
+    // A call process ended by a signal in mid-call.
+    void callCrashed();
+    void processStarted();
+    void processReplaced(const std::string& reason);
+    // A request the metrics endpoint answered ("/health", "/metrics").
+    void endpointRequest(const std::string& path);
+
+    // "call KEY SECONDS" or "request OPERATION OUTCOME SECONDS"; anything
+    // else is ignored.
+    void apply(const std::string& report);
+
+    // Report lines for apply(), as a call process writes them. The key is the
+    // destination's extension, "none" when the call was not sent anywhere.
+    static std::string callReport(const std::string& destination, double seconds);
+    // outcome from the HTTP code: "2xx", "4xx", "5xx", "other", "failed" (no answer).
+    static std::string requestReport(const std::string& url, long code, double seconds);
+
+    std::string render(std::size_t callsInProgress, std::size_t maxCalls, bool accepting) const;
+
+private:
+    std::map<std::string, std::uint64_t> endedByDestination;
+    std::map<std::string, std::uint64_t> refusedByReason;
+    std::map<std::pair<std::string, std::string>, std::uint64_t> requestsByOutcome;
+    std::map<std::string, MetricsHistogram> requestLatency;
+    std::map<std::string, std::uint64_t> replacedByReason;
+    std::map<std::string, std::uint64_t> endpointRequests;
+    MetricsHistogram callDuration;
+    std::uint64_t crashed = 0;
+    std::uint64_t started = 0;
+};
+
+}  // namespace tarvik

@@ -1,0 +1,263 @@
+// ivr-orvel's FastAGI service with pooled call processes, against the
+// simulator: a call served after another in the same process behaves as in
+// a fresh one, the back-office connection is kept between calls (plain and
+// TLS), and a back office that closes it or changes its certificate costs
+// no call more than the new connection.
+
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/support/FastAgiClient.h"
+#include "tests/support/FastAgiService.h"
+#include "tests/support/IvrCall.h"
+#include "tests/support/RawHttp.h"
+#include "tests/support/ScriptedAsteriskPeer.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/TestCertificates.h"
+
+namespace tarvik::testing {
+namespace {
+
+const std::string kMaria = "11987654321";  // CL-5001: connected, one open invoice, mobile
+const std::string kJoao = "1133334444";    // CL-5002: connected, one open invoice, landline
+
+std::string answerInvoiceQuestion(const std::string& command) {
+    if (command.rfind("GET DATA ", 0) == 0) {
+        return command.find("Orvel-u4-33 ") != std::string::npos ? "200 result=1" : "200 result= (timeout)";
+    }
+    return ScriptedAsteriskPeer::defaultReply(command);
+}
+
+FastAgiClient::Result call(std::uint16_t port, const std::vector<std::string>& arguments, const std::string& caller,
+                           const std::string& uniqueId) {
+    FastAgiClient client(port);
+    client.setArguments(arguments);
+    client.setStartupVariable("agi_callerid", caller);
+    client.setStartupVariable("agi_uniqueid", uniqueId);
+    client.setScript(answerInvoiceQuestion);
+    return client.run();
+}
+
+std::string lastGoto(const std::vector<std::string>& commands) {
+    std::string found;
+    for (const auto& command : commands) {
+        if (command.rfind("EXEC Goto ", 0) == 0) found = command;
+    }
+    return found;
+}
+
+// The connections (the simulator's numbers) that the journal lines from
+// `first` on came over.
+std::set<int> connectionsFrom(const IvrBackOffice& office, std::size_t first) {
+    std::istringstream lines(TempDir::readFile(office.journalPath()));
+    std::set<int> connections;
+    std::size_t index = 0;
+    for (std::string line; std::getline(lines, line); ++index) {
+        std::size_t at = line.find("\"connection\":");
+        if (index >= first && at != std::string::npos) connections.insert(std::atoi(line.c_str() + at + 13));
+    }
+    return connections;
+}
+
+bool startService(FastAgiService& service, const std::vector<std::string>& extra) {
+    std::vector<std::string> arguments = {"--fastagi", "127.0.0.1:0", "--max-calls", "1"};
+    arguments.insert(arguments.end(), extra.begin(), extra.end());
+    return service.startProgram(orvelProgram(), arguments);
+}
+
+TEST(FastAgiPool, NextCallOnTheSameProcessSeesNothingOfTheLastOne) {
+    IvrBackOffice office({"--recall-window", "0"});
+    // Call A: its own configuration (context, a profile that sends 50011 of
+    // the night campaign to 7300), marks, and a customer.
+    const std::string configA = office.writeConfig(
+        R"({"defaultContext": "ctx-a", "profile": {"route": [{"destinations": {"50011": "7300"},
+            "variables": {"values": [{"mark": "campaign", "value": "night"}]}}]}})",
+        "a.json");
+    const std::string configB = office.writeConfig("{}", "b.json");
+    const std::vector<std::string> argumentsA = {"atendimento", configA, "mark::campaign:night",
+                                                 "mark::header-lumora:from-a"};
+    const std::vector<std::string> argumentsB = {"atendimento", configB};
+
+    // What call B does in a process of its own.
+    FastAgiService fresh;
+    ASSERT_TRUE(startService(fresh, {"--calls-per-process", "1"}));
+    FastAgiClient::Result reference = call(fresh.port(), argumentsB, kJoao, "1796790000.2");
+    ASSERT_TRUE(reference.closedByService) << reference.failure;
+    EXPECT_EQ(fresh.stop(), 0);
+
+    // A pool of one: A, then B in the same process.
+    FastAgiService pool;
+    ASSERT_TRUE(startService(pool, {"--calls-per-process", "10", "--metrics", "127.0.0.1:0"}));
+    const std::size_t before = office.journal().size();
+    FastAgiClient::Result first = call(pool.port(), argumentsA, kMaria, "1796790000.1");
+    EXPECT_EQ(lastGoto(first.commands), "EXEC Goto ctx-a,7300,1");
+    const std::size_t afterA = office.journal().size();
+    FastAgiClient::Result second = call(pool.port(), argumentsB, kJoao, "1796790000.2");
+    EXPECT_EQ(second.commands, reference.commands);
+    EXPECT_EQ(lastGoto(second.commands), "EXEC Goto ivr-exits,50009,1");  // no invoice pending
+
+    const std::vector<JournalEntry> journal = office.journal();
+    ASSERT_GT(afterA, before);
+    std::size_t lumoraInA = 0;
+    for (std::size_t index = before; index < journal.size(); ++index) {
+        const bool fromA = index < afterA;
+        const bool lumora = journal[index].headers.count("Addon-Lumora") != 0;
+        if (fromA) lumoraInA += lumora ? 1 : 0;
+        if (!fromA) {
+            EXPECT_FALSE(lumora) << journal[index].path;  // A's mark stayed with A
+        }
+    }
+    EXPECT_GT(lumoraInA, 0u);
+
+    // Both calls were served by the one process started ahead.
+    ASSERT_TRUE(pool.waitForLog("fastagi: metrics on "));
+    const std::string log = pool.log();
+    std::string line = log.substr(log.find("fastagi: metrics on "));
+    line = line.substr(0, line.find('\n'));
+    const auto metricsPort = static_cast<std::uint16_t>(std::atoi(line.substr(line.rfind(':') + 1).c_str()));
+    const std::string exposition = httpGet(metricsPort, "/metrics").body;
+    EXPECT_NE(exposition.find("\nivr_calls_ended_total{destination=\"7300\"} 1\n"), std::string::npos) << exposition;
+    EXPECT_NE(exposition.find("\nivr_call_processes_started_total 1\n"), std::string::npos) << exposition;
+    EXPECT_EQ(pool.stop(), 0);
+}
+
+TEST(FastAgiPool, KeepsTheBackOfficeConnectionBetweenCalls) {
+    IvrBackOffice office({"--recall-window", "0", "--keep-alive", "2"});
+    const std::vector<std::string> arguments = {"atendimento", office.writeConfig()};
+    FastAgiService pool;
+    ASSERT_TRUE(startService(pool, {}));
+    EXPECT_EQ(lastGoto(call(pool.port(), arguments, kMaria, "1796791000.1").commands), "EXEC Goto ivr-exits,50011,1");
+    const std::size_t warm = office.journal().size();
+    const std::set<int> first = connectionsFrom(office, 0);
+    EXPECT_EQ(first.size(), 1u);  // one call, one connection
+    for (int index = 2; index <= 4; ++index) {
+        FastAgiClient::Result next = call(pool.port(), arguments, kMaria, "1796791000." + std::to_string(index));
+        EXPECT_EQ(lastGoto(next.commands), "EXEC Goto ivr-exits,50011,1");
+    }
+    EXPECT_EQ(connectionsFrom(office, warm), first);  // no new connection once warm
+
+    // The back office closes the idle connection; the next call opens a new
+    // one and sends each of its requests once.
+    std::this_thread::sleep_for(std::chrono::milliseconds(2600));
+    const std::size_t before = office.journal().size();
+    EXPECT_EQ(lastGoto(call(pool.port(), arguments, kMaria, "1796791000.9").commands), "EXEC Goto ivr-exits,50011,1");
+    std::map<std::string, int> seen;
+    const std::vector<JournalEntry> journal = office.journal();
+    for (std::size_t index = before; index < journal.size(); ++index) {
+        if (journal[index].operation == "unknown") continue;  // the stats
+        EXPECT_EQ(++seen[journal[index].operation + " " + journal[index].bodyText], 1) << journal[index].operation;
+    }
+    EXPECT_FALSE(seen.empty());
+    EXPECT_EQ(pool.stop(), 0);
+}
+
+TEST(FastAgiPool, KeptTlsConnectionAndACertificateThatChanges) {
+    TestCertificates certificates;
+    ASSERT_TRUE(certificates.ok());
+    TempDir dir;
+    int port = 0;
+    std::string configuration;
+    FastAgiService pool;
+    {
+        IvrBackOffice office({"--recall-window", "0", "--tls-cert", certificates.good().cert, "--tls-key",
+                              certificates.good().key});
+        port = office.port();
+        configuration = dir.write("tls.json", TempDir::readFile(office.writeConfig(
+                                                  R"({"verifyTls": true, "caFile": ")" + certificates.caFile() + "\"}")));
+        ASSERT_TRUE(startService(pool, {}));
+        const std::vector<std::string> arguments = {"atendimento", configuration};
+        EXPECT_EQ(lastGoto(call(pool.port(), arguments, kMaria, "1796792000.1").commands),
+                  "EXEC Goto ivr-exits,50011,1");
+        const std::size_t warm = office.journal().size();
+        EXPECT_EQ(lastGoto(call(pool.port(), arguments, kMaria, "1796792000.2").commands),
+                  "EXEC Goto ivr-exits,50011,1");
+        EXPECT_EQ(connectionsFrom(office, warm), connectionsFrom(office, warm - 1));  // no new handshake
+    }
+    const std::vector<std::string> arguments = {"atendimento", configuration};
+    {
+        // Same place, another certificate from the same CA: a new connection, verified again.
+        IvrBackOffice office({"--port", std::to_string(port), "--recall-window", "0", "--tls-cert",
+                              certificates.secondGood().cert, "--tls-key", certificates.secondGood().key});
+        ASSERT_EQ(office.port(), port);
+        EXPECT_EQ(lastGoto(call(pool.port(), arguments, kMaria, "1796792000.3").commands),
+                  "EXEC Goto ivr-exits,50011,1");
+    }
+    {
+        // And one the CA never signed: refused like any bad certificate.
+        IvrBackOffice office({"--port", std::to_string(port), "--recall-window", "0", "--tls-cert",
+                              certificates.selfSigned().cert, "--tls-key", certificates.selfSigned().key});
+        ASSERT_EQ(office.port(), port);
+        FastAgiClient::Result refused = call(pool.port(), arguments, kMaria, "1796792000.4");
+        EXPECT_EQ(lastGoto(refused.commands), "EXEC Goto ivr-exits,50002,1");  // not ready, no document
+        EXPECT_TRUE(office.journal().empty());
+    }
+    EXPECT_NE(pool.log().find("curl_easy_perform() failed: SSL peer certificate"), std::string::npos) << pool.log();
+    EXPECT_EQ(pool.stop(), 0);
+}
+
+// The service's children (its call processes), from /proc.
+std::vector<pid_t> childrenOf(pid_t parent) {
+    std::ifstream list("/proc/" + std::to_string(parent) + "/task/" + std::to_string(parent) + "/children");
+    std::vector<pid_t> children;
+    for (pid_t child; list >> child;) children.push_back(child);
+    return children;
+}
+
+TEST(FastAgiPool, AKilledCallProcessEndsItsCallAndIsReplaced) {
+    IvrBackOffice office({"--recall-window", "0"});
+    const std::string configuration = office.writeConfig();
+    FastAgiService pool;
+    ASSERT_TRUE(startService(pool, {}));  // a pool of one
+    std::vector<pid_t> processes;
+    for (int attempt = 0; attempt < 500 && processes.empty(); ++attempt) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));  // started just after the listening line
+        processes = childrenOf(pool.pid());
+    }
+    ASSERT_EQ(processes.size(), 1u);
+
+    // A call waiting at its first question when its process is killed.
+    int held = FastAgiClient::connectTo(pool.port(), std::chrono::milliseconds(5000));
+    ASSERT_GE(held, 0);
+    std::string block;
+    for (const auto& variable : FastAgiClient::networkStartup("ivr-orvel", {"atendimento", configuration})) {
+        block += variable.first + ": " + variable.second + "\n";
+    }
+    block += "agi_callerid: " + kMaria + "\n\n";
+    ::send(held, block.data(), block.size(), MSG_NOSIGNAL);
+    pollfd watched{held, POLLIN, 0};
+    ASSERT_EQ(::poll(&watched, 1, 10000), 1);  // its first command: the call runs
+    ::kill(processes[0], SIGKILL);
+    // Asterisk sees the connection end: its failure path.
+    char buffer[4096];
+    ssize_t got = 1;
+    for (int turn = 0; turn < 100 && got > 0; ++turn) {
+        if (::poll(&watched, 1, 10000) != 1) break;
+        got = ::recv(held, buffer, sizeof(buffer), 0);
+    }
+    EXPECT_EQ(got, 0);
+    ::close(held);
+    ASSERT_TRUE(pool.waitForLog("ended by signal 9"));
+
+    // The pool has a new process, and the next call is served as ever.
+    FastAgiClient::Result next = call(pool.port(), {"atendimento", configuration}, kMaria, "1796795000.2");
+    EXPECT_EQ(lastGoto(next.commands), "EXEC Goto ivr-exits,50011,1");
+    processes = childrenOf(pool.pid());
+    ASSERT_EQ(processes.size(), 1u);
+    EXPECT_EQ(pool.stop(), 0);
+}
+
+}  // namespace
+}  // namespace tarvik::testing
