@@ -367,6 +367,7 @@ ScriptedAsteriskPeer::ChildResult ScriptedAsteriskPeer::runChild(const ChildProg
     options.inputPipe = true;
     options.workingDirectory = program.workingDirectory;
     options.environment = program.environment;
+    options.lifeline = true;
     std::vector<std::string> argv{program.path};
     argv.insert(argv.end(), program.arguments.begin(), program.arguments.end());
     TestProcess process(argv, options);
@@ -391,6 +392,12 @@ ScriptedAsteriskPeer::ChildResult ScriptedAsteriskPeer::runChild(const ChildProg
                                  usage.ru_utime.tv_usec + usage.ru_stime.tv_usec;
         if (WIFEXITED(waitStatus)) result.exitStatus = WEXITSTATUS(waitStatus);
         if (WIFSIGNALED(waitStatus)) result.terminatingSignal = WTERMSIG(waitStatus);
+    }
+    // The call is handed back before its records are all delivered: wait
+    // for the process that finishes them, so the back office's journal is
+    // complete when the test reads it.
+    if (ended && !process.waitForDescendants(std::chrono::milliseconds(30000))) {
+        result.failure += "a process the program left behind did not end within 30 s";
     }
     result.stderrText = process.errorText();
 

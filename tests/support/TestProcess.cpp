@@ -1,6 +1,7 @@
 #include "tests/support/TestProcess.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/prctl.h>
@@ -75,6 +76,8 @@ void TestProcess::start(const std::function<int()>& body, const Options& options
     errorPath_ = directory_ + "/stderr.log";
     int outputPipe[2] = {-1, -1};
     int inputPipe[2] = {-1, -1};
+    int lifelinePipe[2] = {-1, -1};
+    if (options.lifeline && pipe2(lifelinePipe, O_CLOEXEC) != 0) ADD_FAILURE() << "cannot make a lifeline pipe";
     if ((options.output == Output::pipe && pipe2(outputPipe, O_CLOEXEC) != 0) ||
         (options.inputPipe && pipe2(inputPipe, O_CLOEXEC) != 0)) {
         ADD_FAILURE() << "no pipes for a child process";
@@ -87,6 +90,7 @@ void TestProcess::start(const std::function<int()>& body, const Options& options
         prctl(PR_SET_PDEATHSIG, SIGKILL);  // a test that dies leaves nothing behind
         if (getppid() != parent) _exit(126);
         resetSignals(options.keepSignals);
+        if (lifelinePipe[1] >= 0) ::fcntl(lifelinePipe[1], F_SETFD, 0);  // inherited through exec
         int log = ::open(errorPath_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
         int nothing = ::open("/dev/null", O_RDWR | O_CLOEXEC);
         ::dup2(options.inputPipe ? inputPipe[0] : nothing, STDIN_FILENO);
@@ -98,6 +102,8 @@ void TestProcess::start(const std::function<int()>& body, const Options& options
         _exit(body());
     }
     if (outputPipe[1] >= 0) ::close(outputPipe[1]);
+    if (lifelinePipe[1] >= 0) ::close(lifelinePipe[1]);
+    lifeline_ = lifelinePipe[0];
     if (inputPipe[0] >= 0) ::close(inputPipe[0]);
     output_ = outputPipe[0];
     input_ = inputPipe[1];
@@ -109,6 +115,7 @@ void TestProcess::start(const std::function<int()>& body, const Options& options
 
 TestProcess::~TestProcess() {
     kill();
+    if (lifeline_ >= 0) ::close(lifeline_);
     closeInput();
     if (output_ >= 0) ::close(output_);
     // In sanitizer builds the child reports its own faults on standard error.
@@ -118,6 +125,27 @@ TestProcess::~TestProcess() {
     }
     std::error_code ignored;
     if (!directory_.empty()) std::filesystem::remove_all(directory_, ignored);
+}
+
+bool TestProcess::waitForDescendants(std::chrono::milliseconds limit) {
+    if (lifeline_ < 0) return true;
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return false;
+        pollfd watched{lifeline_, POLLIN, 0};
+        int ready = ::poll(&watched, 1, static_cast<int>(left.count()));
+        if (ready < 0 && errno != EINTR) return false;
+        if (ready <= 0) continue;
+        char byte;
+        ssize_t got = ::read(lifeline_, &byte, 1);
+        if (got == 0) {
+            ::close(lifeline_);
+            lifeline_ = -1;
+            return true;
+        }
+        if (got < 0 && errno != EINTR && errno != EAGAIN) return false;
+    }
 }
 
 void TestProcess::closeInput() {

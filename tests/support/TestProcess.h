@@ -30,6 +30,9 @@ public:
         std::vector<std::pair<std::string, std::string>> environment;
         // Signal actions the child keeps instead of resetting (SIGPIPE...).
         std::vector<int> keepSignals;
+        // The child and every process it leaves behind hold one descriptor,
+        // so waitForDescendants can tell when the last of them has ended.
+        bool lifeline = false;
     };
 
     TestProcess(const std::vector<std::string>& argv, const Options& options);
@@ -57,6 +60,9 @@ public:
     void signal(int number) const;
     // Waits for the child's end; its raw wait status, or false at the deadline.
     bool waitExit(std::chrono::milliseconds limit, int& status, struct rusage* usage = nullptr);
+    // With Options::lifeline: true once the child and every process it
+    // started have ended (a program may hand work to a detached process).
+    bool waitForDescendants(std::chrono::milliseconds limit);
     // The exit status, or -1 when it ended by a signal or is killed at the
     // deadline.
     int waitExitStatus(std::chrono::milliseconds limit);
@@ -70,6 +76,7 @@ private:
     bool reaped_ = false;
     int output_ = -1;
     int input_ = -1;
+    int lifeline_ = -1;
     std::string directory_;
     std::string errorPath_;
 };
