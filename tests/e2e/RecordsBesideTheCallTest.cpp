@@ -1,0 +1,541 @@
+// Whole calls of ivr-orvel whose remote log entries travel beside the call:
+// a back office that never answers, an outage and its recovery through the
+// spool, --flush-spool, calls sharing one spool, a caller hanging up with
+// records pending, the caller handed back before the records are finished,
+// and the process that finishes them killed.
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/e2e/FaultCallChecks.h"
+#include "tests/support/IvrCall.h"
+#include "tests/support/RefusingPort.h"
+#include "tests/support/TempDir.h"
+
+namespace tarvik::testing {
+namespace {
+
+using namespace faults;
+
+const std::string kCustomer = "11987654321";  // CL-5001: connected, one open invoice
+const std::string kDocument = "52998224725";  // its CPF
+const std::vector<std::string> kNotReadyLog = {"authenticated", "trace", "forward"};
+
+std::string jsonString(const std::string& text) { return Json::valueToQuotedString(text.c_str()); }
+
+// Files of a spool that are waiting or claimed (aside/ and temporaries not).
+std::vector<std::string> spoolFiles(const std::string& directory) {
+    std::vector<std::string> names;
+    std::error_code ignored;
+    for (const auto& item : std::filesystem::directory_iterator(directory, ignored)) {
+        const std::string name = item.path().filename().string();
+        if (name == "aside" || name.compare(0, 5, ".tmp-") == 0) continue;
+        names.push_back(name);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// The record bodies waiting in a spool, oldest first.
+std::vector<std::string> spooledBodies(const std::string& directory) {
+    std::vector<std::string> bodies;
+    for (const std::string& name : spoolFiles(directory)) {
+        Json::Value record;
+        Json::CharReaderBuilder reader;
+        std::string errors;
+        std::istringstream text(TempDir::readFile(directory + "/" + name));
+        EXPECT_TRUE(Json::parseFromStream(reader, text, &record, &errors)) << name << ": " << errors;
+        bodies.push_back(record["body"].asString());
+    }
+    return bodies;
+}
+
+// Writes `count` remote log entries into a spool as an earlier call would
+// have left them ("eventType": "earlier", "seq": N), older than any record
+// a call writes now.
+void fillSpool(const TempDir& scratch, const std::string& folder, int count) {
+    for (int seq = 0; seq < count; ++seq) {
+        Json::Value body(Json::objectValue);
+        body["eventType"] = "earlier";
+        body["seq"] = seq;
+        Json::StreamWriterBuilder writer;
+        writer["indentation"] = "";
+        Json::Value record(Json::objectValue);
+        record["kind"] = "logger";
+        record["method"] = 1;
+        record["path"] = "/service/v1/logger";
+        record["headers"]["Content-Type"] = "application/json";
+        record["body"] = Json::writeString(writer, body);
+        record["failure"] = "failure on set logger";
+        std::string number = std::to_string(seq);
+        number.insert(0, 6 - number.size(), '0');
+        scratch.write(folder + "/1000000000000000000-1-" + number + ".rec", Json::writeString(writer, record) + "\n");
+    }
+}
+
+// How many times each "earlier" entry reached the back office, by seq.
+std::map<int, int> earlierDeliveries(const std::vector<JournalEntry>& journal) {
+    std::map<int, int> deliveries;
+    for (const JournalEntry& entry : journal) {
+        if (entry.operation == "logger" && entry.body["eventType"].asString() == "earlier") {
+            ++deliveries[entry.body["seq"].asInt()];
+        }
+    }
+    return deliveries;
+}
+
+struct ProgramRun {
+    int exitStatus = -1;  // -1: killed at the deadline or by a signal
+    std::string output;
+    std::string errors;
+};
+
+// Runs a program to its end with no terminal and no AGI peer (standard
+// input /dev/null), bounded by `limit`.
+ProgramRun runToEnd(const std::vector<std::string>& argv, std::chrono::seconds limit) {
+    TempDir scratch;
+    const std::string outPath = scratch.file("out"), errPath = scratch.file("err");
+    ProgramRun run;
+    pid_t child = ::fork();
+    if (child < 0) {
+        ADD_FAILURE() << "fork failed";
+        return run;
+    }
+    if (child == 0) {
+        int in = ::open("/dev/null", O_RDONLY);
+        int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (in < 0 || out < 0 || err < 0) ::_exit(127);
+        ::dup2(in, 0);
+        ::dup2(out, 1);
+        ::dup2(err, 2);
+        std::vector<char*> args;
+        for (const std::string& argument : argv) args.push_back(const_cast<char*>(argument.c_str()));
+        args.push_back(nullptr);
+        ::execv(args[0], args.data());
+        ::_exit(127);
+    }
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    int status = 0;
+    while (::waitpid(child, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::kill(child, SIGKILL);
+            ::waitpid(child, &status, 0);
+            ADD_FAILURE() << argv[0] << " did not end in time";
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (WIFEXITED(status)) run.exitStatus = WEXITSTATUS(status);
+    run.output = TempDir::readFile(outPath);
+    run.errors = TempDir::readFile(errPath);
+    return run;
+}
+
+ProgramRun flushSpool(const std::string& config) {
+    return runToEnd({orvelProgram(), "--flush-spool", config}, std::chrono::seconds(60));
+}
+
+std::string flushLine(const std::string& spool, int delivered, int aside, int kept) {
+    return "spool " + spool + ": " + std::to_string(delivered) + " delivered, " + std::to_string(aside) +
+           " set aside, " + std::to_string(kept) + " kept for later\n";
+}
+
+// A call of the known customer that finds no back office: it ends at the
+// fallback after the caller typed the document.
+IvrCall fallbackCall(const std::string& config, const std::string& uniqueId) {
+    IvrCall call;
+    call.arguments = {"atendimento", config};
+    call.callerId = kCustomer;
+    call.uniqueId = uniqueId;
+    call.answersByPrompt["Orvel-u4-04"] = kDocument;
+    call.deadline = std::chrono::milliseconds(60000);
+    return call;
+}
+
+TEST(RecordsBesideTheCall, ABackOfficeThatNeverAnswersCostsTheCallOneTimeLimit) {
+    IvrBackOffice office({"--silent"});
+    ASSERT_GT(office.port(), 0);
+    IvrCall call = fallbackCall(office.writeConfig(R"({"httpTimeout": 10})"), "1796777065.3");
+    // Waiting out the time limit on every exchange took about 50 s; the
+    // call now stops waiting after the first.
+    call.deadline = std::chrono::milliseconds(20000);
+    IvrCallResult result = runIvrCall(office, call);
+
+    EXPECT_FALSE(result.child.timedOut);
+    EXPECT_EQ(result.exitStatus(), 0) << transcript(result);
+    EXPECT_EQ(result.lastGoto(), gotoExit("50003")) << transcript(result);
+    expectOnlyProgramCommands(result.commands());
+    EXPECT_EQ(office.spooledLogTypes(), kNotReadyLog);
+    // The spool holds neither the token nor the back office's address.
+    for (const std::string& name : spoolFiles(office.spoolPath())) {
+        const std::string text = TempDir::readFile(office.spoolPath() + "/" + name);
+        EXPECT_EQ(text.find("change-me"), std::string::npos) << text;
+        EXPECT_EQ(text.find("127.0.0.1"), std::string::npos) << text;
+    }
+}
+
+TEST(RecordsBesideTheCall, AnOutagesRecordsReachTheBackOfficeWithTheNextCall) {
+    IvrBackOffice office({"--recall-window", "0"});
+    ASSERT_GT(office.port(), 0);
+    TempDir shared;
+    const std::string spool = shared.file("spool");
+    RefusingPort closed;
+    const std::string down = office.writeConfig(
+        "{\"kestro\": " + jsonString(closed.baseUrl()) + ", \"spoolDirectory\": " + jsonString(spool) + "}", "down.json");
+    const std::string up = office.writeConfig("{\"spoolDirectory\": " + jsonString(spool) + "}", "up.json");
+
+    for (int index = 0; index < 3; ++index) {
+        SCOPED_TRACE("outage call " + std::to_string(index));
+        IvrCallResult result = runIvrCall(office, fallbackCall(down, "1796777065.1" + std::to_string(index)));
+        EXPECT_EQ(result.exitStatus(), 0);
+        EXPECT_EQ(result.lastGoto(), gotoExit("50003")) << transcript(result);
+    }
+    EXPECT_TRUE(office.journal().empty());
+    const std::vector<std::string> outage = spooledBodies(spool);
+    std::size_t outageLogEntries = 0;
+    for (const std::string& body : outage) {
+        if (body.find("\"eventType\"") != std::string::npos) ++outageLogEntries;
+    }
+    EXPECT_EQ(outageLogEntries, 3 * kNotReadyLog.size());
+    ASSERT_EQ(std::set<std::string>(outage.begin(), outage.end()).size(), outage.size());
+
+    // The back office is back: the next call delivers the outage's records.
+    IvrCall next;
+    next.arguments = {"atendimento", up};
+    next.callerId = kCustomer;
+    next.answersByPrompt["Orvel-u4-33"] = "1";
+    next.deadline = std::chrono::milliseconds(60000);
+    IvrCallResult result = runIvrCall(office, next);
+    EXPECT_EQ(result.exitStatus(), 0);
+    EXPECT_EQ(result.lastGoto(), gotoExit("50011")) << transcript(result);
+
+    const std::vector<JournalEntry> journal = office.journal();
+    for (const std::string& body : outage) {
+        std::size_t times = 0;
+        for (const JournalEntry& entry : journal) {
+            if (entry.bodyText == body) ++times;
+        }
+        EXPECT_EQ(times, 1u) << body;
+    }
+    std::map<std::string, int> sent;
+    for (const JournalEntry& entry : journal) {
+        if (entry.method == "GET") continue;
+        EXPECT_EQ(++sent[entry.operation + " " + entry.bodyText], 1) << "sent twice: " << entry.bodyText;
+        EXPECT_EQ(entry.headers.count("PreAuthorization"), 1u);
+    }
+    EXPECT_TRUE(spoolFiles(spool).empty());
+    EXPECT_FALSE(std::filesystem::exists(spool + "/aside"));
+}
+
+TEST(RecordsBesideTheCall, FlushSpoolDeliversWhatAnOutageLeft) {
+    IvrBackOffice office({"--recall-window", "0"});
+    ASSERT_GT(office.port(), 0);
+    TempDir shared;
+    const std::string spool = shared.file("spool");
+    RefusingPort closed;
+    const std::string down = office.writeConfig(
+        "{\"kestro\": " + jsonString(closed.baseUrl()) + ", \"spoolDirectory\": " + jsonString(spool) + "}", "down.json");
+    const std::string up = office.writeConfig("{\"spoolDirectory\": " + jsonString(spool) + "}", "up.json");
+
+    for (int index = 0; index < 2; ++index) {
+        IvrCallResult result = runIvrCall(office, fallbackCall(down, "1796777065.2" + std::to_string(index)));
+        EXPECT_EQ(result.lastGoto(), gotoExit("50003")) << transcript(result);
+    }
+    const std::vector<std::string> outage = spooledBodies(spool);
+    ASSERT_GE(outage.size(), 2 * kNotReadyLog.size());
+    const int waiting = static_cast<int>(outage.size());
+
+    // Still down: nothing delivered, everything kept, and the exit says so.
+    ProgramRun stillDown = flushSpool(down);
+    EXPECT_EQ(stillDown.exitStatus, 1) << stillDown.output << stillDown.errors;
+    EXPECT_EQ(stillDown.output, flushLine(spool, 0, 0, waiting));
+    EXPECT_EQ(spooledBodies(spool), outage);
+
+    ProgramRun flushed = flushSpool(up);
+    EXPECT_EQ(flushed.exitStatus, 0) << flushed.output << flushed.errors;
+    EXPECT_EQ(flushed.output, flushLine(spool, waiting, 0, 0));
+    EXPECT_TRUE(spoolFiles(spool).empty());
+    std::vector<std::string> delivered;
+    for (const JournalEntry& entry : office.journal()) {
+        delivered.push_back(entry.bodyText);
+        EXPECT_EQ(entry.headers.count("PreAuthorization"), 1u);
+        EXPECT_EQ(entry.status, 200) << entry.path;
+    }
+    // Oldest first, each once.
+    EXPECT_EQ(delivered, outage);
+
+    ProgramRun again = flushSpool(up);
+    EXPECT_EQ(again.exitStatus, 0) << again.output << again.errors;
+    EXPECT_EQ(again.output, flushLine(spool, 0, 0, 0));
+    EXPECT_EQ(office.journal().size(), outage.size());
+}
+
+TEST(RecordsBesideTheCall, CallsSharingOneSpoolDeliverEachRecordOnce) {
+    IvrBackOffice office({"--recall-window", "0"});
+    ASSERT_GT(office.port(), 0);
+    TempDir shared;
+    const std::string spool = shared.file("spool");
+    const int earlier = 150;  // more than one call takes, fewer than four do
+    fillSpool(shared, "spool", earlier);
+    const std::string config = office.writeConfig("{\"spoolDirectory\": " + jsonString(spool) + "}");
+
+    std::vector<IvrCallResult> results(4);
+    std::vector<std::thread> calls;
+    for (std::size_t index = 0; index < results.size(); ++index) {
+        calls.emplace_back([&, index] {
+            IvrCall call;
+            call.arguments = {"atendimento", config};
+            call.callerId = kCustomer;
+            call.uniqueId = "1796777065.4" + std::to_string(index);
+            call.answersByPrompt["Orvel-u4-33"] = "1";
+            call.deadline = std::chrono::milliseconds(90000);
+            results[index] = runIvrCall(office, call);
+        });
+    }
+    for (std::thread& call : calls) call.join();
+    for (const IvrCallResult& result : results) {
+        EXPECT_EQ(result.exitStatus(), 0);
+        EXPECT_EQ(result.lastGoto(), gotoExit("50011")) << transcript(result);
+    }
+
+    const std::map<int, int> deliveries = earlierDeliveries(office.journal());
+    EXPECT_EQ(deliveries.size(), static_cast<std::size_t>(earlier));
+    for (const auto& [seq, times] : deliveries) EXPECT_EQ(times, 1) << "record " << seq;
+    EXPECT_TRUE(spoolFiles(spool).empty());
+}
+
+std::size_t commandNumber(const std::vector<std::string>& commands, const std::string& prefix) {
+    for (std::size_t index = 0; index < commands.size(); ++index) {
+        if (startsWith(commands[index], prefix)) return index + 1;
+    }
+    return 0;
+}
+
+TEST(RecordsBesideTheCall, ACallerHangingUpLeavesNoRemoteLogEntryBehind) {
+    IvrCall call;
+    call.callerId = kCustomer;
+    std::size_t at = 0;
+    {
+        IvrBackOffice quick({"--recall-window", "0"});
+        ASSERT_GT(quick.port(), 0);
+        call.arguments = {"atendimento", quick.writeConfig()};
+        IvrCallResult undisturbed = runIvrCall(quick, call);
+        at = commandNumber(undisturbed.commands(), "GET DATA /etc/tarvik/kestro/audios/Orvel-u4-33");
+        ASSERT_NE(at, 0u) << transcript(undisturbed);
+    }
+
+    IvrBackOffice late({"--recall-window", "0", "--delay-ms", "1000"});
+    ASSERT_GT(late.port(), 0);
+    call.arguments = {"atendimento", late.writeConfig()};
+    call.deadline = std::chrono::milliseconds(60000);
+    call.preparePeer = [at](ScriptedAsteriskPeer& peer) {
+        peer.hangUpAtCommand(at, ScriptedAsteriskPeer::HangupStyle::ExitOnHangup);
+        peer.signalChildAtHangup(SIGHUP);
+    };
+    IvrCallResult result = runIvrCall(late, call);
+    EXPECT_FALSE(result.child.timedOut);
+    EXPECT_EQ(result.exitStatus(), 0) << transcript(result);
+
+    const std::vector<std::string> types = remoteLogTypes(result);
+    ASSERT_GE(types.size(), 3u) << transcript(result);
+    EXPECT_EQ(types.front(), "authenticated");
+    EXPECT_EQ(types.back(), "forward");
+    EXPECT_EQ(std::set<std::string>(types.begin(), types.end()).size(), types.size());
+    EXPECT_FALSE(forwardedKey(result).empty());
+    EXPECT_TRUE(late.spooledRecords().empty());
+}
+
+// A back office answering 1.5 s late, with earlier records waiting: the
+// background sender has far more to do than the call, so it is still at work
+// when the call ends.
+struct LateBackOffice {
+    IvrBackOffice office{{"--recall-window", "0", "--delay-ms", "1500"}};
+    TempDir scratch;
+    std::string spool = scratch.file("spool");
+    std::string config;
+    int earlier;
+
+    explicit LateBackOffice(int earlierRecords) : earlier(earlierRecords) {
+        fillSpool(scratch, "spool", earlier);
+        config = office.writeConfig("{\"spoolDirectory\": " + jsonString(spool) + ", \"pendingTimeout\": 40}");
+    }
+
+    IvrCall call(const std::string& program) const {
+        IvrCall made;
+        made.program = program;
+        made.arguments = {"atendimento", config};
+        made.callerId = kCustomer;
+        made.answersByPrompt["Orvel-u4-33"] = "1";
+        made.deadline = std::chrono::milliseconds(100000);
+        return made;
+    }
+};
+
+TEST(RecordsBesideTheCall, TheCallerIsHandedBackBeforeTheRecordsAreFinished) {
+    LateBackOffice late(8);
+    ASSERT_GT(late.office.port(), 0);
+    // Between the program and the peer, a shell notes how many requests the
+    // back office had seen when the started process ended.
+    const std::string atExit = late.scratch.file("journal-lines-at-exit");
+    const std::string wrapper = late.scratch.write(
+        "wrapper.sh",
+        "#!/bin/sh\n"
+        "\"$HANDBACK_PROGRAM\" \"$@\"\n"
+        "status=$?\n"
+        "wc -l < \"$HANDBACK_JOURNAL\" > \"$HANDBACK_OUT\"\n"
+        "exit $status\n");
+    ASSERT_EQ(::chmod(wrapper.c_str(), 0755), 0);
+    IvrCall call = late.call(wrapper);
+    call.environment = {{"HANDBACK_PROGRAM", orvelProgram()},
+                        {"HANDBACK_JOURNAL", late.office.journalPath()},
+                        {"HANDBACK_OUT", atExit}};
+    IvrCallResult result = runIvrCall(late.office, call);
+    EXPECT_FALSE(result.child.timedOut);
+    EXPECT_EQ(result.exitStatus(), 0) << transcript(result);
+    EXPECT_EQ(result.lastGoto(), gotoExit("50011")) << transcript(result);
+
+    const std::string counted = TempDir::readFile(atExit);
+    ASSERT_FALSE(counted.empty());
+    const std::size_t linesAtExit = std::stoul(counted);
+    const std::vector<JournalEntry> journal = late.office.journal();
+    std::size_t lastLogEntry = 0;
+    bool forwardSeen = false;
+    for (std::size_t index = 0; index < journal.size(); ++index) {
+        if (journal[index].operation != "logger") continue;
+        lastLogEntry = index;
+        if (journal[index].body["eventType"].asString() == "forward") forwardSeen = true;
+    }
+    // The started process ended first; the entries arrived after it.
+    EXPECT_GE(lastLogEntry, linesAtExit) << "journal lines when the program ended: " << linesAtExit;
+    EXPECT_TRUE(forwardSeen);
+    const std::map<int, int> deliveries = earlierDeliveries(journal);
+    EXPECT_EQ(deliveries.size(), static_cast<std::size_t>(late.earlier));
+    for (const auto& [seq, times] : deliveries) EXPECT_EQ(times, 1) << "record " << seq;
+    EXPECT_TRUE(spoolFiles(late.spool).empty());
+}
+
+// The process that finishes a call's records after the hand-back: the one
+// whose command line names `config` and that leads a session of its own.
+pid_t findDetached(const std::string& config) {
+    std::error_code ignored;
+    for (const auto& item : std::filesystem::directory_iterator("/proc", ignored)) {
+        const std::string name = item.path().filename().string();
+        if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
+        const pid_t pid = static_cast<pid_t>(std::stol(name));
+        if (pid == ::getpid()) continue;
+        std::string commandLine = TempDir::readFile(item.path().string() + "/cmdline");
+        if (commandLine.find(config) == std::string::npos) continue;
+        const std::string stat = TempDir::readFile(item.path().string() + "/stat");
+        const std::size_t close = stat.rfind(')');
+        if (close == std::string::npos) continue;
+        std::istringstream fields(stat.substr(close + 1));
+        std::string state;
+        long parent = 0, group = 0, session = 0;
+        fields >> state >> parent >> group >> session;
+        if (session == pid) return pid;
+    }
+    return -1;
+}
+
+TEST(RecordsBesideTheCall, KillingTheProcessWithRecordsPendingLosesNoSpooledRecord) {
+    // Twice the earlier records the sender gets through during the call.
+    LateBackOffice late(16);
+    ASSERT_GT(late.office.port(), 0);
+    // The detached process becomes ours when the started one ends, so the
+    // test reaps it: a killed process nobody reaped yet still holds its pid,
+    // and its claims are given back only once it is gone.
+    ASSERT_EQ(::prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+    std::atomic<bool> stop{false};
+    std::atomic<pid_t> killed{-1};
+    std::thread watcher([&] {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(90);
+        while (!stop && std::chrono::steady_clock::now() < deadline) {
+            const pid_t detached = findDetached(late.config);
+            if (detached > 0) {
+                // Mid-way through a delivery the back office holds 1.5 s.
+                std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                if (::kill(detached, SIGKILL) == 0) killed = detached;
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    });
+    IvrCallResult result = runIvrCall(late.office, late.call(orvelProgram()));
+    stop = true;
+    watcher.join();
+    if (killed.load() > 0) {
+        int status = 0;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (::waitpid(killed.load(), &status, WNOHANG) == 0 && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+    ::prctl(PR_SET_CHILD_SUBREAPER, 0);
+    ASSERT_GT(killed.load(), 0) << "no detached process was seen";
+    EXPECT_FALSE(result.child.timedOut);
+    EXPECT_EQ(result.exitStatus(), 0) << transcript(result);
+    EXPECT_EQ(result.lastGoto(), gotoExit("50011")) << transcript(result);
+
+    // Whatever reached the back office was whole.
+    const std::vector<JournalEntry> before = late.office.journal();
+    for (const JournalEntry& entry : before) {
+        if (entry.method != "GET") {
+            EXPECT_TRUE(entry.body.isObject()) << entry.bodyText;
+        }
+    }
+    // The earlier records not yet delivered are all still in the spool
+    // (some claimed by the killed process), each whole.
+    std::map<int, int> delivered = earlierDeliveries(before);
+    const std::vector<std::string> left = spooledBodies(late.spool);
+    std::set<int> waiting;
+    for (const std::string& body : left) {
+        if (body.find("\"earlier\"") == std::string::npos) continue;
+        Json::Value parsed;
+        Json::CharReaderBuilder reader;
+        std::istringstream text(body);
+        ASSERT_TRUE(Json::parseFromStream(reader, text, &parsed, nullptr)) << body;
+        waiting.insert(parsed["seq"].asInt());
+    }
+    EXPECT_FALSE(waiting.empty()) << "the process was killed with no earlier record pending";
+    const std::string claimedByKilled = ".claimed-" + std::to_string(killed.load());
+    std::size_t claims = 0;
+    for (const std::string& name : spoolFiles(late.spool)) {
+        if (name.find(claimedByKilled) != std::string::npos) ++claims;
+    }
+    EXPECT_GT(claims, 0u);
+    for (int seq = 0; seq < late.earlier; ++seq) {
+        EXPECT_TRUE(delivered.count(seq) != 0 || waiting.count(seq) != 0) << "record " << seq << " lost";
+    }
+
+    // The next flush gives the dead process's claims back and delivers them.
+    IvrBackOffice quick;
+    ASSERT_GT(quick.port(), 0);
+    ProgramRun flushed = flushSpool(quick.writeConfig("{\"spoolDirectory\": " + jsonString(late.spool) + "}"));
+    EXPECT_EQ(flushed.exitStatus, 0) << flushed.output << flushed.errors;
+    EXPECT_TRUE(spoolFiles(late.spool).empty());
+    const std::map<int, int> afterwards = earlierDeliveries(quick.journal());
+    for (int seq : waiting) EXPECT_EQ(afterwards.count(seq) != 0 ? afterwards.at(seq) : 0, 1) << "record " << seq;
+    for (const JournalEntry& entry : quick.journal()) EXPECT_TRUE(entry.body.isObject()) << entry.bodyText;
+}
+
+}  // namespace
+}  // namespace tarvik::testing
