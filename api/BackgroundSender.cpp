@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "api/ApiRequest.h"
+#include "util/SpoolObserver.h"
 
 namespace tarvik {
 
@@ -55,6 +56,13 @@ void BackgroundSender::finish(std::chrono::milliseconds limit) {
         left.swap(queue);
     }
     for (const BackOfficeRecord& record : left) keep(record);
+    reportWaiting();
+}
+
+void BackgroundSender::reportWaiting() {
+    if (!spool || !SpoolObserver::installed()) return;
+    std::lock_guard<std::mutex> guard(spoolMutex);
+    SpoolObserver::report("waiting", spool->waitingCount());
 }
 
 BackgroundSender::Delivery BackgroundSender::judge(const KestroAgiDataSourceResult* result) {

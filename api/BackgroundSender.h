@@ -75,6 +75,8 @@ private:
     void keepLocked(const BackOfficeRecord& record);
     void note(const std::string& line);
     void collectSpoolNotices();
+    // For a service's metrics: how many records wait in the spool now.
+    void reportWaiting();
 
     Settings settings;
     std::unique_ptr<RecordSpool> spool;

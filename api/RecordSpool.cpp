@@ -14,6 +14,7 @@
 #include <sstream>
 
 #include "util/BoundedFormat.h"
+#include "util/SpoolObserver.h"
 
 namespace tarvik {
 
@@ -91,6 +92,7 @@ bool RecordSpool::store(const BackOfficeRecord& record, std::string& problem) {
         problem = formatBounded("spool directory %s cannot be written: %s", directory_.c_str(), std::strerror(error));
         return false;
     }
+    SpoolObserver::report("stored", 1);
     return true;
 }
 
@@ -123,7 +125,10 @@ void RecordSpool::makeRoomFor(std::uintmax_t bytes) {
     std::size_t count = entries.size() + 1;
     for (const Entry& oldest : entries) {
         if (count <= limits.maxRecords && total <= limits.maxBytes) break;
-        if (::unlink((directory_ + "/" + oldest.name).c_str()) == 0) ++dropped;
+        if (::unlink((directory_ + "/" + oldest.name).c_str()) == 0) {
+            ++dropped;
+            SpoolObserver::report("dropped", 1);
+        }
         total -= oldest.bytes;
         --count;
     }
@@ -164,6 +169,7 @@ std::vector<RecordSpool::Claimed> RecordSpool::claim(std::size_t count) {
         if (now - entry.written > limits.maxAge) {
             ::unlink(item.claimedPath.c_str());
             ++dropped;
+            SpoolObserver::report("dropped", 1);
             continue;
         }
         if (!BackOfficeRecord::fromJson(readWhole(item.claimedPath), item.record)) {
@@ -179,7 +185,9 @@ void RecordSpool::release(const Claimed& claimed) {
     ::rename(claimed.claimedPath.c_str(), claimed.waitingPath.c_str());
 }
 
-void RecordSpool::remove(const Claimed& claimed) { ::unlink(claimed.claimedPath.c_str()); }
+void RecordSpool::remove(const Claimed& claimed) {
+    if (::unlink(claimed.claimedPath.c_str()) == 0) SpoolObserver::report("delivered", 1);
+}
 
 void RecordSpool::setAside(const Claimed& claimed) {
     const std::size_t slash = claimed.waitingPath.rfind('/');
@@ -191,6 +199,7 @@ void RecordSpool::moveAside(const std::string& path, const std::string& name) {
     ::mkdir(aside.c_str(), 0700);
     if (::rename(path.c_str(), (aside + "/" + name).c_str()) != 0) ::unlink(path.c_str());
     ++setAsideCount;
+    SpoolObserver::report("set-aside", 1);
 }
 
 std::vector<std::string> RecordSpool::takeNotices() {

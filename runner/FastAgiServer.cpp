@@ -22,6 +22,7 @@
 #include "runner/DescriptorPassing.h"
 #include "runner/FastAgiStartupGate.h"
 #include "util/BoundedFormat.h"
+#include "util/SpoolObserver.h"
 #include "util/TransferObserver.h"
 
 namespace tarvik {
@@ -102,6 +103,10 @@ const CallReports* callReports = nullptr;
 
 void reportTransfer(const char* url, long code, double seconds) {
     if (callReports != nullptr) callReports->send(ServiceMetrics::requestReport(url != nullptr ? url : "", code, seconds));
+}
+
+void reportSpool(const char* event, std::size_t count) {
+    if (callReports != nullptr) callReports->send(ServiceMetrics::spoolReport(event, count));
 }
 
 std::string describePeer(const sockaddr_storage& address) {
@@ -349,6 +354,7 @@ void FastAgiServer::becomeCallProcess() {
     reports.becomeSender();
     callReports = &reports;
     TransferObserver::install(&reportTransfer);
+    SpoolObserver::install(&reportSpool);
 }
 
 void FastAgiServer::serveInChild(int socketFd, const std::string& peer) {

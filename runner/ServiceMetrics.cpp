@@ -67,6 +67,10 @@ std::string ServiceMetrics::callReport(const std::string& destination, double se
     return formatBounded("call %s %.6f", labelValue(key).c_str(), seconds);
 }
 
+std::string ServiceMetrics::spoolReport(const char* event, std::size_t count) {
+    return formatBounded("spool %s %zu", event, count);
+}
+
 std::string ServiceMetrics::requestReport(const std::string& url, long code, double seconds) {
     return formatBounded("request %s %s %.6f", BackOfficeOperation::fromUrl(url).c_str(), outcomeOf(code).c_str(),
                          seconds);
@@ -79,6 +83,13 @@ void ServiceMetrics::apply(const std::string& report) {
     if (kind == "call" && !second.empty()) {
         ++endedByDestination[labelValue(first)];
         callDuration.observe(std::strtod(second.c_str(), nullptr));
+    } else if (kind == "spool" && !second.empty()) {
+        const std::uint64_t count = std::strtoull(second.c_str(), nullptr, 10);
+        if (first == "waiting") spoolWaiting = count;
+        else if (first == "stored") spoolStored += count;
+        else if (first == "delivered") spoolDelivered += count;
+        else if (first == "dropped") spoolDropped += count;
+        else if (first == "set-aside") spoolSetAside += count;
     } else if (kind == "request" && (words >> third)) {
         const std::string operation = labelValue(first);
         ++requestsByOutcome[{operation, labelValue(second)}];
@@ -113,6 +124,16 @@ std::string ServiceMetrics::render(std::size_t callsInProgress, std::size_t maxC
         text += histogram.render(std::string(kPrefix) + "backoffice_request_duration_seconds",
                                  "operation=\"" + operation + "\"");
     }
+    text += header("spool_records_waiting", "gauge", "Records waiting in the spool, as the last call to end saw it.");
+    text += sample("spool_records_waiting", "", spoolWaiting);
+    text += header("spool_records_stored_total", "counter", "Records the back office could not take, written to the spool.");
+    text += sample("spool_records_stored_total", "", spoolStored);
+    text += header("spool_records_delivered_total", "counter", "Spooled records delivered later.");
+    text += sample("spool_records_delivered_total", "", spoolDelivered);
+    text += header("spool_records_dropped_total", "counter", "Spooled records dropped: spool full or record too old.");
+    text += sample("spool_records_dropped_total", "", spoolDropped);
+    text += header("spool_records_set_aside_total", "counter", "Spooled records set aside: refused by the back office or not a record.");
+    text += sample("spool_records_set_aside_total", "", spoolSetAside);
     text += header("call_processes_started_total", "counter", "Call processes started.");
     text += sample("call_processes_started_total", "", started);
     text += header("call_processes_replaced_total", "counter", "Call processes replaced, by reason.");

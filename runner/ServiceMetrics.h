@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -27,8 +28,8 @@ public:
     // A request the metrics endpoint answered ("/health", "/metrics").
     void endpointRequest(const std::string& path);
 
-    // "call KEY SECONDS" or "request OPERATION OUTCOME SECONDS"; anything
-    // else is ignored.
+    // "call KEY SECONDS", "request OPERATION OUTCOME SECONDS" or
+    // "spool EVENT COUNT"; anything else is ignored.
     void apply(const std::string& report);
 
     // Report lines for apply(), as a call process writes them. The key is the
@@ -36,6 +37,8 @@ public:
     static std::string callReport(const std::string& destination, double seconds);
     // outcome from the HTTP code: "2xx", "4xx", "5xx", "other", "failed" (no answer).
     static std::string requestReport(const std::string& url, long code, double seconds);
+    // event as SpoolObserver gives it.
+    static std::string spoolReport(const char* event, std::size_t count);
 
     std::string render(std::size_t callsInProgress, std::size_t maxCalls, bool accepting) const;
 
@@ -47,6 +50,11 @@ private:
     std::map<std::string, std::uint64_t> replacedByReason;
     std::map<std::string, std::uint64_t> endpointRequests;
     MetricsHistogram callDuration;
+    std::uint64_t spoolWaiting = 0;
+    std::uint64_t spoolStored = 0;
+    std::uint64_t spoolDelivered = 0;
+    std::uint64_t spoolDropped = 0;
+    std::uint64_t spoolSetAside = 0;
     std::uint64_t crashed = 0;
     std::uint64_t started = 0;
 };

@@ -12,6 +12,8 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -123,6 +125,38 @@ TEST(FastAgiMetrics, CountsCallsAndBackOfficeAnswers) {
     EXPECT_EQ(sampleValue(text, "ivr_backoffice_request_duration_seconds_count{operation=\"ready\"}"), 2) << text;
     EXPECT_GE(sampleValue(text, "ivr_call_processes_started_total"), 2) << text;
     EXPECT_EQ(text.find(kCaller), std::string::npos);  // nothing about the caller
+    EXPECT_EQ(service.process.stop(), 0);
+}
+
+// Records an earlier call left in the spool: one the back office takes and
+// one file that is no record. The next call delivers the first and sets the
+// second aside; the numbers say so.
+TEST(FastAgiMetrics, CountsWhatHappensInTheSpool) {
+    IvrBackOffice office({"--recall-window", "0"});
+    const std::string configuration = office.writeConfig();
+    std::filesystem::create_directories(office.spoolPath());
+    std::ofstream(office.spoolPath() + "/1000000000000000000-1-000000.rec")
+        << "{\"kind\":\"logger\",\"method\":1,\"path\":\"/service/v1/logger\","
+           "\"headers\":{\"Content-Type\":\"application/json\"},"
+           "\"body\":\"{\\\"eventType\\\":\\\"earlier\\\"}\",\"failure\":\"failure on set logger\"}\n";
+    std::ofstream(office.spoolPath() + "/1000000000000000000-1-000001.rec") << "not a record\n";
+    Service service;
+    ASSERT_TRUE(service.started);
+    ASSERT_NE(service.metrics, 0);
+
+    HttpAnswer before = httpGet(service.metrics, "/metrics");
+    EXPECT_EQ(sampleValue(before.body, "ivr_spool_records_delivered_total"), 0) << before.body;
+    FastAgiClient::Result call = oneCall(service.process.port(), configuration, "1796783000.1");
+    EXPECT_TRUE(call.closedByService) << call.failure;
+    ASSERT_TRUE(service.process.waitForLog("destination=ivr-exits,50011,1")) << service.process.log();
+    HttpAnswer metrics = httpGet(service.metrics, "/metrics");
+    const std::string& text = metrics.body;
+    expectWellFormed(text);
+    EXPECT_EQ(sampleValue(text, "ivr_spool_records_delivered_total"), 1) << text;
+    EXPECT_EQ(sampleValue(text, "ivr_spool_records_set_aside_total"), 1) << text;
+    EXPECT_EQ(sampleValue(text, "ivr_spool_records_stored_total"), 0) << text;
+    EXPECT_EQ(sampleValue(text, "ivr_spool_records_dropped_total"), 0) << text;
+    EXPECT_EQ(sampleValue(text, "ivr_spool_records_waiting"), 0) << text;
     EXPECT_EQ(service.process.stop(), 0);
 }
 
