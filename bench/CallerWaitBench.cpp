@@ -237,10 +237,10 @@ bool CallerWaitBench::run(std::ostream& out, std::vector<std::string>& problems)
             writeConfig(base, configs[mode], port, mode == 0, spools[mode], debug);
         }
 
-        // Against a back office that never answers, sending in line waits
-        // out httpTimeout on request after request (about 50 s a call): that
-        // call runs once, beside the background runs, which it hardly
-        // disturbs while it waits.
+        // Against a back office that never answers, a program that sends in
+        // line and does not give up waits out httpTimeout on request after
+        // request (about 50 s a call): that call runs once, beside the
+        // background runs, which it hardly disturbs while it waits.
         bool inLineBeside = info.office == Office::Never;
         std::string besideId;
         CallerWait besideWait;
