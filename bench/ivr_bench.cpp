@@ -104,8 +104,8 @@ bool parseOptions(int argc, char** argv, Options& options) {
     return true;
 }
 
-// The example configuration with the back office on the simulator's port
-// and the debug file in the work directory. Returns the token.
+// The example configuration with the back office on the simulator's port,
+// the debug file and the spool in the work directory. Returns the token.
 bool writeConfiguration(const Options& options, int port, const std::string& path, std::string& token) {
     std::ifstream in(options.config);
     Json::Value config;
@@ -117,6 +117,9 @@ bool writeConfiguration(const Options& options, int port, const std::string& pat
     }
     config["kestro"] = "http://127.0.0.1:" + std::to_string(port);
     config["debug"] = options.work + "/ivr-debug.log";
+    // As an installed system has it: what a call cannot deliver waits there
+    // for the next call.
+    config["spoolDirectory"] = options.work + "/spool";
     token = config["token"].asString();
     std::ofstream out(path);
     Json::StreamWriterBuilder writer;
@@ -334,8 +337,9 @@ void runMainTable(const Options& options, int errorFd, const std::string& loadBe
                fixed(cpuRatio, 2), "<= 1.5 x floor", verdict(!ivrCpu.empty(), cpuRatio <= 1.5)});
     table.add({"whole call: peak RSS (MiB)", fixed(median(ivrRss), 2), fixed(median(floorRss), 2),
                fixed(rssRatio, 2), "<= 1.2 x floor", verdict(!ivrRss.empty(), rssRatio <= 1.2)});
-    table.add({"back-office connections per call", fixed(connectionsPerCall, 0), "-", "-", "1",
-               verdict(!connections.empty(), connectionsPerCall <= 1)});
+    // One on the caller's path, one for the records sent beside the call.
+    table.add({"back-office connections per call", fixed(connectionsPerCall, 0), "-", "-", "<= 2",
+               verdict(!connections.empty(), connectionsPerCall <= 2)});
     table.add({"back-office requests per call", fixed(median(requests), 0), "-", "-", "-", "-"});
     table.add({std::to_string(options.calls) + " calls at once: calls/s", fixed(median(callsPerSecond), 1), "-", "-",
                "-", "-"});

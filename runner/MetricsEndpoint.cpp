@@ -150,16 +150,22 @@ void MetricsEndpoint::acceptAll() {
     }
 }
 
-void MetricsEndpoint::readFrom(Connection& connection) {
-    char buffer[2048];
-    ssize_t got = ::recv(connection.fd, buffer, sizeof(buffer), 0);
-    if (got < 0 && (errno == EAGAIN || errno == EINTR)) return;
+std::size_t MetricsEndpoint::receiveSome(Connection& connection, char* buffer, std::size_t size) {
+    ssize_t got = ::recv(connection.fd, buffer, size, 0);
+    if (got < 0 && (errno == EAGAIN || errno == EINTR)) return 0;
     if (got <= 0) {
         ::close(connection.fd);
         connection.fd = -1;
-        return;
+        return 0;
     }
-    connection.received.append(buffer, static_cast<std::size_t>(got));
+    return static_cast<std::size_t>(got);
+}
+
+void MetricsEndpoint::readFrom(Connection& connection) {
+    char buffer[2048];
+    std::size_t got = receiveSome(connection, buffer, sizeof(buffer));
+    if (got == 0) return;
+    connection.received.append(buffer, got);
     std::size_t end = connection.received.find("\r\n\r\n");
     if (end == std::string::npos) end = connection.received.find("\n\n");
     if (end == std::string::npos && connection.received.size() < kMaxHead) return;
@@ -193,12 +199,7 @@ void MetricsEndpoint::writeTo(Connection& connection) {
 
 void MetricsEndpoint::discardFrom(Connection& connection) {
     char buffer[2048];
-    ssize_t got = ::recv(connection.fd, buffer, sizeof(buffer), 0);
-    if (got < 0 && (errno == EAGAIN || errno == EINTR)) return;
-    if (got <= 0) {
-        ::close(connection.fd);
-        connection.fd = -1;
-    }
+    receiveSome(connection, buffer, sizeof(buffer));
 }
 
 // "GET /metrics HTTP/1.1": anything else gets 400, 404 or 405.

@@ -3,6 +3,7 @@
 #include <poll.h>
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -57,6 +58,9 @@ private:
     };
 
     void acceptAll();
+    // What one recv brought; 0 when nothing yet, or when the peer closed
+    // (the connection is then closed too: fd -1).
+    std::size_t receiveSome(Connection& connection, char* buffer, std::size_t size);
     void readFrom(Connection& connection);
     void writeTo(Connection& connection);
     void discardFrom(Connection& connection);

@@ -126,14 +126,21 @@ std::string ServiceMetrics::render(std::size_t callsInProgress, std::size_t maxC
     }
     text += header("spool_records_waiting", "gauge", "Records waiting in the spool, as the last call to end saw it.");
     text += sample("spool_records_waiting", "", spoolWaiting);
-    text += header("spool_records_stored_total", "counter", "Records the back office could not take, written to the spool.");
-    text += sample("spool_records_stored_total", "", spoolStored);
-    text += header("spool_records_delivered_total", "counter", "Spooled records delivered later.");
-    text += sample("spool_records_delivered_total", "", spoolDelivered);
-    text += header("spool_records_dropped_total", "counter", "Spooled records dropped: spool full or record too old.");
-    text += sample("spool_records_dropped_total", "", spoolDropped);
-    text += header("spool_records_set_aside_total", "counter", "Spooled records set aside: refused by the back office or not a record.");
-    text += sample("spool_records_set_aside_total", "", spoolSetAside);
+    const struct {
+        const char* name;
+        const char* help;
+        std::uint64_t value;
+    } spoolCounters[] = {
+        {"spool_records_stored_total", "Records the back office could not take, written to the spool.", spoolStored},
+        {"spool_records_delivered_total", "Spooled records delivered later.", spoolDelivered},
+        {"spool_records_dropped_total", "Spooled records dropped: spool full or record too old.", spoolDropped},
+        {"spool_records_set_aside_total", "Spooled records set aside: refused by the back office or not a record.",
+         spoolSetAside},
+    };
+    for (const auto& counter : spoolCounters) {
+        text += header(counter.name, "counter", counter.help);
+        text += sample(counter.name, "", counter.value);
+    }
     text += header("call_processes_started_total", "counter", "Call processes started.");
     text += sample("call_processes_started_total", "", started);
     text += header("call_processes_replaced_total", "counter", "Call processes replaced, by reason.");

@@ -193,15 +193,25 @@ TEST(RecordsBesideTheCall, ABackOfficeThatNeverAnswersCostsTheCallOneTimeLimit) 
     }
 }
 
-TEST(RecordsBesideTheCall, AnOutagesRecordsReachTheBackOfficeWithTheNextCall) {
-    IvrBackOffice office({"--recall-window", "0"});
-    ASSERT_GT(office.port(), 0);
+// A back office and one spool shared by two configurations: "down" names a
+// port that refuses connections, "up" the back office.
+struct Outage {
+    IvrBackOffice office{{"--recall-window", "0"}};
     TempDir shared;
     const std::string spool = shared.file("spool");
     RefusingPort closed;
     const std::string down = office.writeConfig(
         "{\"kestro\": " + jsonString(closed.baseUrl()) + ", \"spoolDirectory\": " + jsonString(spool) + "}", "down.json");
     const std::string up = office.writeConfig("{\"spoolDirectory\": " + jsonString(spool) + "}", "up.json");
+};
+
+TEST(RecordsBesideTheCall, AnOutagesRecordsReachTheBackOfficeWithTheNextCall) {
+    Outage setup;
+    ASSERT_GT(setup.office.port(), 0);
+    IvrBackOffice& office = setup.office;
+    const std::string& spool = setup.spool;
+    const std::string& down = setup.down;
+    const std::string& up = setup.up;
 
     for (int index = 0; index < 3; ++index) {
         SCOPED_TRACE("outage call " + std::to_string(index));
@@ -247,14 +257,12 @@ TEST(RecordsBesideTheCall, AnOutagesRecordsReachTheBackOfficeWithTheNextCall) {
 }
 
 TEST(RecordsBesideTheCall, FlushSpoolDeliversWhatAnOutageLeft) {
-    IvrBackOffice office({"--recall-window", "0"});
-    ASSERT_GT(office.port(), 0);
-    TempDir shared;
-    const std::string spool = shared.file("spool");
-    RefusingPort closed;
-    const std::string down = office.writeConfig(
-        "{\"kestro\": " + jsonString(closed.baseUrl()) + ", \"spoolDirectory\": " + jsonString(spool) + "}", "down.json");
-    const std::string up = office.writeConfig("{\"spoolDirectory\": " + jsonString(spool) + "}", "up.json");
+    Outage setup;
+    ASSERT_GT(setup.office.port(), 0);
+    IvrBackOffice& office = setup.office;
+    const std::string& spool = setup.spool;
+    const std::string& down = setup.down;
+    const std::string& up = setup.up;
 
     for (int index = 0; index < 2; ++index) {
         IvrCallResult result = runIvrCall(office, fallbackCall(down, "1796777065.2" + std::to_string(index)));
