@@ -199,9 +199,14 @@ void runMainTable(const Options& options, int errorFd, const std::string& loadBe
             token = config["token"].asString();
         }
     }
+    // The simulator serves each open connection on a thread of its own, and
+    // a call keeps two open (its path and its records): 200 calls at once
+    // need 400 threads, or their requests queue for seconds.
     BackOfficeSim sim;
+    const std::string threads = std::to_string(std::max(64, 2 * options.calls + 16));
     if (!sim.start(options.sim,
-                   {"--data", options.data, "--token", token, "--journal", journal, "--recall-window", "0"},
+                   {"--data", options.data, "--token", token, "--journal", journal, "--recall-window", "0",
+                    "--threads", threads},
                    errorFd, error)) {
         problems.push_back(error);
         return;
