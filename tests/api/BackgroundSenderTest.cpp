@@ -99,6 +99,13 @@ TEST(BackgroundSenderTest, SendsInOrderEachOnceWithTheToken) {
     EXPECT_TRUE(sender.takeNotices().empty());
 }
 
+// Queues records 0 to 2 and finishes the sender.
+void sendThree(BackgroundSender& sender) {
+    sender.start();
+    for (int number = 0; number < 3; ++number) sender.enqueue(record(kLogger, number));
+    sender.finish(kFinishLimit);
+}
+
 TEST(BackgroundSenderTest, UndeliveredRecordsAreSpooledRefusedOnesAreNot) {
     {
         SCOPED_TRACE("503");
@@ -106,9 +113,7 @@ TEST(BackgroundSenderTest, UndeliveredRecordsAreSpooledRefusedOnesAreNot) {
         server.answer("POST", kLogger, 503, "{}");
         TempDir scratch;
         BackgroundSender sender(settingsFor(server.baseUrl(), "t", scratch.file("spool")), nullptr);
-        sender.start();
-        for (int number = 0; number < 3; ++number) sender.enqueue(record(kLogger, number));
-        sender.finish(kFinishLimit);
+        sendThree(sender);
         EXPECT_EQ(bodiesOf(server.requests()), bodies(0, 3));
         EXPECT_EQ(spooledBodies(scratch.file("spool")), bodies(0, 3));
     }
@@ -117,9 +122,7 @@ TEST(BackgroundSenderTest, UndeliveredRecordsAreSpooledRefusedOnesAreNot) {
         RefusingPort closed;
         TempDir scratch;
         BackgroundSender sender(settingsFor(closed.baseUrl(), "t", scratch.file("spool")), nullptr);
-        sender.start();
-        for (int number = 0; number < 3; ++number) sender.enqueue(record(kLogger, number));
-        sender.finish(kFinishLimit);
+        sendThree(sender);
         EXPECT_EQ(spooledBodies(scratch.file("spool")), bodies(0, 3));
         // The operation's own failure line, once per record.
         const std::vector<std::string> notices = sender.takeNotices();
@@ -132,9 +135,7 @@ TEST(BackgroundSenderTest, UndeliveredRecordsAreSpooledRefusedOnesAreNot) {
         server.answer("POST", kLogger, 400, "{\"error\":\"bad\"}");
         TempDir scratch;
         BackgroundSender sender(settingsFor(server.baseUrl(), "t", scratch.file("spool")), nullptr);
-        sender.start();
-        for (int number = 0; number < 3; ++number) sender.enqueue(record(kLogger, number));
-        sender.finish(kFinishLimit);
+        sendThree(sender);
         EXPECT_EQ(bodiesOf(server.requests()), bodies(0, 3));
         EXPECT_TRUE(spooledBodies(scratch.file("spool")).empty());
         EXPECT_FALSE(std::filesystem::exists(scratch.file("spool/aside")));
@@ -145,9 +146,7 @@ TEST(BackgroundSenderTest, UndeliveredRecordsAreSpooledRefusedOnesAreNot) {
         TempDir scratch;
         const std::string plain = scratch.write("plain", "x");
         BackgroundSender sender(settingsFor(closed.baseUrl(), "t", plain + "/spool"), nullptr);
-        sender.start();
-        for (int number = 0; number < 3; ++number) sender.enqueue(record(kLogger, number));
-        sender.finish(kFinishLimit);
+        sendThree(sender);
         // One line about the spool, however many records it could not take.
         std::size_t spoolLines = 0;
         for (const std::string& line : sender.takeNotices()) {
