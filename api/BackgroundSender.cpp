@@ -71,33 +71,17 @@ BackgroundSender::Delivery BackgroundSender::judge(const KestroAgiDataSourceResu
     return Delivery::refused;
 }
 
-BackgroundSender::Delivery BackgroundSender::send(const BackOfficeRecord& record) {
-    auto result = ApiRequest::sendRecord(record, settings.baseUri, settings.accessToken, settings.options);
-    return judge(result.get());
+ApiRequest::Result BackgroundSender::transmit(const BackOfficeRecord& record) {
+    return ApiRequest::sendRecord(record, settings.baseUri, settings.accessToken, settings.options);
+}
+
+bool BackgroundSender::pastDeadline() {
+    std::lock_guard<std::mutex> guard(mutex);
+    return finishing && std::chrono::steady_clock::now() >= deadline;
 }
 
 void BackgroundSender::run() {
-    std::vector<RecordSpool::Claimed> adopted;
-    if (spool) {
-        std::lock_guard<std::mutex> guard(spoolMutex);
-        adopted = spool->claim(settings.spooledPerCall);
-    }
-    std::size_t next = 0;
-    for (; next < adopted.size(); ++next) {
-        {
-            std::lock_guard<std::mutex> guard(mutex);
-            if (finishing && std::chrono::steady_clock::now() >= deadline) break;
-        }
-        if (!deliverSpooled(adopted[next], nullptr)) {
-            ++next;
-            break;
-        }
-    }
-    // Records of an outage that still goes on wait for a later call.
-    for (; next < adopted.size(); ++next) {
-        std::lock_guard<std::mutex> guard(spoolMutex);
-        spool->release(adopted[next]);
-    }
+    if (spool) deliverBatch(claimBatch(), nullptr);
 
     for (;;) {
         BackOfficeRecord record;
@@ -115,14 +99,34 @@ void BackgroundSender::run() {
 }
 
 void BackgroundSender::deliverOwn(const BackOfficeRecord& record) {
-    auto result = ApiRequest::sendRecord(record, settings.baseUri, settings.accessToken, settings.options);
+    ApiRequest::Result result = transmit(record);
     // The same line the record's operation writes when it travels in line.
     if (!result) note(record.failureText);
     if (judge(result.get()) == Delivery::undelivered) keep(record);
 }
 
+std::vector<RecordSpool::Claimed> BackgroundSender::claimBatch() {
+    std::lock_guard<std::mutex> guard(spoolMutex);
+    return spool->claim(settings.spooledPerCall);
+}
+
+bool BackgroundSender::deliverBatch(const std::vector<RecordSpool::Claimed>& batch, FlushReport* report) {
+    std::size_t next = 0;
+    bool delivering = true;
+    for (; next < batch.size() && delivering && !pastDeadline(); ++next) {
+        delivering = deliverSpooled(batch[next], report);
+    }
+    // Records of an outage that still goes on wait for a later call.
+    for (; next < batch.size(); ++next) {
+        std::lock_guard<std::mutex> guard(spoolMutex);
+        spool->release(batch[next]);
+        if (report != nullptr) ++report->keptForLater;
+    }
+    return delivering;
+}
+
 bool BackgroundSender::deliverSpooled(const RecordSpool::Claimed& claimed, FlushReport* report) {
-    const Delivery delivery = send(claimed.record);
+    const Delivery delivery = judge(transmit(claimed.record).get());
     std::lock_guard<std::mutex> guard(spoolMutex);
     switch (delivery) {
         case Delivery::delivered:
@@ -142,12 +146,8 @@ bool BackgroundSender::deliverSpooled(const RecordSpool::Claimed& claimed, Flush
 }
 
 void BackgroundSender::keep(const BackOfficeRecord& record) {
-    std::lock_guard<std::mutex> guard(spoolMutex);
-    keepLocked(record);
-}
-
-void BackgroundSender::keepLocked(const BackOfficeRecord& record) {
     if (!spool) return;
+    std::lock_guard<std::mutex> guard(spoolMutex);
     std::string problem;
     if (!spool->store(record, problem) && !spoolProblemNoted) {
         // One line per call is enough to tell the operator.
@@ -160,21 +160,8 @@ BackgroundSender::FlushReport BackgroundSender::flushSpool() {
     FlushReport report;
     if (!spool) return report;
     for (;;) {
-        std::vector<RecordSpool::Claimed> batch;
-        {
-            std::lock_guard<std::mutex> guard(spoolMutex);
-            batch = spool->claim(settings.spooledPerCall);
-        }
-        if (batch.empty()) break;
-        std::size_t next = 0;
-        bool stop = false;
-        for (; next < batch.size() && !stop; ++next) stop = !deliverSpooled(batch[next], &report);
-        for (; next < batch.size(); ++next) {
-            std::lock_guard<std::mutex> guard(spoolMutex);
-            spool->release(batch[next]);
-            ++report.keptForLater;
-        }
-        if (stop) break;
+        std::vector<RecordSpool::Claimed> batch = claimBatch();
+        if (batch.empty() || !deliverBatch(batch, &report)) break;
     }
     collectSpoolNotices();
     return report;

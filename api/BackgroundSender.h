@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "api/BackOfficeRecord.h"
+#include "api/ApiRequest.h"
 #include "api/ConnectionCache.h"
 #include "api/KestroAgiRESTFul.h"
 #include "api/RecordSpool.h"
@@ -69,10 +70,15 @@ public:
 private:
     void run();
     void deliverOwn(const BackOfficeRecord& record);
+    ApiRequest::Result transmit(const BackOfficeRecord& record);
+    // finish() was called and its time is up.
+    bool pastDeadline();
+    std::vector<RecordSpool::Claimed> claimBatch();
+    // Delivers spooled records in order until the back office cannot take
+    // one or the time is up; the rest wait again. False when it stopped early.
+    bool deliverBatch(const std::vector<RecordSpool::Claimed>& batch, FlushReport* report);
     // False when the back office could not take it (the rest should wait).
     bool deliverSpooled(const RecordSpool::Claimed& claimed, FlushReport* report);
-    Delivery send(const BackOfficeRecord& record);
-    void keepLocked(const BackOfficeRecord& record);
     void note(const std::string& line);
     void collectSpoolNotices();
     // For a service's metrics: how many records wait in the spool now.

@@ -18,6 +18,7 @@
 #include "check/PromptAudio.h"
 #include "ivr/Plugin.h"
 #include "ivr/PromptCatalog.h"
+#include "util/JsonMembers.h"
 
 namespace tarvik {
 
@@ -30,10 +31,7 @@ bool isLoadFailure(const std::string& line) {
            line.rfind("no ", 0) == 0;
 }
 
-const Json::Value* member(const Json::Value& object, const char* key) {
-    if (!object.isObject()) return nullptr;
-    return object.find(key, key + std::strlen(key));
-}
+const Json::Value* member(const Json::Value& object, const char* key) { return JsonMembers::find(object, key); }
 
 // The default directory first, then every profile directory once.
 std::vector<std::string> audioDirectories(const Json::Value& root, const std::string& defaultDir) {

@@ -2,13 +2,13 @@
 
 #include <regex.h>
 
-#include <cmath>
 #include <cstring>
 #include <fstream>
 
 #include "api/HttpClient.h"
 #include "model/ISPClient.h"
 #include "util/CText.h"
+#include "util/JsonMembers.h"
 #include "util/JsonText.h"
 
 namespace tarvik {
@@ -17,29 +17,9 @@ namespace {
 
 constexpr const char* kMarkArgumentPattern = "mark::.+?:.+";
 
-// Transfer limits are accepted in whole seconds up to a day; anything else
-// (zero, negative, absurd) would leave a call waiting without bound.
-constexpr double kMaxHttpSeconds = 86400.0;
-
-// The member `key` of `object`, or null when `object` is not a JSON object
-// or lacks the member. Keeps every key read safe for any root value.
-const Json::Value* member(const Json::Value& object, const char* key) {
-    if (!object.isObject()) return nullptr;
-    return object.find(key, key + std::char_traits<char>::length(key));
-}
-
-void readString(const Json::Value& object, const char* key, std::string& target) {
-    const Json::Value* value = member(object, key);
-    if (value != nullptr && value->isString()) target = value->asString();
-}
-
-void readSeconds(const Json::Value& object, const char* key, long& target) {
-    const Json::Value* value = member(object, key);
-    if (value == nullptr || !value->isNumeric()) return;
-    double seconds = value->asDouble();
-    if (!(seconds > 0.0) || seconds > kMaxHttpSeconds) return;
-    target = static_cast<long>(std::ceil(seconds));
-}
+// Every key read is safe for any root value: JsonMembers answers null for
+// a root that is not an object.
+const Json::Value* member(const Json::Value& object, const char* key) { return JsonMembers::find(object, key); }
 
 bool isMarkArgument(const char* argument) {
     regex_t expression;
@@ -83,14 +63,11 @@ void Plugin::readConfiguration(KestroAgiImpl& session, const Json::Value& root) 
     // A root that is not an object reads as an object without keys: member()
     // answers null for it, so every key below keeps its default.
     ignoreEmptyBarCode = false;
-    const Json::Value* value = member(root, "ignoreEmptyBarCode");
-    if (value != nullptr && value->isBool()) ignoreEmptyBarCode = value->asBool();
+    JsonMembers::readBool(root, "ignoreEmptyBarCode", ignoreEmptyBarCode);
+    backOffice.read(root);
+    JsonMembers::readString(root, "escapeCode", escapeCode);
 
-    readString(root, "kestro", baseUri);
-    readString(root, "token", accessToken);
-    readString(root, "escapeCode", escapeCode);
-
-    value = member(root, "language");
+    const Json::Value* value = member(root, "language");
     if (value != nullptr && value->isString()) session.setLanguage(value->asCString());
     value = member(root, "defaultContext");
     if (value != nullptr && value->isString()) session.setDefaultContext(value->asCString());
@@ -99,8 +76,8 @@ void Plugin::readConfiguration(KestroAgiImpl& session, const Json::Value& root) 
 
     value = member(root, "plugin");
     if (value != nullptr && value->isObject()) {
-        readString(*value, "driver", pluginDriver);
-        readString(*value, "id", pluginId);
+        JsonMembers::readString(*value, "driver", pluginDriver);
+        JsonMembers::readString(*value, "id", pluginId);
         onLoadPlugin(session, *value);
     }
 
@@ -108,24 +85,8 @@ void Plugin::readConfiguration(KestroAgiImpl& session, const Json::Value& root) 
     value = member(root, "feature");
     if (value != nullptr) features->apply(*value);
 
-    readSeconds(root, "httpTimeout", httpTimeoutSeconds);
-    readSeconds(root, "httpConnectTimeout", httpConnectTimeoutSeconds);
-    value = member(root, "verifyTls");
-    if (value != nullptr && value->isBool()) verifyTls = value->asBool();
-    readString(root, "caFile", caFile);
-    value = member(root, "backgroundRecords");
-    if (value != nullptr && value->isBool()) backgroundRecords = value->asBool();
-    readSeconds(root, "readyTimeout", readyTimeoutSeconds);
-    readSeconds(root, "pendingTimeout", pendingTimeoutSeconds);
-    readString(root, "spoolDirectory", spoolDirectory);
-
     http = std::make_unique<HttpClient>(static_cast<Configuration*>(this));
-    http->setTimeouts(httpConnectTimeoutSeconds, httpTimeoutSeconds);
-    http->setTlsVerification(verifyTls, caFile);
-    http->setBackgroundRecords(backgroundRecords);
-    http->setReadyTimeout(readyTimeoutSeconds);
-    http->setPendingTimeout(pendingTimeoutSeconds);
-    http->setSpoolDirectory(spoolDirectory);
+    backOffice.configure(*http);
 }
 
 void Plugin::onCallHandedBack() {
@@ -318,8 +279,8 @@ const std::string& Plugin::getEndpointFindClientByPhone() const { return endpoin
 const std::string& Plugin::getEndpointFindClientUnlock() const { return endpointFindClientUnlock; }
 const std::string& Plugin::getEndpointFindInvoiceSend() const { return endpointFindInvoiceSend; }
 const std::string& Plugin::getEndpointExternalProtocol() const { return endpointExternalProtocol; }
-const std::string& Plugin::getBaseUri() const { return baseUri; }
-const std::string& Plugin::getAccessToken() const { return accessToken; }
+const std::string& Plugin::getBaseUri() const { return backOffice.baseUri; }
+const std::string& Plugin::getAccessToken() const { return backOffice.accessToken; }
 const std::string& Plugin::getCallerId() const { return callerId; }
 const std::string& Plugin::getProtocol() const { return protocol; }
 const std::string& Plugin::getChannel() const { return channel; }

@@ -9,6 +9,7 @@
 
 #include "agi/KestroAgiImpl.h"
 #include "configuration/Configuration.h"
+#include "ivr/BackOfficeKeys.h"
 #include "ivr/IvrDestination.h"
 #include "ivr/PluginFeatures.h"
 #include "profile/Profile.h"
@@ -33,7 +34,7 @@ public:
     static constexpr const char* kDefaultAudioDir = "/etc/tarvik/kestro/audios/";
     // Records the back office could not take wait here unless the
     // configuration names another directory ("spoolDirectory").
-    static constexpr const char* kDefaultSpoolDir = "/var/spool/tarvik/kestro/ivr";
+    static constexpr const char* kDefaultSpoolDir = BackOfficeKeys::kDefaultSpoolDir;
 
     Plugin();
     ~Plugin() override;
@@ -172,8 +173,6 @@ protected:
     std::string endpointSendProtocol;
     std::string endpointSaveIdentification;
     std::string endpointExternalProtocol;
-    std::string baseUri;
-    std::string accessToken;
     bool ignoreEmptyBarCode = false;
     bool apiReady = false;
     std::string escapeCode;
@@ -191,18 +190,8 @@ protected:
     std::unique_ptr<ISPClient> client;
     std::unique_ptr<PluginFeatures> features;
 
-    // Transfer settings of the back-office client: "httpTimeout",
-    // "httpConnectTimeout" (seconds), "verifyTls", "caFile".
-    long httpTimeoutSeconds = 10;
-    long httpConnectTimeoutSeconds = 3;
-    bool verifyTls = false;
-    std::string caFile;
-    // How records travel: "backgroundRecords", "readyTimeout",
-    // "pendingTimeout" (seconds), "spoolDirectory".
-    bool backgroundRecords = true;
-    long readyTimeoutSeconds = 2;
-    long pendingTimeoutSeconds = 10;
-    std::string spoolDirectory = kDefaultSpoolDir;
+    // The back office's address, token, transfer settings and how records travel.
+    BackOfficeKeys backOffice;
 
 private:
     // True when the flow will look the caller's number up once the back

@@ -78,10 +78,10 @@ TEST(PluginConfigurationTest, EveryKeyReachesItsPlace) {
     ASSERT_NE(plugin.getFeatures(), nullptr);
     EXPECT_TRUE(allSwitches(*plugin.getFeatures(), false));
     EXPECT_NE(plugin.getHttp(), nullptr);
-    EXPECT_EQ(plugin.httpTimeoutSeconds, 25);
-    EXPECT_EQ(plugin.httpConnectTimeoutSeconds, 4);
-    EXPECT_TRUE(plugin.verifyTls);
-    EXPECT_EQ(plugin.caFile, "/etc/ssl/ca.pem");
+    EXPECT_EQ(plugin.backOffice.totalSeconds, 25);
+    EXPECT_EQ(plugin.backOffice.connectSeconds, 4);
+    EXPECT_TRUE(plugin.backOffice.verifyTls);
+    EXPECT_EQ(plugin.backOffice.caFile, "/etc/ssl/ca.pem");
 
     // The file has no profile: that is no failure.
     EXPECT_FALSE(hasLine(session.operations(), "verbose failure on load profile"));
@@ -120,10 +120,10 @@ TEST(PluginConfigurationTest, WrongTypesKeepTheDefaultsSilently) {
     EXPECT_FALSE(features.sendInvoice);  // the one well-typed switch
     EXPECT_TRUE(features.findClientByPhone);
 
-    EXPECT_EQ(plugin.httpTimeoutSeconds, 10);
-    EXPECT_EQ(plugin.httpConnectTimeoutSeconds, 3);
-    EXPECT_FALSE(plugin.verifyTls);
-    EXPECT_EQ(plugin.caFile, "");
+    EXPECT_EQ(plugin.backOffice.totalSeconds, 10);
+    EXPECT_EQ(plugin.backOffice.connectSeconds, 3);
+    EXPECT_FALSE(plugin.backOffice.verifyTls);
+    EXPECT_EQ(plugin.backOffice.caFile, "");
 
     // No message about the skipped keys: only the hook's and the profile's.
     EXPECT_EQ(session.operations(),
@@ -135,13 +135,13 @@ TEST(PluginConfigurationTest, TransferLimitsOutsideTheirRangeAreIgnored) {
     RecordingSession session;
     Exposed<Plugin> zero;
     zero.loadConfiguration(session, dir.write("a.json", R"({"httpTimeout": 0, "httpConnectTimeout": 1e300})").c_str());
-    EXPECT_EQ(zero.httpTimeoutSeconds, 10);
-    EXPECT_EQ(zero.httpConnectTimeoutSeconds, 3);
+    EXPECT_EQ(zero.backOffice.totalSeconds, 10);
+    EXPECT_EQ(zero.backOffice.connectSeconds, 3);
 
     Exposed<Plugin> fraction;
     fraction.loadConfiguration(session, dir.write("b.json", R"({"httpTimeout": 0.5, "httpConnectTimeout": 2})").c_str());
-    EXPECT_EQ(fraction.httpTimeoutSeconds, 1);  // rounded up, never to "no limit"
-    EXPECT_EQ(fraction.httpConnectTimeoutSeconds, 2);
+    EXPECT_EQ(fraction.backOffice.totalSeconds, 1);  // rounded up, never to "no limit"
+    EXPECT_EQ(fraction.backOffice.connectSeconds, 2);
 }
 
 TEST(PluginConfigurationTest, WithoutFeatureObjectEverySwitchIsOn) {

@@ -20,16 +20,13 @@ template <typename Module>
 class Exposed : public Module {
 public:
     using Module::apiReady;
+    using Module::backOffice;
     using Module::callerId;
-    using Module::caFile;
     using Module::client;
     using Module::document;
     using Module::escapeCode;
-    using Module::httpConnectTimeoutSeconds;
-    using Module::httpTimeoutSeconds;
     using Module::ignoreEmptyBarCode;
     using Module::protocol;
-    using Module::verifyTls;
 };
 
 // True when the recorded operations hold exactly this line.

@@ -1,0 +1,42 @@
+#include "ivr/BackOfficeKeys.h"
+
+#include "api/HttpClient.h"
+#include "util/JsonMembers.h"
+
+namespace tarvik {
+
+void BackOfficeKeys::read(const Json::Value& root) {
+    JsonMembers::readString(root, "kestro", baseUri);
+    JsonMembers::readString(root, "token", accessToken);
+    JsonMembers::readSeconds(root, "httpTimeout", totalSeconds);
+    JsonMembers::readSeconds(root, "httpConnectTimeout", connectSeconds);
+    JsonMembers::readBool(root, "verifyTls", verifyTls);
+    JsonMembers::readString(root, "caFile", caFile);
+    JsonMembers::readBool(root, "backgroundRecords", backgroundRecords);
+    JsonMembers::readSeconds(root, "readyTimeout", readySeconds);
+    JsonMembers::readSeconds(root, "pendingTimeout", pendingSeconds);
+    JsonMembers::readString(root, "spoolDirectory", spoolDirectory);
+}
+
+void BackOfficeKeys::configure(HttpClient& client) const {
+    client.setTimeouts(connectSeconds, totalSeconds);
+    client.setTlsVerification(verifyTls, caFile);
+    client.setBackgroundRecords(backgroundRecords);
+    client.setReadyTimeout(readySeconds);
+    client.setPendingTimeout(pendingSeconds);
+    client.setSpoolDirectory(spoolDirectory);
+}
+
+BackgroundSender::Settings BackOfficeKeys::senderSettings() const {
+    BackgroundSender::Settings settings;
+    settings.baseUri = baseUri;
+    settings.accessToken = accessToken;
+    settings.options.connectSeconds = connectSeconds;
+    settings.options.totalSeconds = totalSeconds;
+    settings.options.verifyTls = verifyTls;
+    settings.options.caFile = caFile;
+    settings.spoolDirectory = spoolDirectory;
+    return settings;
+}
+
+}  // namespace tarvik
