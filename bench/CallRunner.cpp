@@ -11,6 +11,16 @@
 
 namespace tarvik {
 
+CallPlan CallPlan::sampleCall(const std::string& ivr, const std::string& destination, const std::string& configPath,
+                              const std::string& callerId, const std::string& uniqueId, int channelNumber) {
+    AgiCallIdentity identity;
+    identity.callerId = callerId;
+    identity.uniqueId = uniqueId;
+    identity.channel = "PJSIP/trunk-" + std::to_string(channelNumber);
+    identity.arguments = {destination, configPath};
+    return CallPlan{{ivr, destination, configPath}, AgiPeer::startupBlock(identity)};
+}
+
 namespace {
 
 using Clock = std::chrono::steady_clock;

@@ -13,6 +13,11 @@ namespace tarvik {
 struct CallPlan {
     std::vector<std::string> argv;
     std::string startup;
+
+    // `ivr DESTINATION CONFIG` from `callerId` on channel
+    // "PJSIP/trunk-CHANNELNUMBER", with that unique id.
+    static CallPlan sampleCall(const std::string& ivr, const std::string& destination, const std::string& configPath,
+                               const std::string& callerId, const std::string& uniqueId, int channelNumber);
 };
 
 // What one run cost and said. Times are milliseconds from just before the

@@ -152,12 +152,9 @@ bool CallerWaitBench::run(std::ostream& out, std::vector<std::string>& problems)
     int sequence = 0;
     auto plan = [&](const std::string& configPath, std::string& uniqueId) {
         ++sequence;
-        AgiCallIdentity identity;
-        identity.callerId = settings_.callerId;
-        identity.uniqueId = uniqueId = "1796778000." + std::to_string(sequence);
-        identity.channel = "PJSIP/trunk-" + std::to_string(200000 + sequence);
-        identity.arguments = {settings_.destination, configPath};
-        return CallPlan{{settings_.ivr, settings_.destination, configPath}, AgiPeer::startupBlock(identity)};
+        uniqueId = "1796778000." + std::to_string(sequence);
+        return CallPlan::sampleCall(settings_.ivr, settings_.destination, configPath, settings_.callerId, uniqueId,
+                                    200000 + sequence);
     };
     auto finished = [&](const CallerWait& wait, const std::string& uniqueId) {
         if (!wait.exited) {

@@ -134,12 +134,9 @@ public:
 
     CallPlan next(std::string& uniqueId) {
         ++sequence_;
-        AgiCallIdentity identity;
-        identity.callerId = options_.callerId;
-        identity.uniqueId = uniqueId = "1796777065." + std::to_string(sequence_);
-        identity.channel = "PJSIP/trunk-" + std::to_string(100000 + sequence_);
-        identity.arguments = {options_.destination, configPath_};
-        return CallPlan{{options_.ivr, options_.destination, configPath_}, AgiPeer::startupBlock(identity)};
+        uniqueId = "1796777065." + std::to_string(sequence_);
+        return CallPlan::sampleCall(options_.ivr, options_.destination, configPath_, options_.callerId, uniqueId,
+                                    100000 + sequence_);
     }
 
 private:
