@@ -195,7 +195,10 @@ TEST(RecordsBesideTheCall, ABackOfficeThatNeverAnswersCostsTheCallOneTimeLimit) 
 
 // A back office and one spool shared by two configurations: "down" names a
 // port that refuses connections, "up" the back office.
-struct Outage {
+class RecordsAfterAnOutage : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_GT(office.port(), 0); }
+
     IvrBackOffice office{{"--recall-window", "0"}};
     TempDir shared;
     const std::string spool = shared.file("spool");
@@ -205,14 +208,7 @@ struct Outage {
     const std::string up = office.writeConfig("{\"spoolDirectory\": " + jsonString(spool) + "}", "up.json");
 };
 
-TEST(RecordsBesideTheCall, AnOutagesRecordsReachTheBackOfficeWithTheNextCall) {
-    Outage setup;
-    ASSERT_GT(setup.office.port(), 0);
-    IvrBackOffice& office = setup.office;
-    const std::string& spool = setup.spool;
-    const std::string& down = setup.down;
-    const std::string& up = setup.up;
-
+TEST_F(RecordsAfterAnOutage, ReachTheBackOfficeWithTheNextCall) {
     for (int index = 0; index < 3; ++index) {
         SCOPED_TRACE("outage call " + std::to_string(index));
         IvrCallResult result = runIvrCall(office, fallbackCall(down, "1796777065.1" + std::to_string(index)));
@@ -256,14 +252,7 @@ TEST(RecordsBesideTheCall, AnOutagesRecordsReachTheBackOfficeWithTheNextCall) {
     EXPECT_FALSE(std::filesystem::exists(spool + "/aside"));
 }
 
-TEST(RecordsBesideTheCall, FlushSpoolDeliversWhatAnOutageLeft) {
-    Outage setup;
-    ASSERT_GT(setup.office.port(), 0);
-    IvrBackOffice& office = setup.office;
-    const std::string& spool = setup.spool;
-    const std::string& down = setup.down;
-    const std::string& up = setup.up;
-
+TEST_F(RecordsAfterAnOutage, AreDeliveredByFlushSpool) {
     for (int index = 0; index < 2; ++index) {
         IvrCallResult result = runIvrCall(office, fallbackCall(down, "1796777065.2" + std::to_string(index)));
         EXPECT_EQ(result.lastGoto(), gotoExit("50003")) << transcript(result);
