@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "util/DescriptorWrite.h"
+
 namespace tarvik {
 
 AgiLineStream::AgiLineStream(int inFd, int outFd) : inFd(inFd), outFd(outFd) {}
@@ -47,18 +49,7 @@ bool AgiLineStream::readLine(std::string& line) {
     }
 }
 
-bool AgiLineStream::writeAll(const char* data, std::size_t size) {
-    while (size > 0) {
-        ssize_t count = ::write(outFd, data, size);
-        if (count < 0) {
-            if (errno == EINTR) continue;
-            return false;  // EPIPE included: SIGPIPE is ignored by the session
-        }
-        data += count;
-        size -= static_cast<std::size_t>(count);
-    }
-    return true;
-}
+bool AgiLineStream::writeAll(const char* data, std::size_t size) { return tarvik::writeAll(outFd, data, size); }
 
 bool AgiLineStream::writeLine(const std::string& text) {
     if (outputBroken) return false;

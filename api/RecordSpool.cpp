@@ -14,6 +14,7 @@
 #include <sstream>
 
 #include "util/BoundedFormat.h"
+#include "util/DescriptorWrite.h"
 #include "util/SpoolObserver.h"
 
 namespace tarvik {
@@ -27,17 +28,6 @@ const char* const kAsideFolder = "aside";
 
 bool endsWith(const std::string& text, const std::string& end) {
     return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
-
-bool writeAll(int fd, const std::string& text) {
-    std::size_t done = 0;
-    while (done < text.size()) {
-        ssize_t wrote = ::write(fd, text.data() + done, text.size() - done);
-        if (wrote < 0 && errno == EINTR) continue;
-        if (wrote <= 0) return false;
-        done += static_cast<std::size_t>(wrote);
-    }
-    return true;
 }
 
 std::string readWhole(const std::string& path) {
@@ -82,7 +72,7 @@ bool RecordSpool::store(const BackOfficeRecord& record, std::string& problem) {
     }
     // Written whole and synced before it gets a name that is ever read, so a
     // process killed half-way leaves only a temporary file.
-    bool written = writeAll(fd, text) && ::fsync(fd) == 0;
+    bool written = writeAll(fd, text.data(), text.size()) && ::fsync(fd) == 0;
     const int writeError = errno;
     ::close(fd);
     const std::string waiting = directory_ + "/" + name + kWaitingSuffix;

@@ -22,6 +22,7 @@
 #include "runner/DescriptorPassing.h"
 #include "runner/FastAgiStartupGate.h"
 #include "util/BoundedFormat.h"
+#include "util/DescriptorWrite.h"
 #include "util/SpoolObserver.h"
 #include "util/TransferObserver.h"
 
@@ -165,15 +166,7 @@ FastAgiServer::~FastAgiServer() {
 void FastAgiServer::log(const std::string& line) {
     std::string text = line;
     if (text.empty() || text.back() != '\n') text += '\n';
-    const char* data = text.data();
-    std::size_t left = text.size();
-    while (left > 0) {
-        ssize_t written = ::write(STDERR_FILENO, data, left);
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) return;
-        data += written;
-        left -= static_cast<std::size_t>(written);
-    }
+    writeAll(STDERR_FILENO, text.data(), text.size());
 }
 
 bool FastAgiServer::openListener() {
