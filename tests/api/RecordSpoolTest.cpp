@@ -2,10 +2,8 @@
 // in which order it gives records back, how processes share it, and what it
 // does with files that are half written, no record, too many or too old.
 
-#include <signal.h>
 #include <sys/stat.h>
 #include <sys/time.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -14,6 +12,8 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <memory>
 #include <set>
 #include <sstream>
 #include <string>
@@ -23,9 +23,12 @@
 #include "api/KestroAgiRESTFul.h"
 #include "api/RecordSpool.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/TestProcess.h"
 
 namespace tarvik {
 namespace {
+
+using testing::TestProcess;
 
 BackOfficeRecord logEntry(int number) {
     BackOfficeRecord record;
@@ -76,19 +79,11 @@ std::vector<std::string> bodiesFrom(int from, int to) {
     return bodies;
 }
 
-// Waits (bounded) for a child; its exit status, or -1 when it had to be killed.
-int waitBounded(pid_t child, std::chrono::seconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    int status = 0;
-    while (::waitpid(child, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            ::kill(child, SIGKILL);
-            ::waitpid(child, &status, 0);
-            return -1;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+// A forked child running `body`, its output discarded.
+std::unique_ptr<TestProcess> forkChild(const std::function<int()>& body) {
+    TestProcess::Options options;
+    options.output = TestProcess::Output::discard;
+    return std::make_unique<TestProcess>(body, options);
 }
 
 TEST(RecordSpoolTest, StoreClaimReleaseAndRemoveOldestFirst) {
@@ -186,12 +181,10 @@ TEST(RecordSpoolTest, SharersNeverClaimTheSameRecord) {
         // Two processes racing; each writes what it took to a file of its own.
         RecordSpool writer(directory);
         storeAll(writer, 0, 200);
-        std::vector<pid_t> children;
+        std::vector<std::unique_ptr<TestProcess>> children;
         for (int index = 0; index < 2; ++index) {
             const std::string output = scratch.file("taken-" + std::to_string(index));
-            pid_t child = ::fork();
-            ASSERT_GE(child, 0);
-            if (child == 0) {
+            children.push_back(forkChild([&directory, output] {
                 RecordSpool spool(directory);
                 std::ofstream out(output);
                 for (;;) {
@@ -201,11 +194,11 @@ TEST(RecordSpoolTest, SharersNeverClaimTheSameRecord) {
                     spool.remove(one[0]);
                 }
                 out.close();
-                ::_exit(out ? 0 : 1);
-            }
-            children.push_back(child);
+                return out ? 0 : 1;
+            }));
+            ASSERT_TRUE(children.back()->started());
         }
-        for (pid_t child : children) EXPECT_EQ(waitBounded(child, std::chrono::seconds(30)), 0);
+        for (auto& child : children) EXPECT_EQ(child->waitExitStatus(std::chrono::seconds(30)), 0);
         std::multiset<std::string> seen;
         for (int index = 0; index < 2; ++index) {
             std::istringstream lines(scratch.read("taken-" + std::to_string(index)));
@@ -302,10 +295,10 @@ TEST(RecordSpoolTest, ClaimsOfDeadProcessesAreGivenBack) {
     storeAll(spool, 0, 2);
 
     // A process that is gone for sure: ours, reaped.
-    pid_t gone = ::fork();
-    ASSERT_GE(gone, 0);
-    if (gone == 0) ::_exit(0);
-    ASSERT_EQ(waitBounded(gone, std::chrono::seconds(10)), 0);
+    std::unique_ptr<TestProcess> child = forkChild([] { return 0; });
+    const pid_t gone = child->pid();
+    ASSERT_GT(gone, 0);
+    ASSERT_EQ(child->waitExitStatus(std::chrono::seconds(10)), 0);
 
     std::vector<RecordSpool::Claimed> claimed = spool.claim(2);
     ASSERT_EQ(claimed.size(), 2u);

@@ -4,7 +4,6 @@
 // records pending, the caller handed back before the records are finished,
 // and the process that finishes them killed.
 
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -28,6 +27,7 @@
 #include "tests/e2e/FaultCallChecks.h"
 #include "tests/support/IvrCall.h"
 #include "tests/support/RefusingPort.h"
+#include "tests/support/SimProcess.h"
 #include "tests/support/TempDir.h"
 
 namespace tarvik::testing {
@@ -102,56 +102,8 @@ std::map<int, int> earlierDeliveries(const std::vector<JournalEntry>& journal) {
     return deliveries;
 }
 
-struct ProgramRun {
-    int exitStatus = -1;  // -1: killed at the deadline or by a signal
-    std::string output;
-    std::string errors;
-};
-
-// Runs a program to its end with no terminal and no AGI peer (standard
-// input /dev/null), bounded by `limit`.
-ProgramRun runToEnd(const std::vector<std::string>& argv, std::chrono::seconds limit) {
-    TempDir scratch;
-    const std::string outPath = scratch.file("out"), errPath = scratch.file("err");
-    ProgramRun run;
-    pid_t child = ::fork();
-    if (child < 0) {
-        ADD_FAILURE() << "fork failed";
-        return run;
-    }
-    if (child == 0) {
-        int in = ::open("/dev/null", O_RDONLY);
-        int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (in < 0 || out < 0 || err < 0) ::_exit(127);
-        ::dup2(in, 0);
-        ::dup2(out, 1);
-        ::dup2(err, 2);
-        std::vector<char*> args;
-        for (const std::string& argument : argv) args.push_back(const_cast<char*>(argument.c_str()));
-        args.push_back(nullptr);
-        ::execv(args[0], args.data());
-        ::_exit(127);
-    }
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    int status = 0;
-    while (::waitpid(child, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            ::kill(child, SIGKILL);
-            ::waitpid(child, &status, 0);
-            ADD_FAILURE() << argv[0] << " did not end in time";
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    if (WIFEXITED(status)) run.exitStatus = WEXITSTATUS(status);
-    run.output = TempDir::readFile(outPath);
-    run.errors = TempDir::readFile(errPath);
-    return run;
-}
-
-ProgramRun flushSpool(const std::string& config) {
-    return runToEnd({orvelProgram(), "--flush-spool", config}, std::chrono::seconds(60));
+SimRun flushSpool(const std::string& config) {
+    return runProgramToEnd(orvelProgram(), {"--flush-spool", config}, 60000);
 }
 
 std::string flushLine(const std::string& spool, int delivered, int aside, int kept) {
@@ -262,12 +214,12 @@ TEST_F(RecordsAfterAnOutage, AreDeliveredByFlushSpool) {
     const int waiting = static_cast<int>(outage.size());
 
     // Still down: nothing delivered, everything kept, and the exit says so.
-    ProgramRun stillDown = flushSpool(down);
+    SimRun stillDown = flushSpool(down);
     EXPECT_EQ(stillDown.exitStatus, 1) << stillDown.output << stillDown.errors;
     EXPECT_EQ(stillDown.output, flushLine(spool, 0, 0, waiting));
     EXPECT_EQ(spooledBodies(spool), outage);
 
-    ProgramRun flushed = flushSpool(up);
+    SimRun flushed = flushSpool(up);
     EXPECT_EQ(flushed.exitStatus, 0) << flushed.output << flushed.errors;
     EXPECT_EQ(flushed.output, flushLine(spool, waiting, 0, 0));
     EXPECT_TRUE(spoolFiles(spool).empty());
@@ -280,7 +232,7 @@ TEST_F(RecordsAfterAnOutage, AreDeliveredByFlushSpool) {
     // Oldest first, each once.
     EXPECT_EQ(delivered, outage);
 
-    ProgramRun again = flushSpool(up);
+    SimRun again = flushSpool(up);
     EXPECT_EQ(again.exitStatus, 0) << again.output << again.errors;
     EXPECT_EQ(again.output, flushLine(spool, 0, 0, 0));
     EXPECT_EQ(office.journal().size(), outage.size());
@@ -526,7 +478,7 @@ TEST(RecordsBesideTheCall, KillingTheProcessWithRecordsPendingLosesNoSpooledReco
     // The next flush gives the dead process's claims back and delivers them.
     IvrBackOffice quick;
     ASSERT_GT(quick.port(), 0);
-    ProgramRun flushed = flushSpool(quick.writeConfig("{\"spoolDirectory\": " + jsonString(late.spool) + "}"));
+    SimRun flushed = flushSpool(quick.writeConfig("{\"spoolDirectory\": " + jsonString(late.spool) + "}"));
     EXPECT_EQ(flushed.exitStatus, 0) << flushed.output << flushed.errors;
     EXPECT_TRUE(spoolFiles(late.spool).empty());
     const std::map<int, int> afterwards = earlierDeliveries(quick.journal());
