@@ -6,17 +6,13 @@
 
 #include <cstdlib>
 
+#include "tests/support/Deadline.h"
 #include "tests/support/FastAgiClient.h"
 
 namespace tarvik::testing {
 
 namespace {
 using Clock = std::chrono::steady_clock;
-
-int millisLeft(Clock::time_point deadline) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return left > 0 ? static_cast<int>(left) : 0;
-}
 }  // namespace
 
 std::string rawHttpExchange(std::uint16_t port, const std::string& bytes, std::chrono::milliseconds limit) {

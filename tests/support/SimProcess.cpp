@@ -15,16 +15,15 @@
 #include <sstream>
 #include <thread>
 
+#include "tests/support/Deadline.h"
+
 namespace tarvik {
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-int millisLeft(Clock::time_point deadline) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return left > 0 ? static_cast<int>(left) : 0;
-}
+using testing::millisLeft;
 
 }  // namespace
 

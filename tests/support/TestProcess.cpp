@@ -18,6 +18,8 @@
 #include <sstream>
 #include <thread>
 
+#include "tests/support/Deadline.h"
+
 namespace tarvik::testing {
 
 namespace {
@@ -131,10 +133,10 @@ bool TestProcess::waitForDescendants(std::chrono::milliseconds limit) {
     if (lifeline_ < 0) return true;
     const auto deadline = std::chrono::steady_clock::now() + limit;
     for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) return false;
+        const int left = millisLeft(deadline);
+        if (left <= 0) return false;
         pollfd watched{lifeline_, POLLIN, 0};
-        int ready = ::poll(&watched, 1, static_cast<int>(left.count()));
+        int ready = ::poll(&watched, 1, left);
         if (ready < 0 && errno != EINTR) return false;
         if (ready <= 0) continue;
         char byte;
