@@ -20,6 +20,7 @@ ApiRequest::ApiRequest(Configuration& configuration, const KestroAgiRESTFul::Tra
     request.setTimeouts(options.connectSeconds, options.totalSeconds);
     request.setTlsVerification(options.verifyTls, options.caFile.empty() ? nullptr : options.caFile.c_str());
     request.setSharing(options.cache, options.giveUp);
+    request.setFaultTarget(&fault);
     setHeader(kTokenHeader, "Bearer " + configuration.getAccessToken());
     setHeader("x-ivr-plugin-id", configuration.getPluginId());
     setHeader("x-ivr-plugin-driver", configuration.getPluginDriver());
@@ -44,7 +45,10 @@ ApiRequest::Result ApiRequest::execute(const std::string& path, const std::strin
 
 void ApiRequest::prepare(const std::string& path) { request.setUrl((configuration.getBaseUri() + path).c_str()); }
 
-ApiRequest::Result ApiRequest::send() { return Result(request.execute()); }
+ApiRequest::Result ApiRequest::send() {
+    fault = TransferFault::none;
+    return Result(request.execute());
+}
 
 bool ApiRequest::sameAs(const ApiRequest& other) const {
     auto text = [](const char* value) { return std::string(value != nullptr ? value : ""); };

@@ -42,6 +42,8 @@ public:
     // (null when the transfer failed).
     void prepare(const std::string& path);
     Result send();
+    // Why the last send gave no result.
+    TransferFault lastFault() const { return fault; }
     // Same method, address, headers and body.
     bool sameAs(const ApiRequest& other) const;
 
@@ -65,6 +67,7 @@ public:
 private:
     Configuration& configuration;
     KestroAgiRESTFul request;
+    TransferFault fault = TransferFault::none;
 };
 
 }  // namespace tarvik

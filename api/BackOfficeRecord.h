@@ -5,11 +5,10 @@
 
 namespace tarvik {
 
-// A request whose answer the call does not need: a remote log entry, an
-// event or a recall registration. It can wait in the background sender's
-// queue or in the spool, so it carries neither the back office's address
-// nor the access token: both are taken from the configuration of whoever
-// sends it.
+// A request whose answer the caller's path does not need: a remote log
+// entry, an event or a recall registration. It may wait in a queue or in
+// the spool, so it carries neither the back office's address nor the access
+// token: whoever delivers it adds those of the back office it belongs to.
 struct BackOfficeRecord {
     std::string kind;  // "logger", "event", "recall"
     int method = 1;    // KestroAgiRESTFul::METHOD_*
@@ -18,10 +17,6 @@ struct BackOfficeRecord {
     std::string body;
     // The line written when the record cannot be delivered.
     std::string failureText;
-
-    // One JSON object; fromJson is false for anything that is not one.
-    std::string toJson() const;
-    static bool fromJson(const std::string& text, BackOfficeRecord& record);
 };
 
 }  // namespace tarvik

@@ -49,7 +49,7 @@ HttpClient::HttpClient(Configuration* configuration) : configuration(configurati
     transferOptions.giveUp = &giveUp;
 }
 
-HttpClient::~HttpClient() { finishPending(); }
+HttpClient::~HttpClient() { endCall(); }
 
 void HttpClient::setReadyTimeout(long seconds) {
     if (seconds > 0) readySeconds = seconds;
@@ -62,24 +62,9 @@ KestroAgiRESTFul::TransferOptions HttpClient::readyOptions() const {
     return options;
 }
 
-BackgroundSender& HttpClient::ensureSender() {
-    if (!sender) {
-        Configuration& config = requireConfiguration();
-        BackgroundSender::Settings settings;
-        settings.baseUri = config.getBaseUri();
-        settings.accessToken = config.getAccessToken();
-        settings.options = transferOptions;
-        settings.spoolDirectory = spoolDirectory;
-        sender = std::make_unique<BackgroundSender>(std::move(settings), &giveUp);
-        sender->start();
-    }
-    return *sender;
-}
-
 void HttpClient::startCall(bool lookupByPhone) {
     if (configuration == nullptr) return;
     Configuration& config = *configuration;
-    if (backgroundRecords || !spoolDirectory.empty()) ensureSender();
     if (!backgroundRecords || early) return;
 
     std::unique_ptr<ApiRequest> lookup;
@@ -98,18 +83,11 @@ void HttpClient::startCall(bool lookupByPhone) {
                                            });
 }
 
-void HttpClient::finishPending() {
-    early.reset();
-    if (!sender) return;
-    sender->finish(std::chrono::seconds(pendingSeconds));
-    // The caller is gone: what is left to say goes to standard error.
-    for (const std::string& line : sender->takeNotices()) std::fprintf(stderr, "%s\n", line.c_str());
-    sender.reset();
-}
+void HttpClient::endCall() { early.reset(); }
 
 void HttpClient::writeNotices(KestroAgiImpl& session) {
-    if (!sender) return;
-    for (const std::string& line : sender->takeNotices()) session.verbose("%s", line.c_str());
+    if (records == nullptr) return;
+    for (const std::string& line : records->takeNotices()) session.verbose("%s", line.c_str());
 }
 
 void HttpClient::settleEarly(KestroAgiImpl& session) {
@@ -120,9 +98,7 @@ void HttpClient::settleEarly(KestroAgiImpl& session) {
 ApiRequest::Result HttpClient::sendInLine(ApiRequest& request, const BackOfficeRecord& record) {
     request.prepare(record.path);
     ApiRequest::Result result = request.send();
-    if (BackgroundSender::judge(result.get()) == BackgroundSender::Delivery::undelivered && !spoolDirectory.empty()) {
-        ensureSender().keep(record);
-    }
+    if (records != nullptr) records->settle(record, result.get(), request.lastFault());
     return result;
 }
 
@@ -522,8 +498,8 @@ void HttpClient::logger(KestroAgiImpl& session, const std::string& destination, 
         // The remote log never judges the answer; only a lost transfer is reported.
         const BackOfficeRecord record =
             request.toRecord("logger", "/service/v1/logger", "failure on set logger with caller id" + callerId);
-        if (backgroundRecords) {
-            ensureSender().enqueue(record);
+        if (backgroundRecords && records != nullptr) {
+            records->send(record);
         } else if (!sendInLine(request, record)) {
             throw ApiFailure(record.failureText);
         }

@@ -7,9 +7,9 @@
 #include <json/json.h>
 
 #include "agi/KestroAgiImpl.h"
-#include "api/BackgroundSender.h"
 #include "api/EarlyLookups.h"
 #include "api/KestroAgiRESTFul.h"
+#include "api/RecordPath.h"
 #include "configuration/Configuration.h"
 #include "model/ISPClient.h"
 #include "model/ISPInvoice.h"
@@ -27,7 +27,6 @@ public:
     // The configuration is borrowed for the client's whole life; it may be
     // null, and then every operation fails.
     explicit HttpClient(Configuration* configuration);
-    // Delivers what is still queued within the pending limit (see finishPending).
     ~HttpClient();
     HttpClient(const HttpClient&) = delete;
     HttpClient& operator=(const HttpClient&) = delete;
@@ -45,19 +44,15 @@ public:
     bool hasBackgroundRecords() const { return backgroundRecords; }
     // The readiness check's own limit (default 2 s).
     void setReadyTimeout(long seconds);
-    // Where undeliverable records wait (empty: nowhere).
-    void setSpoolDirectory(const std::string& directory) { spoolDirectory = directory; }
-    // How long a call may go on delivering records after it handed the
-    // caller back (default 10 s); what is left then waits in the spool.
-    void setPendingTimeout(long seconds) { pendingSeconds = seconds; }
+    // Where the call's records go (borrowed; null: every record in line,
+    // and one the back office does not take is only reported).
+    void setRecordPath(RecordPath* path) { records = path; }
 
-    // At the start of a call: starts the sender of records (which first
-    // takes spooled ones) and, with background records, the readiness check
+    // At the start of a call, with background records: the readiness check
     // and, when `lookupByPhone`, the lookup of the caller's number.
     void startCall(bool lookupByPhone);
-    // After the call's last channel command: delivers what is pending, for
-    // at most the pending limit. Lines it has left go to standard error.
-    void finishPending();
+    // After the call's last channel command: early exchanges not taken are dropped.
+    void endCall();
 
     // isReady in two steps: begin writes what the check says before it is
     // made, finish waits for the answer. isReady does both at once.
@@ -100,10 +95,9 @@ private:
                                               const std::string& phone, const std::string& protocol) const;
     // The answer to a readiness check; raises ApiFailure when it is none.
     static bool readReadyAnswer(const KestroAgiDataSourceResult& result);
-    BackgroundSender& ensureSender();
-    // Sends a record in line; one the back office could not take is spooled.
+    // Sends a record in line; the record path settles what was not taken.
     ApiRequest::Result sendInLine(ApiRequest& request, const BackOfficeRecord& record);
-    // Lines the sender left for the call, through verbose.
+    // Lines the record path left for the call, through verbose.
     void writeNotices(KestroAgiImpl& session);
     // Before a request in line: the early exchanges are over (one path, one connection).
     void settleEarly(KestroAgiImpl& session);
@@ -114,16 +108,15 @@ private:
                           const std::string& parseFailure);
 
     Configuration* configuration;
-    // Set when one exchange of the call ran out of time: later ones fail at once.
+    // The caller's path: set when one of its exchanges ran out of time, so
+    // later ones fail at once. Records have a latch of their own.
     std::atomic<bool> giveUp{false};
     KestroAgiRESTFul::TransferOptions transferOptions;
     // A client alone sends in line; the IVR module turns this on.
     bool backgroundRecords = false;
     long readySeconds = 2;
-    long pendingSeconds = 10;
-    std::string spoolDirectory;
+    RecordPath* records = nullptr;
     std::unique_ptr<EarlyLookups> early;
-    std::unique_ptr<BackgroundSender> sender;
 };
 
 }  // namespace tarvik

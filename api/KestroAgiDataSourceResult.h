@@ -34,6 +34,9 @@ public:
 
     int getCode() const { return code; }
     void setCode(int value) { code = value; }
+    // Seconds the answer's "Retry-After" asks the client to wait; 0 without one.
+    long getRetryAfter() const { return retryAfter; }
+    void setRetryAfter(long seconds) { retryAfter = seconds; }
 
     // The response body, or null when the exchange carried none.
     const char* getText() const { return text.get(); }
@@ -63,6 +66,7 @@ private:
     std::map<std::string, std::string> list;
     Json::Value json;
     int code = 0;
+    long retryAfter = 0;
     int type = TYPE_FIELDS;
     CText text;
     int currentIndex = 0;

@@ -1,5 +1,6 @@
 #include "api/KestroAgiRESTFul.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <new>
@@ -44,6 +45,30 @@ private:
 CurlProcess& curlProcess() {
     static CurlProcess process;
     return process;
+}
+
+// Abandons a transfer that was cancelled or ran past its deadline; libcurl
+// asks at least about once a second, also while nothing moves.
+int stopWhenAsked(void* data, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    const auto* options = static_cast<const KestroAgiRESTFul::TransferOptions*>(data);
+    if (options->cancel != nullptr && options->cancel->load()) return 1;
+    const bool bounded = options->deadline != std::chrono::steady_clock::time_point();
+    return bounded && std::chrono::steady_clock::now() >= options->deadline ? 1 : 0;
+}
+
+TransferFault faultOf(CURLcode outcome) {
+    switch (outcome) {
+        case CURLE_OPERATION_TIMEDOUT: return TransferFault::timeout;
+        case CURLE_ABORTED_BY_CALLBACK: return TransferFault::cancelled;
+        case CURLE_COULDNT_CONNECT:
+        case CURLE_COULDNT_RESOLVE_HOST:
+        case CURLE_COULDNT_RESOLVE_PROXY:
+        case CURLE_SEND_ERROR:
+        case CURLE_RECV_ERROR:
+        case CURLE_GOT_NOTHING:
+        case CURLE_SSL_CONNECT_ERROR: return TransferFault::connection;
+        default: return TransferFault::other;
+    }
 }
 
 struct EasyCleanup {
@@ -239,7 +264,25 @@ KestroAgiDataSourceResult* KestroAgiRESTFul::request(int method, const char* url
                                                      const TransferOptions& options) {
     // A back office that let one exchange of this call run out of time is
     // not waited on again: the call goes on along its failure paths.
-    if (options.giveUp != nullptr && options.giveUp->load()) return nullptr;
+    if (options.giveUp != nullptr && options.giveUp->load()) {
+        if (options.fault != nullptr) *options.fault = TransferFault::timeout;
+        return nullptr;
+    }
+    const bool bounded = options.deadline != std::chrono::steady_clock::time_point();
+    long connectMs = options.connectSeconds * 1000;
+    long totalMs = options.totalSeconds * 1000;
+    if (bounded) {
+        const long leftMs = static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                  options.deadline - std::chrono::steady_clock::now())
+                                                  .count());
+        if (leftMs <= 0) {
+            if (options.fault != nullptr) *options.fault = TransferFault::timeout;
+            return nullptr;
+        }
+        // Zero means "no limit" to libcurl: a limit is never raised to it.
+        connectMs = connectMs > 0 ? std::min(connectMs, leftMs) : leftMs;
+        totalMs = totalMs > 0 ? std::min(totalMs, leftMs) : leftMs;
+    }
     CURLSH* sharedCache = (options.cache != nullptr ? *options.cache : curlProcess().sharedCache()).handle();
     std::unique_ptr<CURL, EasyCleanup> handle(curl_easy_init());
     if (!handle) {
@@ -255,8 +298,13 @@ KestroAgiDataSourceResult* KestroAgiRESTFul::request(int method, const char* url
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorDetail);
     curl_easy_setopt(curl, CURLOPT_VERBOSE, 0L);
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, options.connectSeconds);
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT, options.totalSeconds);
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, connectMs);
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, totalMs);
+    if (options.cancel != nullptr || bounded) {
+        curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, stopWhenAsked);
+        curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &options);
+        curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+    }
     curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(kMaxResponseBytes));
     curl_easy_setopt(curl, CURLOPT_READFUNCTION, noUploadData);
     if (sharedCache != nullptr) {
@@ -332,12 +380,17 @@ KestroAgiDataSourceResult* KestroAgiRESTFul::request(int method, const char* url
         curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &code);
         result = new KestroAgiDataSourceResult();
         result->setCode(static_cast<int>(code));
+        curl_off_t retryAfter = 0;
+        if (curl_easy_getinfo(curl, CURLINFO_RETRY_AFTER, &retryAfter) == CURLE_OK && retryAfter > 0) {
+            result->setRetryAfter(static_cast<long>(retryAfter));
+        }
         TransferObserver::report(target, code, seconds);
         if (outcome == CURLE_OK) {
             result->setText(received.c_str());
         }
     } else {
         if (outcome == CURLE_OPERATION_TIMEDOUT && options.giveUp != nullptr) options.giveUp->store(true);
+        if (options.fault != nullptr) *options.fault = faultOf(outcome);
         // Standard output is the AGI channel: failures go to standard error.
         std::fputs(describeFailure(outcome, errorDetail, redirects).c_str(), stderr);
         TransferObserver::report(target, 0, seconds);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <map>
 #include <string>
@@ -14,6 +15,9 @@
 namespace tarvik {
 
 class ConnectionCache;
+
+// Why an exchange gave no answer.
+enum class TransferFault { none, timeout, connection, cancelled, other };
 
 // One HTTP exchange over libcurl: method, URL, headers, parameters and an
 // optional body, executed in one blocking call. Any completed exchange gives
@@ -38,6 +42,13 @@ public:
         // The call's "stop waiting" latch: set when an exchange runs out of
         // time; once set, every later exchange fails at once. May be null.
         std::atomic<bool>* giveUp = nullptr;
+        // The exchange is abandoned once this is set (a stop request) or
+        // once `deadline` passes (none when it is the clock's epoch); neither
+        // touches giveUp. May be null.
+        const std::atomic<bool>* cancel = nullptr;
+        std::chrono::steady_clock::time_point deadline{};
+        // Where a failed exchange says why; may be null.
+        TransferFault* fault = nullptr;
     };
 
     // A response body larger than this fails the transfer.
@@ -75,6 +86,8 @@ public:
     // The connection cache and give-up latch of TransferOptions.
     void setSharing(ConnectionCache* cache, std::atomic<bool>* giveUp);
     const TransferOptions& getTransferOptions() const { return options; }
+    // Where a failed exchange says why (see TransferOptions::fault).
+    void setFaultTarget(TransferFault* target) { options.fault = target; }
 
     // The caller owns the result; null when the transfer failed.
     KestroAgiDataSourceResult* execute();

@@ -85,12 +85,17 @@ void Plugin::readConfiguration(KestroAgiImpl& session, const Json::Value& root) 
     value = member(root, "feature");
     if (value != nullptr) features->apply(*value);
 
+    http.reset();
+    records = std::make_unique<CallRecords>(backOffice.senderSettings(), backOffice.backgroundRecords,
+                                            backOffice.pendingSeconds);
     http = std::make_unique<HttpClient>(static_cast<Configuration*>(this));
     backOffice.configure(*http);
+    http->setRecordPath(records.get());
 }
 
 void Plugin::onCallHandedBack() {
-    if (http) http->finishPending();
+    if (http) http->endCall();
+    if (records) records->finish();
 }
 
 void Plugin::onLoadPlugin(KestroAgiImpl&, Json::Value) {}

@@ -9,10 +9,11 @@
 
 #include "agi/KestroAgiImpl.h"
 #include "configuration/Configuration.h"
-#include "ivr/BackOfficeKeys.h"
 #include "ivr/IvrDestination.h"
 #include "ivr/PluginFeatures.h"
 #include "profile/Profile.h"
+#include "records/BackOfficeKeys.h"
+#include "records/CallRecords.h"
 #include "runner/IModuleIvr.h"
 
 namespace tarvik {
@@ -177,6 +178,9 @@ protected:
     bool apiReady = false;
     std::string escapeCode;
     Profile profile;
+    // The call's records; declared first so the client that hands them over
+    // goes first.
+    std::unique_ptr<CallRecords> records;
     std::unique_ptr<HttpClient> http;
     std::map<std::string, std::string> marks;
     std::string callerId;

@@ -43,6 +43,7 @@ void Plugin::runCall(KestroAgiImpl& session) {
     // The readiness check (and the lookup by number) travel while the
     // caller is greeted; with records in line they wait their turn.
     const bool early = http && http->hasBackgroundRecords();
+    if (records) records->start();
     if (http) http->startCall(wantsLookupByPhone());
 
     session.answer();

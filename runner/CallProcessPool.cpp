@@ -167,8 +167,8 @@ void CallProcessPool::closeChannels() {
     }
 }
 
-void CallProcessPool::killAll() const {
-    for (const auto& entry : processes) ::kill(entry.first, SIGKILL);
+void CallProcessPool::signalAll(int signal) const {
+    for (const auto& entry : processes) ::kill(entry.first, signal);
 }
 
 }  // namespace tarvik

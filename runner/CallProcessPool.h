@@ -56,7 +56,7 @@ public:
     // Draining: every channel is closed, so idle processes leave at once and
     // busy ones after their call.
     void closeChannels();
-    void killAll() const;
+    void signalAll(int signal) const;
 
 private:
     struct Process {

@@ -468,9 +468,21 @@ void FastAgiServer::drain() {
         reapChildren();
     }
     if (!calls.empty() || (pool && pool->size() > 0)) {
-        log(formatBounded("fastagi: killing %zu calls still running after the drain timeout", callsInProgress()));
+        log(formatBounded("fastagi: stopping %zu calls still running after the drain timeout", callsInProgress()));
+        // SIGTERM first: a call process writes its undelivered records to
+        // the spool within a second. What is still there then is killed.
+        for (const auto& call : calls) ::kill(call.first, SIGTERM);
+        if (pool) pool->signalAll(SIGTERM);
+        const Clock::time_point grace = Clock::now() + std::chrono::seconds(2);
+        while (!calls.empty() || (pool && pool->size() > 0)) {
+            auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(grace - Clock::now()).count();
+            if (left <= 0) break;
+            timespec wait{static_cast<time_t>(left / 1000000000), static_cast<long>(left % 1000000000)};
+            waitOnce(&wait);
+            reapChildren();
+        }
         for (const auto& call : calls) ::kill(call.first, SIGKILL);
-        if (pool) pool->killAll();
+        if (pool) pool->signalAll(SIGKILL);
         while (!calls.empty() || (pool && pool->size() > 0)) {
             int status = 0;
             pid_t child = ::waitpid(-1, &status, 0);

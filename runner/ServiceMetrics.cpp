@@ -90,6 +90,7 @@ void ServiceMetrics::apply(const std::string& report) {
         else if (first == "delivered") spoolDelivered += count;
         else if (first == "dropped") spoolDropped += count;
         else if (first == "set-aside") spoolSetAside += count;
+        else if (first.compare(0, 14, "not-delivered-") == 0) notDelivered[labelValue(first.substr(14))] += count;
     } else if (kind == "request" && (words >> third)) {
         const std::string operation = labelValue(first);
         ++requestsByOutcome[{operation, labelValue(second)}];
@@ -140,6 +141,11 @@ std::string ServiceMetrics::render(std::size_t callsInProgress, std::size_t maxC
     for (const auto& counter : spoolCounters) {
         text += header(counter.name, "counter", counter.help);
         text += sample(counter.name, "", counter.value);
+    }
+    text += header("records_not_delivered_total", "counter",
+                   "Records the back office did not take when sent, by reason (they wait in the spool or are set aside).");
+    for (const auto& [reason, count] : notDelivered) {
+        text += sample("records_not_delivered_total", "reason=\"" + reason + "\"", count);
     }
     text += header("call_processes_started_total", "counter", "Call processes started.");
     text += sample("call_processes_started_total", "", started);

@@ -55,6 +55,8 @@ private:
     std::uint64_t spoolDelivered = 0;
     std::uint64_t spoolDropped = 0;
     std::uint64_t spoolSetAside = 0;
+    // Reasons are a fixed few: "time-out", "no-connection", "retry-later", ...
+    std::map<std::string, std::uint64_t> notDelivered;
     std::uint64_t crashed = 0;
     std::uint64_t started = 0;
 };

@@ -5,7 +5,7 @@
 #include "api/KestroAgiRESTFul.h"
 #include "check/ConfigurationCheck.h"
 #include "ivr/PromptCatalog.h"
-#include "ivr/SpoolFlushCommand.h"
+#include "records/SpoolFlushCommand.h"
 #include "runner/ModuleIvr.h"
 #include "sites/pelion/Pelion.h"
 

@@ -18,6 +18,7 @@ enum OptionCode {
     kRecallWindow,
     kDelayMs,
     kStatus,
+    kDelay,
     kDrop,
     kBody,
     kThreads,
@@ -70,6 +71,7 @@ bool SimOptionsParser::parse(int argc, char** argv, SimOptions& options, std::st
         {"recall-window", required_argument, nullptr, kRecallWindow},
         {"delay-ms", required_argument, nullptr, kDelayMs},
         {"status", required_argument, nullptr, kStatus},
+        {"delay", required_argument, nullptr, kDelay},
         {"drop", required_argument, nullptr, kDrop},
         {"body", required_argument, nullptr, kBody},
         {"threads", required_argument, nullptr, kThreads},
@@ -149,6 +151,19 @@ bool SimOptionsParser::parse(int argc, char** argv, SimOptions& options, std::st
             options.statusOverrides[operation] = status;
             break;
         }
+        case kDelay: {
+            int delay = 0;
+            if (!parseOperationPair(value, operation, text, error)) {
+                error = "--delay: " + error;
+                return false;
+            }
+            if (!parseInteger(text.c_str(), 0, 3600 * 1000, delay)) {
+                error = "--delay: the delay must be a number of milliseconds (0 to 3600000)";
+                return false;
+            }
+            options.operationDelays[operation] = delay;
+            break;
+        }
         case kDrop:
             if (!simOperationFromName(value, operation)) {
                 error = std::string("--drop: unknown operation '") + value + "' (one of: " +
@@ -214,6 +229,8 @@ std::string SimOptionsParser::usage() {
            "):\n"
            "  --delay-ms N         delay every answer by N milliseconds\n"
            "  --status OP=CODE     answer OP with status CODE (body unchanged); repeatable\n"
+           "  --delay OP=MS        delay the answers to OP by MS milliseconds (instead of\n"
+           "                       --delay-ms); repeatable\n"
            "  --drop OP            close the connection without answering OP; repeatable\n"
            "  --body OP=FILE       answer OP with the bytes of FILE; repeatable\n"
            "  --silent             a back office that stopped answering: accept every\n"

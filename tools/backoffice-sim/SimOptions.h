@@ -21,6 +21,7 @@ struct SimOptions {
     std::string tlsCert;             // with tlsKey: serve HTTPS instead of HTTP
     std::string tlsKey;
     std::map<SimOperation, int> statusOverrides;
+    std::map<SimOperation, int> operationDelays;  // milliseconds, instead of delayMs
     std::set<SimOperation> drops;
     std::map<SimOperation, std::string> bodyFiles;
     bool silent = false;             // accept connections, never answer

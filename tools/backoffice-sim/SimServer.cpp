@@ -151,7 +151,7 @@ void SimServer::handle(const httplib::Request& request, httplib::Response& respo
     if (options_.drops.count(route.operation) != 0) {
         line["dropped"] = true;
         journal_.write(line);
-        waitDelay();
+        waitDelay(route.operation);
         ConnectionDropper::drop(request);
         response.status = 500;
         response.set_header("Connection", "close");
@@ -168,7 +168,7 @@ void SimServer::handle(const httplib::Request& request, httplib::Response& respo
     }
     line["status"] = answer.status;
     journal_.write(line);
-    waitDelay();
+    waitDelay(route.operation);
     response.status = answer.status;
     response.set_content(answer.body, answer.contentType);
 }
@@ -193,12 +193,14 @@ void SimServer::applyFaults(SimOperation operation, SimAnswer& answer) const {
     }
 }
 
-void SimServer::waitDelay() {
-    if (options_.delayMs <= 0) {
+void SimServer::waitDelay(SimOperation operation) {
+    auto own = options_.operationDelays.find(operation);
+    const int delayMs = own != options_.operationDelays.end() ? own->second : options_.delayMs;
+    if (delayMs <= 0) {
         return;
     }
     std::unique_lock<std::mutex> lock(stopMutex_);
-    stopSignal_.wait_for(lock, std::chrono::milliseconds(options_.delayMs), [this] { return stopping_; });
+    stopSignal_.wait_for(lock, std::chrono::milliseconds(delayMs), [this] { return stopping_; });
 }
 
 Json::Value SimServer::journalLine(const httplib::Request& request, SimOperation operation) const {

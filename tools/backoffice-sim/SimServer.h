@@ -38,7 +38,7 @@ private:
     void handle(const httplib::Request& request, httplib::Response& response);
     bool authorized(const httplib::Request& request) const;
     void applyFaults(SimOperation operation, SimAnswer& answer) const;
-    void waitDelay();
+    void waitDelay(SimOperation operation);
     Json::Value journalLine(const httplib::Request& request, SimOperation operation) const;
 
     const SimOptions& options_;

@@ -4,7 +4,7 @@
 
 #include <json/json.h>
 
-#include "api/BackgroundSender.h"
+#include "records/BackgroundSender.h"
 
 namespace tarvik {
 
@@ -27,12 +27,16 @@ struct BackOfficeKeys {
     long readySeconds = 2;          // "readyTimeout"
     long pendingSeconds = 10;       // "pendingTimeout"
     std::string spoolDirectory = kDefaultSpoolDir;
+    std::string pluginDriver;  // "plugin"."driver": with the address, the
+    std::string pluginId;      // "plugin"."id": back office records belong to
 
     // Takes every key present with a usable value; the others keep theirs.
     void read(const Json::Value& root);
     // Transfer limits, TLS and how records travel, for a call's client.
     void configure(HttpClient& client) const;
-    // What a sender of spooled records needs, without a call.
+    // The back office this configuration names.
+    BackOfficeIdentity identity() const;
+    // What a sender of records needs, without a call.
     BackgroundSender::Settings senderSettings() const;
 };
 

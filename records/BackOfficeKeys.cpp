@@ -1,4 +1,4 @@
-#include "ivr/BackOfficeKeys.h"
+#include "records/BackOfficeKeys.h"
 
 #include "api/HttpClient.h"
 #include "util/JsonMembers.h"
@@ -16,21 +16,26 @@ void BackOfficeKeys::read(const Json::Value& root) {
     JsonMembers::readSeconds(root, "readyTimeout", readySeconds);
     JsonMembers::readSeconds(root, "pendingTimeout", pendingSeconds);
     JsonMembers::readString(root, "spoolDirectory", spoolDirectory);
+    if (const Json::Value* plugin = JsonMembers::find(root, "plugin")) {
+        JsonMembers::readString(*plugin, "driver", pluginDriver);
+        JsonMembers::readString(*plugin, "id", pluginId);
+    }
 }
+
+BackOfficeIdentity BackOfficeKeys::identity() const { return BackOfficeIdentity(baseUri, pluginDriver, pluginId); }
 
 void BackOfficeKeys::configure(HttpClient& client) const {
     client.setTimeouts(connectSeconds, totalSeconds);
     client.setTlsVerification(verifyTls, caFile);
     client.setBackgroundRecords(backgroundRecords);
     client.setReadyTimeout(readySeconds);
-    client.setPendingTimeout(pendingSeconds);
-    client.setSpoolDirectory(spoolDirectory);
 }
 
 BackgroundSender::Settings BackOfficeKeys::senderSettings() const {
     BackgroundSender::Settings settings;
     settings.baseUri = baseUri;
     settings.accessToken = accessToken;
+    settings.identity = identity();
     settings.options.connectSeconds = connectSeconds;
     settings.options.totalSeconds = totalSeconds;
     settings.options.verifyTls = verifyTls;

@@ -1,12 +1,12 @@
-#include "ivr/SpoolFlushCommand.h"
+#include "records/SpoolFlushCommand.h"
 
 #include <fstream>
 
 #include <json/json.h>
 
-#include "api/BackgroundSender.h"
 #include "api/KestroAgiRESTFul.h"
-#include "ivr/BackOfficeKeys.h"
+#include "records/BackOfficeKeys.h"
+#include "records/BackgroundSender.h"
 #include "util/JsonText.h"
 
 namespace tarvik {
@@ -27,13 +27,20 @@ int SpoolFlushCommand::run(const char* configurationPath, std::ostream& out, std
     }
 
     KestroAgiRESTFul::initialiseLibrary();
-    std::atomic<bool> giveUp{false};
-    BackgroundSender sender(settings, &giveUp);
+    BackgroundSender sender(settings);
+    std::string problem;
+    if (!sender.spoolUsable(problem)) {
+        errors << "--flush-spool: " << problem << "\n";
+        return 1;
+    }
     const BackgroundSender::FlushReport report = sender.flushSpool();
     for (const std::string& line : sender.takeNotices()) out << line << "\n";
+    const std::size_t waiting = sender.waitingInSpool();
     out << "spool " << settings.spoolDirectory << ": " << report.delivered << " delivered, " << report.setAside
-        << " set aside, " << report.keptForLater << " kept for later\n";
-    return report.keptForLater == 0 ? 0 : 1;
+        << " set aside, " << waiting << " kept for later";
+    if (report.stuck > 0) out << ", " << report.stuck << " could not be set aside";
+    out << "\n";
+    return waiting == 0 && report.stuck == 0 ? 0 : 1;
 }
 
 }  // namespace tarvik
