@@ -276,15 +276,18 @@ bool CallerWaitBench::run(std::ostream& out, std::vector<std::string>& problems)
 
         std::string recordsJournal = journal;
         if (outage) {
-            // The outage ends: a back office answers again, and one more call
-            // per mode, on the outage calls' spool, forwards what they kept.
+            // The outage ends: the same back office (records reach no other)
+            // answers again on the same port, and one more call per mode, on
+            // the outage calls' spool, forwards what they kept.
             sim.reset();
             refusing.reset();
             recordsJournal = dir + "/journal-" + info.name + "-after.jsonl";
-            sim = startSim(answeringOptions(recordsJournal));
+            std::vector<std::string> again = answeringOptions(recordsJournal);
+            again.insert(again.end(), {"--port", std::to_string(port)});
+            sim = startSim(again);
             for (int mode = 0; sim && mode < 2; ++mode) {
                 std::string config = dir + "/" + info.name + "-after-" + kModeNames[mode] + ".json";
-                writeConfig(base, config, sim->port(), mode == 0, spools[mode], debug);
+                writeConfig(base, config, port, mode == 0, spools[mode], debug);
                 std::string uniqueId;
                 reachedDestination(call(config, kAnsweringDeadline, uniqueId), uniqueId);
                 std::cerr << "." << std::flush;

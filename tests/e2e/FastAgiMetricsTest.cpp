@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/e2e/SpoolFiles.h"
 #include "tests/support/FastAgiClient.h"
 #include "tests/support/FastAgiService.h"
 #include "tests/support/IvrCall.h"
@@ -134,11 +135,8 @@ TEST(FastAgiMetrics, CountsCallsAndBackOfficeAnswers) {
 TEST(FastAgiMetrics, CountsWhatHappensInTheSpool) {
     IvrBackOffice office({"--recall-window", "0"});
     const std::string configuration = office.writeConfig();
-    std::filesystem::create_directories(office.spoolPath());
-    std::ofstream(office.spoolPath() + "/1000000000000000000-1-000000.rec")
-        << "{\"kind\":\"logger\",\"method\":1,\"path\":\"/service/v1/logger\","
-           "\"headers\":{\"Content-Type\":\"application/json\"},"
-           "\"body\":\"{\\\"eventType\\\":\\\"earlier\\\"}\",\"failure\":\"failure on set logger\"}\n";
+    writeSpooledLogEntry(office.spoolPath(), exampleOffice(office.baseUrl()), "1000000000000000000-1-000000",
+                         "{\"eventType\":\"earlier\"}");
     std::ofstream(office.spoolPath() + "/1000000000000000000-1-000001.rec") << "not a record\n";
     Service service;
     ASSERT_TRUE(service.started);

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "tests/e2e/FaultCallChecks.h"
+#include "tests/e2e/SpoolFiles.h"
 #include "tests/support/IvrCall.h"
 #include "tests/support/RefusingPort.h"
 #include "tests/support/SimProcess.h"
@@ -68,26 +69,20 @@ std::vector<std::string> spooledBodies(const std::string& directory) {
     return bodies;
 }
 
-// Writes `count` remote log entries into a spool as an earlier call would
-// have left them ("eventType": "earlier", "seq": N), older than any record
-// a call writes now.
-void fillSpool(const TempDir& scratch, const std::string& folder, int count) {
+// Writes `count` remote log entries of `office`'s back office into a spool
+// as an earlier call would have left them ("eventType": "earlier", "seq": N),
+// older than any record a call writes now.
+void fillSpool(const std::string& directory, const IvrBackOffice& office, int count) {
     for (int seq = 0; seq < count; ++seq) {
         Json::Value body(Json::objectValue);
         body["eventType"] = "earlier";
         body["seq"] = seq;
         Json::StreamWriterBuilder writer;
         writer["indentation"] = "";
-        Json::Value record(Json::objectValue);
-        record["kind"] = "logger";
-        record["method"] = 1;
-        record["path"] = "/service/v1/logger";
-        record["headers"]["Content-Type"] = "application/json";
-        record["body"] = Json::writeString(writer, body);
-        record["failure"] = "failure on set logger";
         std::string number = std::to_string(seq);
         number.insert(0, 6 - number.size(), '0');
-        scratch.write(folder + "/1000000000000000000-1-" + number + ".rec", Json::writeString(writer, record) + "\n");
+        writeSpooledLogEntry(directory, exampleOffice(office.baseUrl()), "1000000000000000000-1-" + number,
+                             Json::writeString(writer, body));
     }
 }
 
@@ -137,26 +132,36 @@ TEST(RecordsBesideTheCall, ABackOfficeThatNeverAnswersCostsTheCallOneTimeLimit) 
     EXPECT_EQ(result.lastGoto(), gotoExit("50003")) << transcript(result);
     expectOnlyProgramCommands(result.commands());
     EXPECT_EQ(office.spooledLogTypes(), kNotReadyLog);
-    // The spool holds neither the token nor the back office's address.
+    // The spool never holds the token; each record names its back office.
+    const std::string tag = exampleOffice(office.baseUrl()).tag();
     for (const std::string& name : spoolFiles(office.spoolPath())) {
         const std::string text = TempDir::readFile(office.spoolPath() + "/" + name);
         EXPECT_EQ(text.find("change-me"), std::string::npos) << text;
-        EXPECT_EQ(text.find("127.0.0.1"), std::string::npos) << text;
+        EXPECT_NE(name.find("." + tag + ".rec"), std::string::npos) << name;
     }
 }
 
-// A back office and one spool shared by two configurations: "down" names a
-// port that refuses connections, "up" the back office.
+// A back office and one spool shared by two configurations of it: "down"
+// still has the token the back office stopped taking (every answer is 401,
+// as during a token rotation), "up" the one it takes.
 class RecordsAfterAnOutage : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_GT(office.port(), 0); }
 
+    // What the back office took (answered 200), in order.
+    std::vector<JournalEntry> taken() const {
+        std::vector<JournalEntry> entries;
+        for (const JournalEntry& entry : office.journal()) {
+            if (entry.status == 200) entries.push_back(entry);
+        }
+        return entries;
+    }
+
     IvrBackOffice office{{"--recall-window", "0"}};
     TempDir shared;
     const std::string spool = shared.file("spool");
-    RefusingPort closed;
     const std::string down = office.writeConfig(
-        "{\"kestro\": " + jsonString(closed.baseUrl()) + ", \"spoolDirectory\": " + jsonString(spool) + "}", "down.json");
+        "{\"token\": \"rotated-away\", \"spoolDirectory\": " + jsonString(spool) + "}", "down.json");
     const std::string up = office.writeConfig("{\"spoolDirectory\": " + jsonString(spool) + "}", "up.json");
 };
 
@@ -167,7 +172,7 @@ TEST_F(RecordsAfterAnOutage, ReachTheBackOfficeWithTheNextCall) {
         EXPECT_EQ(result.exitStatus(), 0);
         EXPECT_EQ(result.lastGoto(), gotoExit("50003")) << transcript(result);
     }
-    EXPECT_TRUE(office.journal().empty());
+    EXPECT_TRUE(taken().empty());
     const std::vector<std::string> outage = spooledBodies(spool);
     std::size_t outageLogEntries = 0;
     for (const std::string& body : outage) {
@@ -186,7 +191,7 @@ TEST_F(RecordsAfterAnOutage, ReachTheBackOfficeWithTheNextCall) {
     EXPECT_EQ(result.exitStatus(), 0);
     EXPECT_EQ(result.lastGoto(), gotoExit("50011")) << transcript(result);
 
-    const std::vector<JournalEntry> journal = office.journal();
+    const std::vector<JournalEntry> journal = taken();
     for (const std::string& body : outage) {
         std::size_t times = 0;
         for (const JournalEntry& entry : journal) {
@@ -224,10 +229,10 @@ TEST_F(RecordsAfterAnOutage, AreDeliveredByFlushSpool) {
     EXPECT_EQ(flushed.output, flushLine(spool, waiting, 0, 0));
     EXPECT_TRUE(spoolFiles(spool).empty());
     std::vector<std::string> delivered;
-    for (const JournalEntry& entry : office.journal()) {
+    for (const JournalEntry& entry : taken()) {
+        if (entry.method == "GET") continue;
         delivered.push_back(entry.bodyText);
         EXPECT_EQ(entry.headers.count("PreAuthorization"), 1u);
-        EXPECT_EQ(entry.status, 200) << entry.path;
     }
     // Oldest first, each once.
     EXPECT_EQ(delivered, outage);
@@ -235,7 +240,7 @@ TEST_F(RecordsAfterAnOutage, AreDeliveredByFlushSpool) {
     SimRun again = flushSpool(up);
     EXPECT_EQ(again.exitStatus, 0) << again.output << again.errors;
     EXPECT_EQ(again.output, flushLine(spool, 0, 0, 0));
-    EXPECT_EQ(office.journal().size(), outage.size());
+    EXPECT_EQ(taken().size(), outage.size());
 }
 
 TEST(RecordsBesideTheCall, CallsSharingOneSpoolDeliverEachRecordOnce) {
@@ -244,7 +249,7 @@ TEST(RecordsBesideTheCall, CallsSharingOneSpoolDeliverEachRecordOnce) {
     TempDir shared;
     const std::string spool = shared.file("spool");
     const int earlier = 150;  // more than one call takes, fewer than four do
-    fillSpool(shared, "spool", earlier);
+    fillSpool(spool, office, earlier);
     const std::string config = office.writeConfig("{\"spoolDirectory\": " + jsonString(spool) + "}");
 
     std::vector<IvrCallResult> results(4);
@@ -324,7 +329,7 @@ struct LateBackOffice {
     int earlier;
 
     explicit LateBackOffice(int earlierRecords) : earlier(earlierRecords) {
-        fillSpool(scratch, "spool", earlier);
+        fillSpool(spool, office, earlier);
         config = office.writeConfig("{\"spoolDirectory\": " + jsonString(spool) + ", \"pendingTimeout\": 40}");
     }
 
@@ -475,15 +480,213 @@ TEST(RecordsBesideTheCall, KillingTheProcessWithRecordsPendingLosesNoSpooledReco
         EXPECT_TRUE(delivered.count(seq) != 0 || waiting.count(seq) != 0) << "record " << seq << " lost";
     }
 
-    // The next flush gives the dead process's claims back and delivers them.
-    IvrBackOffice quick;
-    ASSERT_GT(quick.port(), 0);
-    SimRun flushed = flushSpool(quick.writeConfig("{\"spoolDirectory\": " + jsonString(late.spool) + "}"));
+    // The next flush (of the same back office: records reach no other) gives
+    // the dead process's claims back and delivers them.
+    const std::size_t seenBefore = late.office.journal().size();
+    SimRun flushed = flushSpool(late.config);
     EXPECT_EQ(flushed.exitStatus, 0) << flushed.output << flushed.errors;
     EXPECT_TRUE(spoolFiles(late.spool).empty());
-    const std::map<int, int> afterwards = earlierDeliveries(quick.journal());
+    std::vector<JournalEntry> flushJournal = late.office.journal();
+    flushJournal.erase(flushJournal.begin(), flushJournal.begin() + static_cast<std::ptrdiff_t>(seenBefore));
+    const std::map<int, int> afterwards = earlierDeliveries(flushJournal);
     for (int seq : waiting) EXPECT_EQ(afterwards.count(seq) != 0 ? afterwards.at(seq) : 0, 1) << "record " << seq;
-    for (const JournalEntry& entry : quick.journal()) EXPECT_TRUE(entry.body.isObject()) << entry.bodyText;
+    for (const JournalEntry& entry : flushJournal) EXPECT_TRUE(entry.body.isObject()) << entry.bodyText;
+}
+
+}  // namespace
+}  // namespace tarvik::testing
+
+namespace tarvik::testing {
+namespace {
+
+using namespace faults;
+
+// The AGI commands of a call, without the lines said about records, and
+// with the folder of its configuration written as "DIR".
+std::vector<std::string> withoutRecordLines(const std::vector<std::string>& commands, const std::string& config) {
+    const std::string folder = config.substr(0, config.rfind('/'));
+    std::vector<std::string> kept;
+    for (std::string command : commands) {
+        if (command.find("VERBOSE \"record ") == 0) continue;
+        for (std::size_t at = command.find(folder); at != std::string::npos; at = command.find(folder, at)) {
+            command.replace(at, folder.size(), "DIR");
+        }
+        kept.push_back(command);
+    }
+    return kept;
+}
+
+IvrCall invoiceCall(const std::string& config, const std::string& uniqueId) {
+    IvrCall call;
+    call.arguments = {"atendimento", config};
+    call.callerId = kCustomer;
+    call.uniqueId = uniqueId;
+    call.answersByPrompt["Orvel-u4-33"] = "1";
+    call.deadline = std::chrono::milliseconds(60000);
+    return call;
+}
+
+// Only the remote log is slow, past the time limit: the caller's path makes
+// every request and plays every prompt it makes with a quick back office.
+TEST(RecordsBesideTheCall, ASlowRemoteLogNeverTouchesTheCallersPath) {
+    IvrBackOffice quick({"--recall-window", "0"});
+    ASSERT_GT(quick.port(), 0);
+    const std::string quickConfig = quick.writeConfig(R"({"httpTimeout": 1})");
+    IvrCallResult reference = runIvrCall(quick, invoiceCall(quickConfig, "1796790000.1"));
+    ASSERT_EQ(reference.lastGoto(), gotoExit("50011")) << transcript(reference);
+
+    IvrBackOffice slowLog({"--recall-window", "0", "--delay", "logger=3000"});
+    ASSERT_GT(slowLog.port(), 0);
+    const std::string slowConfig = slowLog.writeConfig(R"({"httpTimeout": 1})");
+    IvrCallResult result = runIvrCall(slowLog, invoiceCall(slowConfig, "1796790000.1"));
+    EXPECT_EQ(result.exitStatus(), 0) << transcript(result);
+    const std::vector<std::string> seen = withoutRecordLines(result.commands(), slowConfig);
+    const std::vector<std::string> expected = withoutRecordLines(reference.commands(), quickConfig);
+    std::size_t same = 0;
+    while (same < seen.size() && same < expected.size() && seen[same] == expected[same]) ++same;
+    EXPECT_EQ(same, expected.size()) << "first difference: " << (same < seen.size() ? seen[same] : "(end)")
+                                     << " instead of " << (same < expected.size() ? expected[same] : "(end)");
+    EXPECT_EQ(seen.size(), expected.size());
+    std::vector<std::string> flow;
+    std::vector<std::string> referenceFlow;
+    for (const JournalEntry& entry : slowLog.journal()) {
+        if (entry.operation != "logger") flow.push_back(entry.operation);
+    }
+    for (const JournalEntry& entry : quick.journal()) {
+        if (entry.operation != "logger") referenceFlow.push_back(entry.operation);
+    }
+    EXPECT_EQ(flow, referenceFlow);
+    // The entries that ran out of time wait in the spool, each said once.
+    EXPECT_FALSE(slowLog.spooledLogTypes().empty());
+}
+
+// Two providers' configurations on one spool: each one's records reach only
+// its own back office, whether a call or --flush-spool delivers them.
+TEST(RecordsBesideTheCall, ConfigurationsSharingASpoolNeverExchangeRecords) {
+    IvrBackOffice first({"--recall-window", "0"});
+    IvrBackOffice second({"--recall-window", "0", "--token", "second-token"});
+    ASSERT_GT(first.port(), 0);
+    ASSERT_GT(second.port(), 0);
+    TempDir shared;
+    const std::string spool = shared.file("spool");
+    const std::string where = "\"spoolDirectory\": " + jsonString(spool);
+    const std::string firstDown = first.writeConfig("{\"token\": \"old\", " + where + "}", "first-down.json");
+    const std::string firstUp = first.writeConfig("{" + where + "}", "first-up.json");
+    const std::string secondDown = second.writeConfig("{\"token\": \"old\", " + where + "}", "second-down.json");
+    const std::string secondUp = second.writeConfig("{\"token\": \"second-token\", " + where + "}", "second-up.json");
+
+    // Both are down (their tokens rotated): each call leaves its records.
+    runIvrCall(first, fallbackCall(firstDown, "1796791000.1"));
+    runIvrCall(second, fallbackCall(secondDown, "1796792000.1"));
+    auto spooledOf = [&spool](const std::string& uniqueId) {
+        std::size_t count = 0;
+        for (const std::string& body : spooledBodies(spool)) count += body.find(uniqueId) != std::string::npos;
+        return count;
+    };
+    const std::size_t firsts = spooledOf("1796791000.1");
+    ASSERT_GE(firsts, kNotReadyLog.size());
+    ASSERT_GE(spooledOf("1796792000.1"), kNotReadyLog.size());
+
+    auto takenFrom = [](const IvrBackOffice& office) {
+        std::vector<JournalEntry> entries;
+        for (const JournalEntry& entry : office.journal()) {
+            if (entry.status == 200 && entry.method != "GET") entries.push_back(entry);
+        }
+        return entries;
+    };
+    // The second is back first: its flush and its call take only its own.
+    SimRun flushed = flushSpool(secondUp);
+    EXPECT_EQ(flushed.exitStatus, 0) << flushed.output << flushed.errors;
+    IvrCallResult secondCall = runIvrCall(second, invoiceCall(secondUp, "1796792000.2"));
+    EXPECT_EQ(secondCall.lastGoto(), gotoExit("50011")) << transcript(secondCall);
+    for (const JournalEntry& entry : takenFrom(second)) {
+        EXPECT_EQ(entry.bodyText.find("1796791000"), std::string::npos) << "the first's record: " << entry.bodyText;
+        EXPECT_EQ(entry.headers.count("PreAuthorization"), 1u);
+    }
+    // The first's records are all still waiting, untouched.
+    EXPECT_EQ(spoolFiles(spool).size(), firsts);
+    EXPECT_EQ(spooledOf("1796791000.1"), firsts);
+
+    // Then the first: its records, with its token, and the spool is empty.
+    flushed = flushSpool(firstUp);
+    EXPECT_EQ(flushed.exitStatus, 0) << flushed.output << flushed.errors;
+    std::size_t delivered = 0;
+    for (const JournalEntry& entry : takenFrom(first)) {
+        EXPECT_EQ(entry.bodyText.find("1796792000"), std::string::npos) << "the second's record: " << entry.bodyText;
+        if (entry.bodyText.find("1796791000.1") != std::string::npos) ++delivered;
+    }
+    EXPECT_EQ(delivered, firsts);
+    EXPECT_TRUE(spoolFiles(spool).empty());
+}
+
+// --flush-spool on a spool that is not there, or cannot be one, fails.
+TEST(RecordsBesideTheCall, FlushingAMissingSpoolFails) {
+    IvrBackOffice office;
+    ASSERT_GT(office.port(), 0);
+    TempDir scratch;
+    const std::string plain = scratch.write("plain", "x\n");
+    for (const std::string& spool : {scratch.file("missing"), plain + "/spool", plain}) {
+        SCOPED_TRACE(spool);
+        SimRun run = flushSpool(office.writeConfig("{\"spoolDirectory\": " + jsonString(spool) + "}"));
+        EXPECT_EQ(run.exitStatus, 1) << run.output << run.errors;
+        EXPECT_NE(run.errors.find(spool), std::string::npos) << run.errors;
+    }
+    EXPECT_FALSE(std::filesystem::exists(scratch.file("missing")));
+}
+
+// SIGTERM to the process finishing a call's records: every record not yet
+// delivered is in the spool (none left claimed) when it has gone.
+TEST(RecordsBesideTheCall, StoppingTheFinishingProcessSpoolsWhatIsPending) {
+    LateBackOffice late(16);
+    ASSERT_GT(late.office.port(), 0);
+    ASSERT_EQ(::prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+    std::atomic<bool> stop{false};
+    std::atomic<pid_t> stopped{-1};
+    std::thread watcher([&] {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(90);
+        while (!stop && std::chrono::steady_clock::now() < deadline) {
+            const pid_t detached = findDetached(late.config);
+            if (detached > 0 && ::kill(detached, SIGTERM) == 0) {
+                stopped = detached;
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    });
+    IvrCallResult result = runIvrCall(late.office, late.call(orvelProgram()));
+    stop = true;
+    watcher.join();
+    int status = 0;
+    pid_t reaped = 0;
+    if (stopped.load() > 0) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while ((reaped = ::waitpid(stopped.load(), &status, WNOHANG)) == 0 &&
+               std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+    ::prctl(PR_SET_CHILD_SUBREAPER, 0);
+    ASSERT_GT(stopped.load(), 0) << "no detached process was seen";
+    ASSERT_EQ(reaped, stopped.load());
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+    EXPECT_EQ(result.lastGoto(), gotoExit("50011")) << transcript(result);
+
+    // Nothing is claimed any more; everything not delivered is waiting.
+    std::set<int> waiting;
+    for (const std::string& name : spoolFiles(late.spool)) {
+        EXPECT_EQ(name.find(".claimed-"), std::string::npos) << name;
+    }
+    for (const std::string& body : spooledBodies(late.spool)) {
+        Json::Value parsed;
+        Json::CharReaderBuilder reader;
+        std::istringstream text(body);
+        ASSERT_TRUE(Json::parseFromStream(reader, text, &parsed, nullptr)) << body;
+        if (parsed["eventType"].asString() == "earlier") waiting.insert(parsed["seq"].asInt());
+    }
+    const std::map<int, int> delivered = earlierDeliveries(late.office.journal());
+    for (int seq = 0; seq < late.earlier; ++seq) {
+        EXPECT_TRUE(delivered.count(seq) != 0 || waiting.count(seq) != 0) << "record " << seq << " lost";
+    }
 }
 
 }  // namespace

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "api/BackgroundSender.h"
+#include "records/BackgroundSender.h"
 #include "api/KestroAgiRESTFul.h"
-#include "api/RecordSpool.h"
+#include "records/RecordSpool.h"
 #include "tests/support/LocalHttpServer.h"
 #include "tests/support/RefusingPort.h"
 #include "tests/support/TempDir.h"
@@ -26,8 +26,15 @@ using testing::LocalHttpServer;
 using testing::RecordedRequest;
 using testing::RefusingPort;
 
+// Every record of these tests belongs to one back office, whatever port it
+// is reached on in a test.
+const BackOfficeIdentity& office() {
+    static const BackOfficeIdentity identity("http://127.0.0.1/base", "test-driver", "7");
+    return identity;
+}
+
 const std::string kLogger = "/service/v1/logger";
-const std::string kEvent = "/service/v1/event";
+const std::string kEvent = "/service/v1/integration/log";
 
 BackOfficeRecord record(const std::string& path, int number) {
     BackOfficeRecord made;
@@ -45,6 +52,7 @@ BackgroundSender::Settings settingsFor(const std::string& baseUri, const std::st
     BackgroundSender::Settings settings;
     settings.baseUri = baseUri;
     settings.accessToken = token;
+    settings.identity = office();
     settings.options.connectSeconds = 2;
     settings.options.totalSeconds = 5;
     settings.spoolDirectory = spoolDirectory;
@@ -65,7 +73,7 @@ std::vector<std::string> bodies(int from, int to) {
 
 // The bodies waiting in a spool, oldest first (the spool is left as it was).
 std::vector<std::string> spooledBodies(const std::string& directory) {
-    RecordSpool spool(directory);
+    RecordSpool spool(directory, office());
     std::vector<RecordSpool::Claimed> claimed = spool.claim(1000);
     std::vector<std::string> found;
     for (const auto& item : claimed) {
@@ -81,8 +89,7 @@ TEST(BackgroundSenderTest, SendsInOrderEachOnceWithTheToken) {
     LocalHttpServer server;
     server.answer("POST", kLogger, 200, "{}");
     TempDir scratch;
-    std::atomic<bool> giveUp{false};
-    BackgroundSender sender(settingsFor(server.baseUrl(), "token-one", scratch.file("spool")), &giveUp);
+    BackgroundSender sender(settingsFor(server.baseUrl(), "token-one", scratch.file("spool")));
     sender.start();
     for (int number = 0; number < 8; ++number) sender.enqueue(record(kLogger, number));
     sender.finish(kFinishLimit);
@@ -106,13 +113,13 @@ void sendThree(BackgroundSender& sender) {
     sender.finish(kFinishLimit);
 }
 
-TEST(BackgroundSenderTest, UndeliveredRecordsAreSpooledRefusedOnesAreNot) {
+TEST(BackgroundSenderTest, UndeliveredRecordsAreSpooledRefusedOnesSetAside) {
     {
         SCOPED_TRACE("503");
         LocalHttpServer server;
         server.answer("POST", kLogger, 503, "{}");
         TempDir scratch;
-        BackgroundSender sender(settingsFor(server.baseUrl(), "t", scratch.file("spool")), nullptr);
+        BackgroundSender sender(settingsFor(server.baseUrl(), "t", scratch.file("spool")));
         sendThree(sender);
         EXPECT_EQ(bodiesOf(server.requests()), bodies(0, 3));
         EXPECT_EQ(spooledBodies(scratch.file("spool")), bodies(0, 3));
@@ -121,36 +128,45 @@ TEST(BackgroundSenderTest, UndeliveredRecordsAreSpooledRefusedOnesAreNot) {
         SCOPED_TRACE("connection refused");
         RefusingPort closed;
         TempDir scratch;
-        BackgroundSender sender(settingsFor(closed.baseUrl(), "t", scratch.file("spool")), nullptr);
+        BackgroundSender sender(settingsFor(closed.baseUrl(), "t", scratch.file("spool")));
         sendThree(sender);
         EXPECT_EQ(spooledBodies(scratch.file("spool")), bodies(0, 3));
-        // The operation's own failure line, once per record.
-        const std::vector<std::string> notices = sender.takeNotices();
-        EXPECT_EQ(notices, (std::vector<std::string>{"record 0 not delivered", "record 1 not delivered",
-                                                     "record 2 not delivered"}));
+        // One line per record: kind, operation, why, and where it is now.
+        const std::string line =
+            "record logger (POST /service/v1/logger) not delivered: no connection; waiting in the spool";
+        EXPECT_EQ(sender.takeNotices(), (std::vector<std::string>{line, line, line}));
     }
     {
         SCOPED_TRACE("400");
         LocalHttpServer server;
         server.answer("POST", kLogger, 400, "{\"error\":\"bad\"}");
         TempDir scratch;
-        BackgroundSender sender(settingsFor(server.baseUrl(), "t", scratch.file("spool")), nullptr);
+        BackgroundSender sender(settingsFor(server.baseUrl(), "t", scratch.file("spool")));
         sendThree(sender);
         EXPECT_EQ(bodiesOf(server.requests()), bodies(0, 3));
+        // Refused: never sent again, but kept aside for the operator, each with its line.
         EXPECT_TRUE(spooledBodies(scratch.file("spool")).empty());
-        EXPECT_FALSE(std::filesystem::exists(scratch.file("spool/aside")));
+        std::size_t aside = 0;
+        for (const auto& item : std::filesystem::directory_iterator(scratch.file("spool/aside"))) {
+            EXPECT_NE(TempDir::readFile(item.path().string()).find("\"n\\\":"), std::string::npos);
+            ++aside;
+        }
+        EXPECT_EQ(aside, 3u);
+        for (const std::string& line : sender.takeNotices()) {
+            EXPECT_NE(line.find("not delivered: answer 400; set aside"), std::string::npos) << line;
+        }
     }
     {
         SCOPED_TRACE("spool cannot be written");
         RefusingPort closed;
         TempDir scratch;
         const std::string plain = scratch.write("plain", "x");
-        BackgroundSender sender(settingsFor(closed.baseUrl(), "t", plain + "/spool"), nullptr);
+        BackgroundSender sender(settingsFor(closed.baseUrl(), "t", plain + "/spool"));
         sendThree(sender);
         // One line about the spool, however many records it could not take.
         std::size_t spoolLines = 0;
         for (const std::string& line : sender.takeNotices()) {
-            if (line.find("cannot be written") != std::string::npos) ++spoolLines;
+            if (line.find("spool directory") != std::string::npos) ++spoolLines;
         }
         EXPECT_EQ(spoolLines, 1u);
     }
@@ -161,7 +177,7 @@ TEST(BackgroundSenderTest, TheNextSenderDeliversSpooledRecordsFirstWithItsOwnTok
     const std::string spool = scratch.file("spool");
     {
         RefusingPort closed;
-        BackgroundSender outage(settingsFor(closed.baseUrl(), "old-token", spool), nullptr);
+        BackgroundSender outage(settingsFor(closed.baseUrl(), "old-token", spool));
         outage.start();
         for (int number = 0; number < 4; ++number) outage.enqueue(record(kLogger, number));
         outage.finish(kFinishLimit);
@@ -175,7 +191,7 @@ TEST(BackgroundSenderTest, TheNextSenderDeliversSpooledRecordsFirstWithItsOwnTok
 
     LocalHttpServer server;
     server.answer("POST", kLogger, 200, "{}");
-    BackgroundSender sender(settingsFor(server.baseUrl(), "new-token", spool), nullptr);
+    BackgroundSender sender(settingsFor(server.baseUrl(), "new-token", spool));
     sender.enqueue(record(kLogger, 4));
     sender.start();
     sender.enqueue(record(kLogger, 5));
@@ -191,14 +207,14 @@ TEST(BackgroundSenderTest, TheNextSenderDeliversSpooledRecordsFirstWithItsOwnTok
     // A sender takes at most its share of the spool; the rest waits.
     {
         RefusingPort closed;
-        BackgroundSender outage(settingsFor(closed.baseUrl(), "t", spool), nullptr);
+        BackgroundSender outage(settingsFor(closed.baseUrl(), "t", spool));
         for (int number = 10; number < 15; ++number) outage.enqueue(record(kLogger, number));
         outage.finish(std::chrono::milliseconds(0));
     }
     server.clearRequests();
     BackgroundSender::Settings limited = settingsFor(server.baseUrl(), "t", spool);
     limited.spooledPerCall = 2;
-    BackgroundSender few(limited, nullptr);
+    BackgroundSender few(limited);
     few.start();
     few.finish(kFinishLimit);
     EXPECT_EQ(bodiesOf(server.requests()), bodies(10, 12));
@@ -211,7 +227,7 @@ TEST(BackgroundSenderTest, FinishWithoutTimeSpoolsWhatIsStillQueued) {
         LocalHttpServer server;
         server.answer("POST", kLogger, 200, "{}");
         TempDir scratch;
-        BackgroundSender sender(settingsFor(server.baseUrl(), "t", scratch.file("spool")), nullptr);
+        BackgroundSender sender(settingsFor(server.baseUrl(), "t", scratch.file("spool")));
         for (int number = 0; number < 3; ++number) sender.enqueue(record(kLogger, number));
         sender.finish(std::chrono::milliseconds(0));
         EXPECT_EQ(server.requestCount(), 0u);
@@ -228,7 +244,7 @@ TEST(BackgroundSenderTest, FinishWithoutTimeSpoolsWhatIsStillQueued) {
             return answer;
         });
         TempDir scratch;
-        BackgroundSender sender(settingsFor(server.baseUrl(), "t", scratch.file("spool")), nullptr);
+        BackgroundSender sender(settingsFor(server.baseUrl(), "t", scratch.file("spool")));
         sender.start();
         for (int number = 0; number < 5; ++number) sender.enqueue(record(kLogger, number));
         sender.finish(std::chrono::milliseconds(0));
@@ -244,7 +260,7 @@ TEST(BackgroundSenderTest, FlushSpoolReportsDeliveredSetAsideAndKept) {
     TempDir scratch;
     const std::string spool = scratch.file("spool");
     {
-        RecordSpool filler(spool);
+        RecordSpool filler(spool, office());
         std::string problem;
         ASSERT_TRUE(filler.store(record(kLogger, 0), problem)) << problem;
         ASSERT_TRUE(filler.store(record(kEvent, 1), problem)) << problem;
@@ -253,7 +269,7 @@ TEST(BackgroundSenderTest, FlushSpoolReportsDeliveredSetAsideAndKept) {
     {
         // Still down: nothing sent, everything kept.
         RefusingPort closed;
-        BackgroundSender sender(settingsFor(closed.baseUrl(), "t", spool), nullptr);
+        BackgroundSender sender(settingsFor(closed.baseUrl(), "t", spool));
         const BackgroundSender::FlushReport report = sender.flushSpool();
         EXPECT_EQ(report.delivered, 0u);
         EXPECT_EQ(report.setAside, 0u);
@@ -265,7 +281,7 @@ TEST(BackgroundSenderTest, FlushSpoolReportsDeliveredSetAsideAndKept) {
         LocalHttpServer server;
         server.answer("POST", kLogger, 200, "{}");
         server.answer("POST", kEvent, 422, "{}");
-        BackgroundSender sender(settingsFor(server.baseUrl(), "flush-token", spool), nullptr);
+        BackgroundSender sender(settingsFor(server.baseUrl(), "flush-token", spool));
         const BackgroundSender::FlushReport report = sender.flushSpool();
         EXPECT_EQ(report.delivered, 2u);
         EXPECT_EQ(report.setAside, 1u);
@@ -294,6 +310,105 @@ TEST(BackgroundSenderTest, FlushSpoolReportsDeliveredSetAsideAndKept) {
         EXPECT_EQ(again.delivered + again.setAside + again.keptForLater, 0u);
         EXPECT_EQ(server.requestCount(), 3u);
     }
+}
+
+}  // namespace
+}  // namespace tarvik
+
+namespace tarvik {
+namespace {
+
+// The back office's answer decides a record's fate: waiting for a later try
+// (408, 425, 429, 5xx, 401, 403), set aside (any other 4xx); a Retry-After
+// on 429 or 503 holds this back office's records back for that long.
+TEST(BackgroundSenderTest, EachAnswerDecidesWhetherARecordWaitsOrIsSetAside) {
+    const std::vector<int> statuses = {408, 425, 401, 403, 400, 404, 503, 429, 429};
+    LocalHttpServer server;
+    server.handle("POST", kLogger, [&statuses](const RecordedRequest& request) {
+        CannedResponse answer;
+        const int number = std::stoi(request.body.substr(5));
+        answer.status = statuses.at(static_cast<std::size_t>(number));
+        // Only the last one asks for a pause.
+        if (number == 8) answer.headers.emplace_back("Retry-After", "120");
+        return answer;
+    });
+    TempDir scratch;
+    const std::string spool = scratch.file("spool");
+    BackgroundSender sender(settingsFor(server.baseUrl(), "t", spool));
+    sender.start();
+    for (int number = 0; number < 9; ++number) sender.enqueue(record(kLogger, number));
+    sender.finish(kFinishLimit);
+
+    EXPECT_EQ(bodiesOf(server.requests()), bodies(0, 9));
+    std::size_t aside = 0;
+    for (const auto& item : std::filesystem::directory_iterator(spool + "/aside")) {
+        const std::string text = TempDir::readFile(item.path().string());
+        EXPECT_TRUE(text.find("{\\\"n\\\":4}") != std::string::npos || text.find("{\\\"n\\\":5}") != std::string::npos)
+            << text;
+        ++aside;
+    }
+    EXPECT_EQ(aside, 2u);
+    const std::vector<std::string> notices = sender.takeNotices();
+    ASSERT_EQ(notices.size(), 9u);
+    for (std::size_t index = 0; index < notices.size(); ++index) {
+        EXPECT_NE(notices[index].find("answer " + std::to_string(statuses[index])), std::string::npos)
+            << notices[index];
+        const bool refused = statuses[index] == 400 || statuses[index] == 404;
+        EXPECT_NE(notices[index].find(refused ? "set aside" : "waiting in the spool"), std::string::npos)
+            << notices[index];
+    }
+
+    // The pause holds for every sender of this back office: nothing is
+    // sent, neither the waiting records nor new ones, which wait too.
+    server.clearRequests();
+    BackgroundSender next(settingsFor(server.baseUrl(), "t", spool));
+    next.start();
+    next.enqueue(record(kLogger, 9));
+    next.finish(kFinishLimit);
+    EXPECT_EQ(server.requestCount(), 0u);
+    EXPECT_EQ(next.waitingInSpool(), 8u);
+    const BackgroundSender::FlushReport report = next.flushSpool();
+    EXPECT_EQ(report.delivered, 0u);
+    EXPECT_EQ(server.requestCount(), 0u);
+}
+
+// Records of one back office are never sent to another, even through a
+// shared spool; the other's records are left where they are.
+TEST(BackgroundSenderTest, ASpoolSharedByTwoBackOfficesDeliversEachOnlyToItsOwn) {
+    TempDir scratch;
+    const std::string spool = scratch.file("spool");
+    LocalHttpServer first;
+    first.answer("POST", kLogger, 200, "{}");
+    LocalHttpServer second;
+    second.answer("POST", kLogger, 200, "{}");
+    BackgroundSender::Settings ofFirst = settingsFor(first.baseUrl(), "first-token", spool);
+    ofFirst.identity = BackOfficeIdentity(first.baseUrl(), "driver", "1");
+    BackgroundSender::Settings ofSecond = settingsFor(second.baseUrl(), "second-token", spool);
+    ofSecond.identity = BackOfficeIdentity(second.baseUrl(), "driver", "1");
+    {
+        BackgroundSender outage(ofFirst);
+        for (int number = 0; number < 3; ++number) outage.enqueue(record(kLogger, number));
+        outage.finish(std::chrono::milliseconds(0));
+    }
+    BackgroundSender other(ofSecond);
+    EXPECT_EQ(other.flushSpool().delivered, 0u);
+    EXPECT_EQ(second.requestCount(), 0u);
+    EXPECT_EQ(other.waitingInSpool(), 0u);
+
+    // Another plugin id is another back office too, at the same address.
+    BackgroundSender::Settings sameAddress = ofFirst;
+    sameAddress.identity = BackOfficeIdentity(first.baseUrl(), "driver", "2");
+    BackgroundSender neighbour(sameAddress);
+    EXPECT_EQ(neighbour.flushSpool().delivered, 0u);
+    EXPECT_EQ(first.requestCount(), 0u);
+
+    BackgroundSender own(ofFirst);
+    EXPECT_EQ(own.flushSpool().delivered, 3u);
+    EXPECT_EQ(bodiesOf(first.requests()), bodies(0, 3));
+    for (const RecordedRequest& request : first.requests()) {
+        EXPECT_EQ(request.header("PreAuthorization"), "Bearer first-token");
+    }
+    EXPECT_EQ(own.waitingInSpool(), 0u);
 }
 
 }  // namespace

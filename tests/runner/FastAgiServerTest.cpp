@@ -330,7 +330,7 @@ TEST(FastAgiServer, DrainTimeoutKillsStuckCallsAndCrashesAreLogged) {
     ASSERT_EQ(firstCommand(stuck), "VERBOSE \"Agi is loaded in mode normal\" 1\n");
     service.signal(SIGTERM);
     EXPECT_EQ(service.stop(milliseconds(20000), false), 0);
-    EXPECT_EQ(service.countInLog("killing 1 calls still running after the drain timeout"), 1u);
+    EXPECT_EQ(service.countInLog("stopping 1 calls still running after the drain timeout"), 1u);
     ::close(stuck);
 }
 
