@@ -5,11 +5,15 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include <json/json.h>
+
 #include "check/ConfigurationCheck.h"
+#include "configuration/ConfigurationKeyTable.h"
 #include "sites/orvel/OrvelV3.h"
 #include "sites/pelion/Pelion.h"
 #include "tests/check/CheckTestSupport.h"
@@ -125,6 +129,35 @@ TEST_F(ConfigurationCheckTest, KeysOfTheWrongTypeAndKeysNoOneReadsAreNamed) {
     EXPECT_THAT(problems, ::testing::Contains("a call would log \"failure on load profile\""));
     // The spool directory key is known, and checked only when present.
     EXPECT_THAT(problems, ::testing::Not(::testing::Contains(HasSubstr("spool"))));
+}
+
+// A file with every key of the table, each of its type: the check accepts
+// exactly the keys the programs read.
+TEST_F(ConfigurationCheckTest, EveryKeyOfTheTableIsAccepted) {
+    Json::Value root(Json::objectValue);
+    for (const ConfigurationKey* key = ConfigurationKeyTable::begin(); key != ConfigurationKeyTable::end(); ++key) {
+        Json::Value* at = &root;
+        std::string path = key->path;
+        for (std::size_t start = 0; start <= path.size();) {
+            std::size_t end = std::min(path.find('.', start), path.size());
+            std::string part = path.substr(start, end - start);
+            bool element = part.size() > 2 && part.compare(part.size() - 2, 2, "[]") == 0;
+            at = &(*at)[part == "*" ? "50005" : element ? part.substr(0, part.size() - 2) : part];
+            if (element) at = &(*at)[0];
+            start = end + 1;
+        }
+        if (!at->isNull()) continue;  // an object or array a deeper key made
+        const Json::Value sample[] = {"text", 2, true, Json::Value(Json::objectValue), Json::Value(Json::arrayValue),
+                                      "7000"};
+        *at = sample[static_cast<int>(key->type)];
+    }
+    for (const std::string& problem : check(write(root.toStyledString()), audio)) {
+        EXPECT_NE(problem.rfind("key ", 0), 0u) << problem;
+    }
+
+    std::string text = goodConfiguration(server.baseUrl(), business);
+    text.insert(1, "\"pendingTimeout\": 5, \"spoolDirectory\": \"" + dir.path() + "\",");
+    EXPECT_THAT(check(write(text), audio), IsEmpty());
 }
 
 TEST_F(ConfigurationCheckTest, EndpointsAndTheBackOfficeAddressAreChecked) {
