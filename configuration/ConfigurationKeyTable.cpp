@@ -23,7 +23,8 @@ const ConfigurationKey* ConfigurationKeyTable::find(const std::string& path) {
 
 const ConfigurationKey* ConfigurationKeyTable::member(const std::string& parentPath, const std::string& name) {
     const std::string prefix = parentPath.empty() ? std::string() : parentPath + ".";
-    if (name != "*") {
+    // A name with a dot is one member, never a path into the table.
+    if (name != "*" && name.find('.') == std::string::npos) {
         if (const ConfigurationKey* named = find(prefix + name)) return named;
     }
     return parentPath.empty() ? nullptr : find(prefix + "*");

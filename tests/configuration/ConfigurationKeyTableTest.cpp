@@ -73,6 +73,7 @@ TEST(ConfigurationKeyTable, TheReadmeListsEveryKeyWithItsTypeAndDefault) {
     EXPECT_EQ(ConfigurationKeyTable::member("", "pendingTimeout"),
               &configurationKey(ConfigurationKeyId::PendingTimeout));
     EXPECT_EQ(ConfigurationKeyTable::member("", "*"), nullptr);
+    EXPECT_EQ(ConfigurationKeyTable::member("", "plugin.driver"), nullptr);
     EXPECT_EQ(ConfigurationKeyTable::memberNames("plugin"), (std::vector<std::string>{"driver", "id"}));
     EXPECT_EQ(configurationKey(ConfigurationKeyId::HttpTimeout).defaultNumber(), 10);
     EXPECT_TRUE(configurationKey(ConfigurationKeyId::FeatureRecall).defaultFlag());
