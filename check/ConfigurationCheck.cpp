@@ -3,10 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstring>
 #include <iostream>
-#include <set>
 
 #include <json/json.h>
 
@@ -16,6 +13,10 @@
 #include "check/ConfigurationFile.h"
 #include "check/ConfigurationKeys.h"
 #include "check/PromptAudio.h"
+#include "check/ReadinessAnswer.h"
+#include "check/SpoolDirectory.h"
+#include "configuration/ConfigurationKeyTable.h"
+#include "records/BackOfficeKeys.h"
 #include "ivr/Plugin.h"
 #include "ivr/PromptCatalog.h"
 #include "util/JsonMembers.h"
@@ -33,14 +34,28 @@ bool isLoadFailure(const std::string& line) {
 
 const Json::Value* member(const Json::Value& object, const char* key) { return JsonMembers::find(object, key); }
 
+// The client's line when no answer came at all.
+constexpr const char* kNoAnswer = "failure on verify information if service is ready";
+
+std::string tokenRefusal(const std::string& baseUri, const std::string& token, int status) {
+    const std::string answered = "it answered " + std::to_string(status) + " to the readiness request";
+    if (token.empty()) {
+        return "the back office at " + baseUri + " wants an access token: key \"token\" is missing or empty (" +
+               answered + "; --offline skips this request)";
+    }
+    return "the back office at " + baseUri + " refused the access token (key \"token\"): " + answered +
+           " (--offline skips this request)";
+}
+
 // The default directory first, then every profile directory once.
 std::vector<std::string> audioDirectories(const Json::Value& root, const std::string& defaultDir) {
     std::vector<std::string> directories = {defaultDir};
-    const Json::Value* profile = member(root, "profile");
-    const Json::Value* audio = profile != nullptr ? member(*profile, "audio") : nullptr;
+    using Id = ConfigurationKeyId;
+    const Json::Value* profile = member(root, configurationKeyName(Id::Profile));
+    const Json::Value* audio = profile != nullptr ? member(*profile, configurationKeyName(Id::ProfileAudio)) : nullptr;
     if (audio == nullptr || !audio->isArray()) return directories;
     for (const Json::Value& entry : *audio) {
-        const Json::Value* dir = member(entry, "dir");
+        const Json::Value* dir = member(entry, configurationKeyName(Id::AudioDir));
         if (dir == nullptr || !dir->isString()) continue;
         std::string text = dir->asString();
         bool seen = false;
@@ -58,98 +73,125 @@ ConfigurationCheck::ConfigurationCheck(Plugin& checkedModule, Options checkOptio
     if (options.prompts.empty()) options.prompts = PromptCatalog::names();
 }
 
-std::vector<std::string> ConfigurationCheck::problems(const std::string& path) {
-    std::vector<std::string> found;
+ConfigurationCheck::Findings ConfigurationCheck::findings(const std::string& path) {
+    Findings found;
     Json::Value root;
     std::string unreadable;
     if (!ConfigurationFile::load(path, root, unreadable)) {
-        found.push_back(unreadable);
+        found.problems.push_back(unreadable);
         return found;
     }
     if (!root.isObject()) {
-        found.push_back("the configuration is not a JSON object: a call reads none of its keys");
+        found.problems.push_back("the configuration is not a JSON object: a call reads none of its keys");
         return found;
     }
-    for (std::string& problem : ConfigurationKeys::check(root)) found.push_back(std::move(problem));
+    for (std::string& problem : ConfigurationKeys::check(root)) found.problems.push_back(std::move(problem));
+    checkTokenExposure(path, root, found);
 
-    checkLoadedModule(path, found);
-
-    const Json::Value* spool = member(root, "spoolDirectory");
-    if (spool != nullptr && spool->isString()) checkSpoolDirectory(spool->asString(), found);
+    checkLoadedModule(path, root, found);
+    checkSpoolDirectory(root, found);
 
     for (const std::string& directory : audioDirectories(root, options.defaultAudioDir)) {
         for (std::string& problem : PromptAudio::check(directory, options.prompts)) {
-            found.push_back(std::move(problem));
+            found.problems.push_back(std::move(problem));
         }
     }
     return found;
 }
 
+// A token in a file others can read is a token others can use.
+void ConfigurationCheck::checkTokenExposure(const std::string& path, const Json::Value& root, Findings& found) {
+    const Json::Value* token = member(root, configurationKeyName(ConfigurationKeyId::Token));
+    struct stat status {};
+    if (token == nullptr || !token->isString() || token->asString().empty() || ::stat(path.c_str(), &status) != 0) {
+        return;
+    }
+    if ((status.st_mode & (S_IRGRP | S_IROTH)) == 0) return;
+    found.warnings.push_back(
+        "the file holds the access token (\"token\") and can be read by group or others: let only the user that "
+        "runs the calls read it (chmod 600)");
+}
+
 // The module's own loading, as at the start of a call, then what the call
 // flow and the back-office client need from it.
-void ConfigurationCheck::checkLoadedModule(const std::string& path, std::vector<std::string>& found) {
+void ConfigurationCheck::checkLoadedModule(const std::string& path, const Json::Value& root, Findings& found) {
     CheckSession session;
     module.loadConfiguration(session, path.c_str());
     for (const std::string& line : session.takeLines()) {
-        if (isLoadFailure(line)) found.push_back("a call would log \"" + line + "\"");
+        if (isLoadFailure(line)) found.problems.push_back("a call would log \"" + line + "\"");
     }
 
     if (module.getEndpointFindClientByDocument().empty() || module.getEndpointFindInvoiceSend().empty() ||
         module.getEndpointFindClientUnlock().empty()) {
-        found.push_back(
+        found.problems.push_back(
             "endpoints find client by document, invoice send and client unlock are required: the \"plugin\" "
             "object needs a string \"driver\" and \"id\"; every call would fail");
     }
 
     std::string address = BackOfficeAddress::problem(module.getBaseUri());
     if (!address.empty()) {
-        found.push_back(address);
+        found.problems.push_back(address);
     } else if (!options.offline) {
-        checkReadiness(found);
+        checkReadiness(root, found);
     }
 }
 
 // The readiness request of a call, with the configured limits and TLS
 // settings (the module's client was set up with them).
-void ConfigurationCheck::checkReadiness(std::vector<std::string>& found) {
+void ConfigurationCheck::checkReadiness(const Json::Value& root, Findings& found) {
     HttpClient* http = module.getHttp();
     if (http == nullptr) return;
     CheckSession session;
     if (http->isReady(session)) return;
     std::string why;
+    bool answered = true;
     for (const std::string& line : session.takeLines()) {
         if (line.rfind("Lumora ID:", 0) == 0) continue;
+        answered = answered && line != kNoAnswer;
         why += (why.empty() ? "" : "; ") + line;
     }
+    // The client does not say which answer came: ask once more for its
+    // status, so a refused token is named as such.
+    if (answered) {
+        BackOfficeKeys keys;
+        keys.read(root);
+        const int status = ReadinessAnswer::status(module, keys);
+        if (ReadinessAnswer::refusesToken(status)) {
+            found.problems.push_back(tokenRefusal(module.getBaseUri(), module.getAccessToken(), status));
+            return;
+        }
+    }
     if (why.empty()) why = "it answered a state other than \"ready\"";
-    found.push_back("the back office at " + module.getBaseUri() + " is not ready: " + why +
-                    " (--offline skips this request)");
+    found.problems.push_back("the back office at " + module.getBaseUri() + " is not ready: " + why +
+                             " (--offline skips this request)");
 }
 
-void ConfigurationCheck::checkSpoolDirectory(const std::string& directory, std::vector<std::string>& found) {
-    const std::string quoted = "spool directory \"" + directory + "\" cannot be written: ";
-    struct stat status {};
-    if (directory.empty()) {
-        found.push_back(quoted + "the name is empty");
-    } else if (::stat(directory.c_str(), &status) != 0) {
-        found.push_back(quoted + std::strerror(errno));
-    } else if (!S_ISDIR(status.st_mode)) {
-        found.push_back(quoted + "not a directory");
-    } else if (::access(directory.c_str(), W_OK | X_OK) != 0) {
-        found.push_back(quoted + std::strerror(errno));
-    }
+void ConfigurationCheck::checkSpoolDirectory(const Json::Value& root, Findings& found) const {
+    // The directory a call would use: the key when usable, else the default.
+    BackOfficeKeys keys;
+    if (!options.defaultSpoolDir.empty()) keys.spoolDirectory = options.defaultSpoolDir;
+    keys.read(root);
+    std::string problem = SpoolDirectory::problem(keys.spoolDirectory);
+    if (!problem.empty()) found.problems.push_back(std::move(problem));
+    std::string warning = SpoolDirectory::warning(keys.spoolDirectory);
+    if (!warning.empty()) found.warnings.push_back(std::move(warning));
 }
 
 int ConfigurationCheck::run(const std::string& path, std::ostream& out) {
-    std::vector<std::string> found = problems(path);
-    for (const std::string& problem : found) out << path << ": " << problem << "\n";
-    if (found.empty()) {
-        out << path << ": no problems found\n";
+    Findings found = findings(path);
+    for (const std::string& problem : found.problems) out << path << ": " << problem << "\n";
+    for (const std::string& warning : found.warnings) out << path << ": warning: " << warning << "\n";
+    const std::size_t problems = found.problems.size();
+    const std::size_t warnings = found.warnings.size();
+    if (problems == 0) {
+        out << path << ": no problems found";
     } else {
-        out << path << ": " << found.size() << (found.size() == 1 ? " problem" : " problems") << " found\n";
+        out << path << ": " << problems << (problems == 1 ? " problem" : " problems") << " found";
     }
+    if (warnings != 0) out << " (" << warnings << (warnings == 1 ? " warning" : " warnings") << ")";
+    out << "\n";
     out.flush();
-    return found.empty() ? 0 : 1;
+    return problems == 0 ? 0 : 1;
 }
 
 }  // namespace tarvik

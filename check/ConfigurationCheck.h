@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include <json/json.h>
+
 namespace tarvik {
 
 class Plugin;
@@ -19,16 +21,29 @@ public:
         std::string defaultAudioDir;
         // The prompts the program can play; empty: every prompt of the flow.
         std::vector<std::string> prompts;
+        // Where records wait unless "spoolDirectory" says otherwise; empty:
+        // the programs' own default.
+        std::string defaultSpoolDir;
+    };
+
+    // Problems make the configuration unfit (exit status 1); warnings
+    // point at a risk and leave the status alone.
+    struct Findings {
+        std::vector<std::string> problems;
+        std::vector<std::string> warnings;
     };
 
     // `module` must be fresh: the check loads the configuration into it.
     ConfigurationCheck(Plugin& module, Options options);
 
-    // The problems of the file at `path`, one text each, in the order found.
-    std::vector<std::string> problems(const std::string& path);
+    // The problems and warnings of the file at `path`, one text each, in
+    // the order found.
+    Findings findings(const std::string& path);
+    std::vector<std::string> problems(const std::string& path) { return findings(path).problems; }
 
-    // Prints every problem as "PATH: text" and a closing summary line on
-    // `out`; returns the exit status (0 when nothing is wrong, else 1).
+    // Prints every problem as "PATH: text", every warning as "PATH:
+    // warning: text" and a closing summary line on `out`; returns the exit
+    // status (0 when no problem was found, else 1).
     int run(const std::string& path, std::ostream& out);
 
     // The programs' --check: the default audio directory, standard output.
@@ -36,9 +51,10 @@ public:
                              std::vector<std::string> prompts);
 
 private:
-    void checkLoadedModule(const std::string& path, std::vector<std::string>& found);
-    void checkReadiness(std::vector<std::string>& found);
-    static void checkSpoolDirectory(const std::string& directory, std::vector<std::string>& found);
+    void checkLoadedModule(const std::string& path, const Json::Value& root, Findings& found);
+    void checkReadiness(const Json::Value& root, Findings& found);
+    void checkSpoolDirectory(const Json::Value& root, Findings& found) const;
+    static void checkTokenExposure(const std::string& path, const Json::Value& root, Findings& found);
 
     Plugin& module;
     Options options;

@@ -2,119 +2,31 @@
 
 #include <algorithm>
 #include <cctype>
-#include <map>
-#include <memory>
 
 namespace tarvik {
 
 namespace {
 
-enum class Kind { String, Number, Boolean, Object, Array, Scalar };
-
-// One level of the key tree: an object's known members (or any member, for
-// a map such as "destinations"), an array's element.
-struct KeyNode {
-    Kind kind = Kind::Object;
-    std::vector<std::pair<std::string, std::shared_ptr<KeyNode>>> members;
-    std::shared_ptr<KeyNode> anyMember;
-    std::shared_ptr<KeyNode> element;
-
-    const KeyNode* member(const std::string& name) const {
-        for (const auto& known : members) {
-            if (known.first == name) return known.second.get();
-        }
-        return anyMember.get();
-    }
-};
-
-std::shared_ptr<KeyNode> node(Kind kind) {
-    auto made = std::make_shared<KeyNode>();
-    made->kind = kind;
-    return made;
-}
-
-std::shared_ptr<KeyNode> object(std::vector<std::pair<std::string, std::shared_ptr<KeyNode>>> members) {
-    auto made = node(Kind::Object);
-    made->members = std::move(members);
-    return made;
-}
-
-std::shared_ptr<KeyNode> arrayOf(std::shared_ptr<KeyNode> element) {
-    auto made = node(Kind::Array);
-    made->element = std::move(element);
-    return made;
-}
-
-// A profile condition: {"description": ..., "values": [{"mark", "value", "priority"}]}.
-std::shared_ptr<KeyNode> conditionNode() {
-    return object({
-        {"description", node(Kind::String)},
-        {"values", arrayOf(object({
-                       {"mark", node(Kind::String)},
-                       {"value", node(Kind::String)},
-                       {"priority", node(Kind::Number)},
-                   }))},
-    });
-}
-
-const KeyNode& rootNode() {
-    static const std::shared_ptr<KeyNode> root = [] {
-        auto destinations = node(Kind::Object);
-        destinations->anyMember = node(Kind::Scalar);
-        std::vector<std::pair<std::string, std::shared_ptr<KeyNode>>> switches;
-        for (const char* name : {"findClientByPhone", "findClientByDocument", "signatureUnlock", "sendInvoice",
-                                 "sendProtocol", "recall", "informProtocol", "externalProtocol",
-                                 "selfUpdateClientPhoneNumber", "underMaintenance", "eventManager"}) {
-            switches.emplace_back(name, node(Kind::Boolean));
-        }
-        return object({
-            {"ignoreEmptyBarCode", node(Kind::Boolean)},
-            {"kestro", node(Kind::String)},
-            {"token", node(Kind::String)},
-            {"escapeCode", node(Kind::String)},
-            {"language", node(Kind::String)},
-            {"defaultContext", node(Kind::String)},
-            {"debug", node(Kind::String)},
-            {"plugin", object({{"driver", node(Kind::String)}, {"id", node(Kind::String)}})},
-            {"feature", object(std::move(switches))},
-            {"httpConnectTimeout", node(Kind::Number)},
-            {"httpTimeout", node(Kind::Number)},
-            {"verifyTls", node(Kind::Boolean)},
-            {"caFile", node(Kind::String)},
-            {"readyTimeout", node(Kind::Number)},
-            {"spoolDirectory", node(Kind::String)},
-            {"backgroundRecords", node(Kind::Boolean)},
-            {"profile", object({
-                            {"route", arrayOf(object({{"destinations", destinations},
-                                                      {"variables", conditionNode()}}))},
-                            {"audio", arrayOf(object({{"dir", node(Kind::String)},
-                                                     {"variables", conditionNode()}}))},
-                        })},
-        });
-    }();
-    return *root;
-}
-
-bool fits(Kind kind, const Json::Value& value) {
-    switch (kind) {
-        case Kind::String: return value.isString();
-        case Kind::Number: return value.isNumeric();
-        case Kind::Boolean: return value.isBool();
-        case Kind::Object: return value.isObject();
-        case Kind::Array: return value.isArray();
-        case Kind::Scalar: return !value.isObject() && !value.isArray();
+bool fits(JsonType type, const Json::Value& value) {
+    switch (type) {
+        case JsonType::String: return value.isString();
+        case JsonType::Number: return value.isNumeric();
+        case JsonType::Boolean: return value.isBool();
+        case JsonType::Object: return value.isObject();
+        case JsonType::Array: return value.isArray();
+        case JsonType::Scalar: return !value.isObject() && !value.isArray();
     }
     return false;
 }
 
-const char* kindName(Kind kind) {
-    switch (kind) {
-        case Kind::String: return "a string";
-        case Kind::Number: return "a number";
-        case Kind::Boolean: return "a boolean (true or false)";
-        case Kind::Object: return "an object";
-        case Kind::Array: return "an array";
-        case Kind::Scalar: return "a string or number";
+const char* kindName(JsonType type) {
+    switch (type) {
+        case JsonType::String: return "a string";
+        case JsonType::Number: return "a number";
+        case JsonType::Boolean: return "a boolean (true or false)";
+        case JsonType::Object: return "an object";
+        case JsonType::Array: return "an array";
+        case JsonType::Scalar: return "a string or number";
     }
     return "?";
 }
@@ -133,42 +45,51 @@ const char* typeName(const Json::Value& value) {
     return "?";
 }
 
-void walk(const KeyNode& known, const Json::Value& value, const std::string& shown,
-          std::vector<std::string>& problems);
+// `shown` is where the value sits in this file ("profile.route[0]"),
+// `keyPath` the same place in the table's form ("profile.route[]").
+void walkObject(const std::string& keyPath, const Json::Value& object, const std::string& shown,
+                std::vector<std::string>& problems);
 
-void walkMember(const KeyNode* known, const Json::Value& value, const std::string& shown,
-                std::vector<std::string>& problems) {
-    if (!fits(known->kind, value)) {
-        problems.push_back("key \"" + shown + "\" should be " + kindName(known->kind) + ", not " + typeName(value) +
-                           ": a call ignores it");
-        return;
-    }
-    walk(*known, value, shown, problems);
+void wrongType(JsonType expected, const Json::Value& value, const std::string& shown,
+               std::vector<std::string>& problems) {
+    problems.push_back("key \"" + shown + "\" should be " + kindName(expected) + ", not " + typeName(value) +
+                       ": a call ignores it");
 }
 
-void walk(const KeyNode& known, const Json::Value& value, const std::string& shown,
-          std::vector<std::string>& problems) {
-    if (value.isObject()) {
-        for (auto member = value.begin(); member != value.end(); ++member) {
-            const std::string name = member.name();
-            const std::string path = shown.empty() ? name : shown + "." + name;
-            const KeyNode* child = known.member(name);
-            if (child == nullptr) {
-                std::vector<std::string> names;
-                for (const auto& candidate : known.members) names.push_back(candidate.first);
-                std::string hint = ConfigurationKeys::nearest(name, names);
-                problems.push_back("key \"" + path + "\" is not read by anyone" +
-                                   (hint.empty() ? std::string() : " (a typo? the nearest known key is \"" +
-                                                                       (shown.empty() ? hint : shown + "." + hint) +
-                                                                       "\")"));
-                continue;
-            }
-            walkMember(child, *member, path, problems);
-        }
-    } else if (value.isArray() && known.element) {
+void walkValue(const ConfigurationKey& key, const Json::Value& value, const std::string& shown,
+               std::vector<std::string>& problems) {
+    if (!fits(key.type, value)) {
+        wrongType(key.type, value, shown, problems);
+    } else if (key.type == JsonType::Object) {
+        walkObject(key.path, value, shown, problems);
+    } else if (key.type == JsonType::Array) {
+        const std::string elementPath = std::string(key.path) + "[]";
         for (Json::ArrayIndex index = 0; index < value.size(); ++index) {
-            walkMember(known.element.get(), value[index], shown + "[" + std::to_string(index) + "]", problems);
+            const std::string elementShown = shown + "[" + std::to_string(index) + "]";
+            if (!value[index].isObject()) {
+                wrongType(JsonType::Object, value[index], elementShown, problems);
+            } else {
+                walkObject(elementPath, value[index], elementShown, problems);
+            }
         }
+    }
+}
+
+void walkObject(const std::string& keyPath, const Json::Value& object, const std::string& shown,
+                std::vector<std::string>& problems) {
+    for (auto member = object.begin(); member != object.end(); ++member) {
+        const std::string name = member.name();
+        const std::string path = shown.empty() ? name : shown + "." + name;
+        const ConfigurationKey* known = ConfigurationKeyTable::member(keyPath, name);
+        if (known == nullptr) {
+            std::string hint = ConfigurationKeys::nearest(name, ConfigurationKeyTable::memberNames(keyPath));
+            problems.push_back("key \"" + path + "\" is not read by anyone" +
+                               (hint.empty() ? std::string() : " (a typo? the nearest known key is \"" +
+                                                                   (shown.empty() ? hint : shown + "." + hint) +
+                                                                   "\")"));
+            continue;
+        }
+        walkValue(*known, *member, path, problems);
     }
 }
 
@@ -193,7 +114,7 @@ std::size_t editDistance(const std::string& left, const std::string& right) {
 
 std::vector<std::string> ConfigurationKeys::check(const Json::Value& root) {
     std::vector<std::string> problems;
-    if (root.isObject()) walk(rootNode(), root, "", problems);
+    if (root.isObject()) walkObject("", root, "", problems);
     return problems;
 }
 

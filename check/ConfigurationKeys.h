@@ -5,11 +5,13 @@
 
 #include <json/json.h>
 
+#include "configuration/ConfigurationKeyTable.h"
+
 namespace tarvik {
 
-// Every key the programs read from a configuration file (the call flow,
-// the back-office client, the routing profile), with the JSON type each
-// must have. A key of the wrong type or a key no one reads is silently
+// The keys of a configuration file held to the table of keys the programs
+// read them by (configuration/ConfigurationKeyTable.h), with the JSON type
+// each must have. A key of the wrong type or a key no one reads is silently
 // ignored by a call; the check names them here.
 class ConfigurationKeys {
 public:

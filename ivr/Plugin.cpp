@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "api/HttpClient.h"
+#include "configuration/ConfigurationKeyTable.h"
 #include "model/ISPClient.h"
 #include "util/CText.h"
 #include "util/JsonMembers.h"
@@ -60,29 +61,30 @@ void Plugin::loadConfiguration(KestroAgiImpl& session, const char* path) {
 }
 
 void Plugin::readConfiguration(KestroAgiImpl& session, const Json::Value& root) {
+    using Id = ConfigurationKeyId;
     // A root that is not an object reads as an object without keys: member()
     // answers null for it, so every key below keeps its default.
-    ignoreEmptyBarCode = false;
-    JsonMembers::readBool(root, "ignoreEmptyBarCode", ignoreEmptyBarCode);
+    ignoreEmptyBarCode = configurationKey(Id::IgnoreEmptyBarCode).defaultFlag();
+    JsonMembers::readBool(root, configurationKeyName(Id::IgnoreEmptyBarCode), ignoreEmptyBarCode);
     backOffice.read(root);
-    JsonMembers::readString(root, "escapeCode", escapeCode);
+    JsonMembers::readString(root, configurationKeyName(Id::EscapeCode), escapeCode);
 
-    const Json::Value* value = member(root, "language");
+    const Json::Value* value = member(root, configurationKeyName(Id::Language));
     if (value != nullptr && value->isString()) session.setLanguage(value->asCString());
-    value = member(root, "defaultContext");
+    value = member(root, configurationKeyName(Id::DefaultContext));
     if (value != nullptr && value->isString()) session.setDefaultContext(value->asCString());
-    value = member(root, "debug");
+    value = member(root, configurationKeyName(Id::Debug));
     if (value != nullptr && value->isString()) session.setDebugLogger(value->asCString());
 
-    value = member(root, "plugin");
+    value = member(root, configurationKeyName(Id::Plugin));
     if (value != nullptr && value->isObject()) {
-        JsonMembers::readString(*value, "driver", pluginDriver);
-        JsonMembers::readString(*value, "id", pluginId);
+        JsonMembers::readString(*value, configurationKeyName(Id::PluginDriver), pluginDriver);
+        JsonMembers::readString(*value, configurationKeyName(Id::PluginId), pluginId);
         onLoadPlugin(session, *value);
     }
 
     features = std::make_unique<PluginFeatures>();
-    value = member(root, "feature");
+    value = member(root, configurationKeyName(Id::Feature));
     if (value != nullptr) features->apply(*value);
 
     http.reset();
@@ -192,8 +194,8 @@ void Plugin::logEntry(KestroAgiImpl& session, const std::string& eventType, cons
 
 void Plugin::loadIspEndpoints(KestroAgiImpl& session, const Json::Value& plugin, std::string& driver,
                               std::string& id) {
-    const Json::Value* driverValue = member(plugin, "driver");
-    const Json::Value* idValue = member(plugin, "id");
+    const Json::Value* driverValue = member(plugin, configurationKeyName(ConfigurationKeyId::PluginDriver));
+    const Json::Value* idValue = member(plugin, configurationKeyName(ConfigurationKeyId::PluginId));
     if (driverValue == nullptr || !driverValue->isString() || idValue == nullptr || !idValue->isString()) {
         session.verbose("failure on load plugin data");
         return;

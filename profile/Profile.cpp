@@ -6,36 +6,58 @@
 #include <fstream>
 
 #include "agi/KestroAgiImpl.h"
+#include "configuration/ConfigurationKeyTable.h"
 #include "util/JsonText.h"
 
 namespace tarvik {
 
 namespace {
 
+using Id = ConfigurationKeyId;
+
+constexpr const char* key(Id id) { return configurationKeyName(id); }
+
+// The keys of a condition ("variables"), the same for route and audio entries.
+struct ConditionKeys {
+    Id description;
+    Id values;
+    Id mark;
+    Id value;
+    Id priority;
+};
+constexpr ConditionKeys kRouteCondition{Id::RouteDescription, Id::RouteValues, Id::RouteMark, Id::RouteValue,
+                                        Id::RoutePriority};
+constexpr ConditionKeys kAudioCondition{Id::AudioDescription, Id::AudioValues, Id::AudioMark, Id::AudioValue,
+                                        Id::AudioPriority};
+
 // A condition object's "priority" counts only as a JSON number with an
-// integral value within the signed 32-bit range; anything else gives 1.
-std::uint32_t readPriority(const Json::Value& element) {
-    const Json::Value& priority = element["priority"];
+// integral value within the signed 32-bit range; anything else gives the
+// default.
+std::uint32_t readPriority(const Json::Value& element, const ConditionKeys& keys) {
+    const Json::Value& priority = element[key(keys.priority)];
     if (priority.isInt()) {
         return static_cast<std::uint32_t>(priority.asInt());
     }
-    return 1;
+    return static_cast<std::uint32_t>(configurationKey(keys.priority).defaultNumber());
 }
 
 // A "variables" object is usable only with a string "description" and an
 // array "values".
-bool isWellFormedVariables(const Json::Value& variables) {
-    return variables["description"].isString() && variables["values"].isArray();
+bool isWellFormedVariables(const Json::Value& variables, const ConditionKeys& keys) {
+    return variables[key(keys.description)].isString() && variables[key(keys.values)].isArray();
 }
 
-// Reads the condition objects of "values" into condition. Elements of the
-// wrong shape are skipped; a mark given twice fails.
-bool readConditionValues(const Json::Value& values, ProfileCondition& condition) {
-    for (const Json::Value& element : values) {
-        if (!element.isObject() || !element["mark"].isString() || !element["value"].isString()) {
+// Reads the description and the condition objects of "values" into
+// condition. Elements of the wrong shape are skipped; a mark given twice
+// fails.
+bool readCondition(const Json::Value& variables, const ConditionKeys& keys, ProfileCondition& condition) {
+    condition.setDescription(variables[key(keys.description)].asString());
+    for (const Json::Value& element : variables[key(keys.values)]) {
+        if (!element.isObject() || !element[key(keys.mark)].isString() || !element[key(keys.value)].isString()) {
             continue;
         }
-        if (!condition.setCondition(element["mark"].asString(), element["value"].asString(), readPriority(element))) {
+        const std::string mark = element[key(keys.mark)].asString();
+        if (!condition.setCondition(mark, element[key(keys.value)].asString(), readPriority(element, keys))) {
             return false;
         }
     }
@@ -68,28 +90,28 @@ bool Profile::load(KestroAgiImpl& session, const char* path) {
         session.verbose("failure on load json configuration from profile file %s", path);
         return false;
     }
-    if (!root.isObject() || !root.isMember("profile")) {
+    if (!root.isObject() || !root.isMember(key(Id::Profile))) {
         session.verbose("no profile in configuration file %s", path);
         return true;
     }
-    const Json::Value& profile = root["profile"];
-    if (!profile.isObject() || !profile["route"].isArray()) {
+    const Json::Value& profile = root[key(Id::Profile)];
+    if (!profile.isObject() || !profile[key(Id::ProfileRoute)].isArray()) {
         session.verbose("no route or route is not array in configuration profile file %s", path);
         return false;
     }
-    if (!loadRoute(session, profile["route"])) {
+    if (!loadRoute(session, profile[key(Id::ProfileRoute)])) {
         session.verbose("failure on parse route profile in configuration profile file %s", path);
         return false;
     }
     session.verbose("configuration profile route is loaded  from file %s", path);
-    if (!profile.isMember("audio")) {
+    if (!profile.isMember(key(Id::ProfileAudio))) {
         return true;
     }
-    if (!profile["audio"].isArray()) {
+    if (!profile[key(Id::ProfileAudio)].isArray()) {
         session.verbose("no audio is not array in configuration profile file %s", path);
         return false;
     }
-    if (!loadAudio(session, profile["audio"])) {
+    if (!loadAudio(session, profile[key(Id::ProfileAudio)])) {
         session.verbose("failure on parse audio profile in configuration profile file %s", path);
         return false;
     }
@@ -102,11 +124,11 @@ bool Profile::loadRoute(KestroAgiImpl& /*session*/, Json::Value route) {
         return false;
     }
     for (const Json::Value& element : route) {
-        if (!element.isObject() || !element["destinations"].isObject()) {
+        if (!element.isObject() || !element[key(Id::RouteDestinations)].isObject()) {
             continue;
         }
         auto entry = std::make_unique<ProfileDestination>();
-        const Json::Value& destinations = element["destinations"];
+        const Json::Value& destinations = element[key(Id::RouteDestinations)];
         for (const std::string& name : destinations.getMemberNames()) {
             std::string text;
             if (destinationText(destinations[name], text)) {
@@ -118,15 +140,12 @@ bool Profile::loadRoute(KestroAgiImpl& /*session*/, Json::Value route) {
         ProfileDestination& added = *entry;
         routes.push_back(std::move(entry));
 
-        const Json::Value& variables = element["variables"];
+        const Json::Value& variables = element[key(Id::RouteVariables)];
         if (!variables.isObject()) {
             continue;
         }
-        if (!isWellFormedVariables(variables)) {
-            return false;
-        }
-        added.getCondition().setDescription(variables["description"].asString());
-        if (!readConditionValues(variables["values"], added.getCondition())) {
+        if (!isWellFormedVariables(variables, kRouteCondition) ||
+            !readCondition(variables, kRouteCondition, added.getCondition())) {
             return false;
         }
     }
@@ -141,14 +160,14 @@ bool Profile::loadAudio(KestroAgiImpl& /*session*/, Json::Value audio) {
         if (!element.isObject()) {
             continue;
         }
-        const Json::Value& variables = element["variables"];
-        if (!element["dir"].isString() || !variables.isObject() || !isWellFormedVariables(variables)) {
+        const Json::Value& dir = element[key(Id::AudioDir)];
+        const Json::Value& variables = element[key(Id::AudioVariables)];
+        if (!dir.isString() || !variables.isObject() || !isWellFormedVariables(variables, kAudioCondition)) {
             return false;
         }
         auto entry = std::make_unique<ProfileAudio>();
-        entry->setDir(element["dir"].asString());
-        entry->getCondition().setDescription(variables["description"].asString());
-        if (!readConditionValues(variables["values"], entry->getCondition())) {
+        entry->setDir(dir.asString());
+        if (!readCondition(variables, kAudioCondition, entry->getCondition())) {
             return false;
         }
         audios.push_back(std::move(entry));

@@ -6,19 +6,19 @@
 namespace tarvik {
 
 void BackOfficeKeys::read(const Json::Value& root) {
-    JsonMembers::readString(root, "kestro", baseUri);
-    JsonMembers::readString(root, "token", accessToken);
-    JsonMembers::readSeconds(root, "httpTimeout", totalSeconds);
-    JsonMembers::readSeconds(root, "httpConnectTimeout", connectSeconds);
-    JsonMembers::readBool(root, "verifyTls", verifyTls);
-    JsonMembers::readString(root, "caFile", caFile);
-    JsonMembers::readBool(root, "backgroundRecords", backgroundRecords);
-    JsonMembers::readSeconds(root, "readyTimeout", readySeconds);
-    JsonMembers::readSeconds(root, "pendingTimeout", pendingSeconds);
-    JsonMembers::readString(root, "spoolDirectory", spoolDirectory);
-    if (const Json::Value* plugin = JsonMembers::find(root, "plugin")) {
-        JsonMembers::readString(*plugin, "driver", pluginDriver);
-        JsonMembers::readString(*plugin, "id", pluginId);
+    JsonMembers::readString(root, configurationKeyName(Id::Kestro), baseUri);
+    JsonMembers::readString(root, configurationKeyName(Id::Token), accessToken);
+    JsonMembers::readSeconds(root, configurationKeyName(Id::HttpTimeout), totalSeconds);
+    JsonMembers::readSeconds(root, configurationKeyName(Id::HttpConnectTimeout), connectSeconds);
+    JsonMembers::readBool(root, configurationKeyName(Id::VerifyTls), verifyTls);
+    JsonMembers::readString(root, configurationKeyName(Id::CaFile), caFile);
+    JsonMembers::readBool(root, configurationKeyName(Id::BackgroundRecords), backgroundRecords);
+    JsonMembers::readSeconds(root, configurationKeyName(Id::ReadyTimeout), readySeconds);
+    JsonMembers::readSeconds(root, configurationKeyName(Id::PendingTimeout), pendingSeconds);
+    JsonMembers::readString(root, configurationKeyName(Id::SpoolDirectory), spoolDirectory);
+    if (const Json::Value* plugin = JsonMembers::find(root, configurationKeyName(Id::Plugin))) {
+        JsonMembers::readString(*plugin, configurationKeyName(Id::PluginDriver), pluginDriver);
+        JsonMembers::readString(*plugin, configurationKeyName(Id::PluginId), pluginId);
     }
 }
 

@@ -4,6 +4,7 @@
 
 #include <json/json.h>
 
+#include "configuration/ConfigurationKeyTable.h"
 #include "records/BackgroundSender.h"
 
 namespace tarvik {
@@ -12,20 +13,22 @@ class HttpClient;
 
 // The configuration keys that say how the back office is reached and what
 // becomes of the records it cannot take now: read alike by a call and by
-// `--flush-spool`.
+// `--flush-spool`. Names and defaults come from the table of keys.
 struct BackOfficeKeys {
-    // Where records wait unless "spoolDirectory" names another directory.
-    static constexpr const char* kDefaultSpoolDir = "/var/spool/tarvik/kestro/ivr";
+    using Id = ConfigurationKeyId;
 
-    std::string baseUri;      // "kestro"
-    std::string accessToken;  // "token"
-    long totalSeconds = 10;   // "httpTimeout"
-    long connectSeconds = 3;  // "httpConnectTimeout"
-    bool verifyTls = false;   // "verifyTls"
-    std::string caFile;       // "caFile"
-    bool backgroundRecords = true;  // "backgroundRecords"
-    long readySeconds = 2;          // "readyTimeout"
-    long pendingSeconds = 10;       // "pendingTimeout"
+    // Where records wait unless "spoolDirectory" names another directory.
+    static constexpr const char* kDefaultSpoolDir = configurationKey(Id::SpoolDirectory).defaultValue;
+
+    std::string baseUri = configurationKey(Id::Kestro).defaultValue;
+    std::string accessToken = configurationKey(Id::Token).defaultValue;
+    long totalSeconds = configurationKey(Id::HttpTimeout).defaultNumber();
+    long connectSeconds = configurationKey(Id::HttpConnectTimeout).defaultNumber();
+    bool verifyTls = configurationKey(Id::VerifyTls).defaultFlag();
+    std::string caFile = configurationKey(Id::CaFile).defaultValue;
+    bool backgroundRecords = configurationKey(Id::BackgroundRecords).defaultFlag();
+    long readySeconds = configurationKey(Id::ReadyTimeout).defaultNumber();
+    long pendingSeconds = configurationKey(Id::PendingTimeout).defaultNumber();
     std::string spoolDirectory = kDefaultSpoolDir;
     std::string pluginDriver;  // "plugin"."driver": with the address, the
     std::string pluginId;      // "plugin"."id": back office records belong to

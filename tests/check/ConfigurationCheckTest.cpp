@@ -5,11 +5,15 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include <json/json.h>
+
 #include "check/ConfigurationCheck.h"
+#include "configuration/ConfigurationKeyTable.h"
 #include "sites/orvel/OrvelV3.h"
 #include "sites/pelion/Pelion.h"
 #include "tests/check/CheckTestSupport.h"
@@ -23,12 +27,21 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 
-std::vector<std::string> check(const std::string& path, const std::string& audioDir, bool offline = true) {
-    OrvelV3 module;
+// Records wait beside the configuration (a private temporary directory)
+// unless the file or `defaultSpool` says otherwise.
+ConfigurationCheck::Options checkOptions(const std::string& path, const std::string& audioDir, bool offline,
+                                         const std::string& defaultSpool = "") {
     ConfigurationCheck::Options options;
     options.offline = offline;
     options.defaultAudioDir = audioDir;
-    return ConfigurationCheck(module, options).problems(path);
+    options.defaultSpoolDir = defaultSpool.empty() ? path.substr(0, path.rfind('/')) : defaultSpool;
+    return options;
+}
+
+std::vector<std::string> check(const std::string& path, const std::string& audioDir, bool offline = true,
+                               const std::string& defaultSpool = "") {
+    OrvelV3 module;
+    return ConfigurationCheck(module, checkOptions(path, audioDir, offline, defaultSpool)).problems(path);
 }
 
 class ConfigurationCheckTest : public ::testing::Test {
@@ -57,10 +70,11 @@ TEST_F(ConfigurationCheckTest, AGoodConfigurationHasNoProblemAndIsLeftAsItWas) {
     EXPECT_EQ(server.requestCount(), 1u);  // the readiness request
     EXPECT_EQ(server.lastRequest().path, "/service/v1/ready");
 
-    // Both programs load it the same way; the summary line and status.
+    // Both programs load it the same way; the summary line and status (the
+    // file holds the token, so only its owner may read it).
+    ASSERT_EQ(::chmod(path.c_str(), 0600), 0);
     Pelion pelion;
-    ConfigurationCheck::Options options;
-    options.defaultAudioDir = audio;
+    ConfigurationCheck::Options options = checkOptions(path, audio, false);
     std::ostringstream out;
     EXPECT_EQ(ConfigurationCheck(pelion, options).run(path, out), 0);
     EXPECT_EQ(out.str(), path + ": no problems found\n");
@@ -127,6 +141,35 @@ TEST_F(ConfigurationCheckTest, KeysOfTheWrongTypeAndKeysNoOneReadsAreNamed) {
     EXPECT_THAT(problems, ::testing::Not(::testing::Contains(HasSubstr("spool"))));
 }
 
+// A file with every key of the table, each of its type: the check accepts
+// exactly the keys the programs read.
+TEST_F(ConfigurationCheckTest, EveryKeyOfTheTableIsAccepted) {
+    Json::Value root(Json::objectValue);
+    for (const ConfigurationKey* key = ConfigurationKeyTable::begin(); key != ConfigurationKeyTable::end(); ++key) {
+        Json::Value* at = &root;
+        std::string path = key->path;
+        for (std::size_t start = 0; start <= path.size();) {
+            std::size_t end = std::min(path.find('.', start), path.size());
+            std::string part = path.substr(start, end - start);
+            bool element = part.size() > 2 && part.compare(part.size() - 2, 2, "[]") == 0;
+            at = &(*at)[part == "*" ? "50005" : element ? part.substr(0, part.size() - 2) : part];
+            if (element) at = &(*at)[0];
+            start = end + 1;
+        }
+        if (!at->isNull()) continue;  // an object or array a deeper key made
+        const Json::Value sample[] = {"text", 2, true, Json::Value(Json::objectValue), Json::Value(Json::arrayValue),
+                                      "7000"};
+        *at = sample[static_cast<int>(key->type)];
+    }
+    for (const std::string& problem : check(write(root.toStyledString()), audio)) {
+        EXPECT_NE(problem.rfind("key ", 0), 0u) << problem;
+    }
+
+    std::string text = goodConfiguration(server.baseUrl(), business);
+    text.insert(1, "\"pendingTimeout\": 5, \"spoolDirectory\": \"" + dir.path() + "\",");
+    EXPECT_THAT(check(write(text), audio), IsEmpty());
+}
+
 TEST_F(ConfigurationCheckTest, EndpointsAndTheBackOfficeAddressAreChecked) {
     std::string text = goodConfiguration(server.baseUrl(), business);
     const std::string plugin = "\"plugin\": { \"driver\": \"demo\", \"id\": \"1\" },";
@@ -157,6 +200,21 @@ TEST_F(ConfigurationCheckTest, TheBackOfficeMustBeReadyUnlessOffline) {
         text.replace(text.find(server.baseUrl()), server.baseUrl().size(), baseUrl);
         return check(write(text), audio, offline);
     };
+
+    // A refused token is named as such, whatever the answer's body says.
+    LocalHttpServer refusing;
+    refusing.answer("GET", "/service/v1/ready", 401, R"({"error":"unauthorized"})");
+    EXPECT_THAT(against(refusing.baseUrl(), false),
+                ElementsAre("the back office at " + refusing.baseUrl() +
+                            " refused the access token (key \"token\"): it answered 401 to the readiness request "
+                            "(--offline skips this request)"));
+    LocalHttpServer forbidding;
+    forbidding.answer("GET", "/service/v1/ready", 403, "");
+    std::string withoutToken = good;
+    withoutToken.replace(withoutToken.find("\"token\": \"t\","), 13, "");
+    withoutToken.replace(withoutToken.find(server.baseUrl()), server.baseUrl().size(), forbidding.baseUrl());
+    EXPECT_THAT(check(write(withoutToken), audio, false),
+                ElementsAre(HasSubstr("wants an access token: key \"token\" is missing or empty (it answered 403")));
 
     RefusingPort down;
     auto refused = against(down.baseUrl(), false);
@@ -206,11 +264,49 @@ TEST_F(ConfigurationCheckTest, ASpoolDirectoryThatCannotBeWrittenIsReported) {
         return check(write(text), audio);
     };
     EXPECT_THAT(withSpool(dir.path()), IsEmpty());
-    EXPECT_THAT(withSpool(dir.file("absent")),
-                ElementsAre("spool directory \"" + dir.file("absent") +
+    EXPECT_THAT(withSpool(dir.file("absent")), IsEmpty());  // the first record makes it
+    EXPECT_THAT(withSpool(dir.file("absent/ivr")),
+                ElementsAre("spool directory \"" + dir.file("absent/ivr") +
                             "\" cannot be written: No such file or directory"));
     EXPECT_THAT(withSpool(dir.file("config.json")),
                 ElementsAre("spool directory \"" + dir.file("config.json") + "\" cannot be written: not a directory"));
+
+    // Without the key, the directory a call would use: the default.
+    const std::string path = write(goodConfiguration(server.baseUrl(), business));
+    EXPECT_THAT(check(path, audio, true, dir.file("absent/ivr")),
+                ElementsAre("spool directory \"" + dir.file("absent/ivr") +
+                            "\" cannot be written: No such file or directory"));
+}
+
+TEST_F(ConfigurationCheckTest, AReadableTokenAndAnOpenSpoolAreWarnedOfWithoutFailing) {
+    const std::string open = dir.file("open");
+    ASSERT_EQ(::mkdir(open.c_str(), 0700), 0);
+    ASSERT_EQ(::chmod(open.c_str(), 0770), 0);
+    const std::string path = write(goodConfiguration(server.baseUrl(), business));
+    ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+
+    OrvelV3 module;
+    std::ostringstream out;
+    EXPECT_EQ(ConfigurationCheck(module, checkOptions(path, audio, true, open)).run(path, out), 0);
+    EXPECT_EQ(out.str(), path +
+                             ": warning: the file holds the access token (\"token\") and can be read by group or "
+                             "others: let only the user that runs the calls read it (chmod 600)\n" +
+                             path + ": warning: spool directory \"" + open +
+                             "\" can be written by group or others: records planted there would be sent with the "
+                             "access token (chmod 700)\n" +
+                             path + ": no problems found (2 warnings)\n");
+
+    // Private file and spool, or no token in the file: nothing to warn of.
+    ASSERT_EQ(::chmod(path.c_str(), 0600), 0);
+    ASSERT_EQ(::chmod(open.c_str(), 0700), 0);
+    OrvelV3 again;
+    EXPECT_THAT(ConfigurationCheck(again, checkOptions(path, audio, true, open)).findings(path).warnings, IsEmpty());
+    std::string noToken = goodConfiguration(server.baseUrl(), business);
+    noToken.replace(noToken.find("\"token\": \"t\","), 13, "");
+    const std::string withoutToken = dir.write("public.json", noToken);
+    OrvelV3 third;
+    EXPECT_THAT(ConfigurationCheck(third, checkOptions(withoutToken, audio, true)).findings(withoutToken).warnings,
+                IsEmpty());
 }
 
 }  // namespace
