@@ -21,8 +21,8 @@ DOC="$STAGE/usr/share/doc/$NAME"
 SHARE="$STAGE/usr/share/$NAME"
 
 for program in orvel pelion; do
-    if [ ! -x "$BUILD/sites/$program/ivr-$program" ]; then
-        echo "build ivr-$program first (make deb does)" >&2
+    if [ ! -x "$BUILD/sites/$program/ivr-$program" ] || [ ! -f "$BUILD/man/ivr-$program.1" ]; then
+        echo "build ivr-$program and man-pages first (make deb does)" >&2
         exit 1
     fi
 done
@@ -39,7 +39,7 @@ for program in orvel pelion; do
     install -m 0755 "$BUILD/sites/$program/ivr-$program" "$STAGE/usr/bin/ivr-$program"
     strip --strip-unneeded --remove-section=.comment --remove-section=.note "$STAGE/usr/bin/ivr-$program"
     ln -s "../../../bin/ivr-$program" "$STAGE/usr/share/asterisk/agi-bin/ivr-$program"
-    gzip -9n <"$ROOT/docs/man/ivr-$program.1" >"$STAGE/usr/share/man/man1/ivr-$program.1.gz"
+    gzip -9n <"$BUILD/man/ivr-$program.1" >"$STAGE/usr/share/man/man1/ivr-$program.1.gz"
 done
 
 install -m 0644 "$ROOT/README.md" "$DOC/README.md"
