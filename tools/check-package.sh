@@ -52,7 +52,7 @@ others=$(grep -v -e ': audio directory .* cannot be read: ' -e ': prompt .* has 
 [ "$status" -le 1 ] || fail "--check exited with $status"
 
 echo "== demo calls with the unpacked ivr-orvel and examples"
-IVR="$UNPACKED/usr/bin/ivr-orvel" EXAMPLES="$DOC/examples" sh "$ROOT/tools/demo.sh" "$BUILD" >"$UNPACKED/demo.out"
+BIN="$UNPACKED/usr/bin" EXAMPLES="$DOC/examples" sh "$ROOT/tools/demo.sh" "$BUILD" >"$UNPACKED/demo.out"
 cat "$UNPACKED/demo.out"
 [ "$(grep -c '^== ivr-orvel exited with status 0$' "$UNPACKED/demo.out")" = 2 ] || fail "the demo calls did not end"
 grep -q '^goTo ivr-exits 50011 1$' "$UNPACKED/demo.out" || fail "the whole demo call did not reach 50011"
