@@ -60,12 +60,13 @@ prompts:
 	@sh tools/make-prompts.sh $(BUILD)/prompts
 	@sh tools/check-prompts.sh $(BUILD)/prompts
 
-# One Debian package of both programs, man pages, examples, placeholder
-# prompts and the FastAGI unit, in $(BUILD)/: see tools/make-deb.sh.
+# One Debian package of both programs (a hardened build of their own in
+# $(BUILD)/deb-build/), man pages, examples, placeholder prompts and the
+# systemd units, in $(BUILD)/: see tools/make-deb.sh.
 deb: configure prompts
 	@sh tools/install-deps.sh deb
 	@cmake --build $(BUILD) -j $(JOBS) --target ivr-orvel ivr-pelion man-pages
-	@sh tools/make-deb.sh $(BUILD)
+	@JOBS=$(JOBS) sh tools/make-deb.sh $(BUILD)
 
 install: build
 	@cmake --install $(BUILD)
