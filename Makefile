@@ -29,9 +29,14 @@ build: configure
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 180
 
-# Only what the sample call needs: the program and the simulator.
-demo: configure
-	@cmake --build $(BUILD) -j $(JOBS) --target ivr-orvel ivr-pelion backoffice-sim
+# Only what the sample calls need: the programs and the simulator, built
+# quietly (one line per step, the logs in $(BUILD)/logs/), then the calls.
+demo:
+	@sh tools/quiet-step.sh "build dependencies (tools/install-deps.sh)" $(BUILD)/logs/deps.log sh tools/install-deps.sh
+	@sh tools/quiet-step.sh "configure $(BUILD)/" $(BUILD)/logs/configure.log \
+		cmake -S . -B $(BUILD) $(CMAKE_FLAGS) -DCMAKE_INSTALL_PREFIX=$(PREFIX)
+	@sh tools/quiet-step.sh "build ivr-orvel, ivr-pelion and the back-office simulator" $(BUILD)/logs/build.log \
+		cmake --build $(BUILD) -j $(JOBS) --target ivr-orvel ivr-pelion backoffice-sim
 	@sh tools/demo.sh $(BUILD)
 
 # libFuzzer targets (clang, ASan + UBSan) in build-fuzz/, each run for
@@ -55,12 +60,13 @@ prompts:
 	@sh tools/make-prompts.sh $(BUILD)/prompts
 	@sh tools/check-prompts.sh $(BUILD)/prompts
 
-# One Debian package of both programs, man pages, examples, placeholder
-# prompts and the FastAGI unit, in $(BUILD)/: see tools/make-deb.sh.
+# One Debian package of both programs (a hardened build of their own in
+# $(BUILD)/deb-build/), man pages, examples, placeholder prompts and the
+# systemd units, in $(BUILD)/: see tools/make-deb.sh.
 deb: configure prompts
 	@sh tools/install-deps.sh deb
-	@cmake --build $(BUILD) -j $(JOBS) --target ivr-orvel ivr-pelion
-	@sh tools/make-deb.sh $(BUILD)
+	@cmake --build $(BUILD) -j $(JOBS) --target ivr-orvel ivr-pelion man-pages
+	@JOBS=$(JOBS) sh tools/make-deb.sh $(BUILD)
 
 install: build
 	@cmake --install $(BUILD)

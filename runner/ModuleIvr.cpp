@@ -25,14 +25,67 @@ namespace {
 
 const char* orEmpty(const char* text) { return text == nullptr ? "" : text; }
 
-// Long options without a short form (the short option string stays "evr:").
+// Long options without a short form (the short option string stays "evhr:").
 enum LongOnlyOption { kFastAgi = 256, kMaxCalls, kAllow, kMetrics, kCallsPerProcess };
-// The configuration check's options.
-enum CheckOption { kCheck = 512, kOffline };
+// The configuration check's options and the spool's.
+enum CheckOption { kCheck = 512, kOffline, kFlushSpool };
+
+const option kLongOptions[] = {
+    {"emulator", no_argument, nullptr, 'e'},
+    {"version", no_argument, nullptr, 'v'},
+    {"robot", required_argument, nullptr, 'r'},
+    {"fastagi", required_argument, nullptr, kFastAgi},
+    {"max-calls", required_argument, nullptr, kMaxCalls},
+    {"allow", required_argument, nullptr, kAllow},
+    {"metrics", required_argument, nullptr, kMetrics},
+    {"calls-per-process", required_argument, nullptr, kCallsPerProcess},
+    {"help", no_argument, nullptr, 'h'},
+    {"check", required_argument, nullptr, kCheck},
+    {"offline", no_argument, nullptr, kOffline},
+    {"flush-spool", required_argument, nullptr, kFlushSpool},
+    {nullptr, 0, nullptr, 0},
+};
+
+const char* longName(int value) {
+    for (const option* each = kLongOptions; each->name != nullptr; ++each) {
+        if (each->val == value) return each->name;
+    }
+    return "?";
+}
+
+// What an option's missing value should have been, for the error line.
+const char* neededValue(int value) {
+    switch (value) {
+        case 'r': return "a robot file";
+        case kCheck:
+        case kFlushSpool: return "a configuration file";
+        case kFastAgi:
+        case kMetrics: return "[ADDRESS:]PORT";
+        case kAllow: return "a network (CIDR)";
+        default: return "a number";
+    }
+}
 
 void printToStandardError(const std::string& text) {
     std::fputs(text.c_str(), stderr);
     std::fflush(stderr);
+}
+
+// The option as typed, so the error names what the operator wrote: the
+// element at `scanned` when it is a long one ("--robot", without "=VALUE"),
+// else the short form ("-r", perhaps from a cluster such as "-er").
+std::string typedOption(char** argv, int scanned, int value) {
+    const char* element = argv[scanned];
+    if (std::strncmp(element, "--", 2) == 0) return std::string(element, std::strcspn(element, "="));
+    if (value > 0 && value < 128) return std::string("-") + static_cast<char>(value);
+    return std::string("--") + longName(value);
+}
+
+// One line naming what was wrong, then the usage; status 1.
+int commandLineError(int argc, char** argv, const std::string& what) {
+    const std::string program = argc > 0 ? argv[0] : "";
+    printToStandardError(ProgramHelp::name(program) + ": " + what + "\n" + ProgramHelp::usage(program));
+    return 1;
 }
 
 }  // namespace
@@ -74,36 +127,36 @@ void ModuleIvr::setLibraryInitialiser(std::function<void()> initialiser) {
 }
 
 int ModuleIvr::execute(int argc, char** argv, IModuleIvr& module) {
-    static const option longOptions[] = {
-        {"emulator", no_argument, nullptr, 'e'},
-        {"version", no_argument, nullptr, 'v'},
-        {"robot", required_argument, nullptr, 'r'},
-        {"fastagi", required_argument, nullptr, kFastAgi},
-        {"max-calls", required_argument, nullptr, kMaxCalls},
-        {"allow", required_argument, nullptr, kAllow},
-        {"metrics", required_argument, nullptr, kMetrics},
-        {"calls-per-process", required_argument, nullptr, kCallsPerProcess},
-        {"help", no_argument, nullptr, 'h'},
-        {"check", required_argument, nullptr, kCheck},
-        {"offline", no_argument, nullptr, kOffline},
-        {nullptr, 0, nullptr, 0},
-    };
-
     bool emulator = false;
     std::string robot;
     bool haveRobot = false;
     bool fastAgi = false;
+    std::string fastAgiTuning;  // a service option given, for the error without --fastagi
     FastAgiOptions fastAgiOptions;
     std::string checkPath;
     bool check = false;
     bool offline = false;
+    std::string flushPath;
+    bool flush = false;
 
     // Start a fresh scan (the runner may be used more than once per process
-    // in tests) and keep getopt's own messages off: ours is the only one.
+    // in tests) and keep getopt's own messages off: ours name the option as
+    // typed. The leading ":" tells a missing value from an unknown option.
     optind = 0;
     opterr = 0;
     int option;
-    while ((option = getopt_long(argc, argv, "evhr:", longOptions, nullptr)) != -1) {
+    int before = 1;  // optind 0 restarts the scan at argv[1]
+    while ((option = getopt_long(argc, argv, ":evhr:", kLongOptions, nullptr)) != -1) {
+        // The element getopt stopped on: it stays on one while inside a
+        // cluster of short options.
+        const int scanned = optind > before ? optind - 1 : optind;
+        before = optind;
+        // A value that looks like the next option is the operator's missing
+        // value ("--check --offline"); a file so named can be given as ./-x.
+        if (option != ':' && option != '?' && optarg != nullptr && (optarg[0] == '\0' || optarg[0] == '-')) {
+            const int named = optarg == argv[optind - 1] ? optind - 2 : optind - 1;
+            return commandLineError(argc, argv, typedOption(argv, named, option) + " needs " + neededValue(option));
+        }
         switch (option) {
             case 'r':
                 robot = optarg;
@@ -126,34 +179,53 @@ int ModuleIvr::execute(int argc, char** argv, IModuleIvr& module) {
             case kOffline:
                 offline = true;
                 break;
+            case kFlushSpool:
+                flushPath = optarg;
+                flush = true;
+                break;
             case kFastAgi:
             case kMaxCalls:
             case kAllow:
             case kMetrics:
             case kCallsPerProcess: {
                 fastAgi = fastAgi || option == kFastAgi;
+                if (option != kFastAgi) fastAgiTuning = longName(option);
                 bool usable = option == kFastAgi           ? fastAgiOptions.setListen(optarg)
                               : option == kMaxCalls        ? fastAgiOptions.setMaxCalls(optarg)
                               : option == kMetrics         ? fastAgiOptions.setMetrics(optarg)
                               : option == kCallsPerProcess ? fastAgiOptions.setCallsPerProcess(optarg)
                                                            : fastAgiOptions.addAllowed(optarg);
                 if (!usable) {
-                    printToStandardError(formatBounded("Invalid value for --%s: %s\n",
-                                                       longOptions[option - kFastAgi + 3].name, optarg));
-                    return 1;
+                    return commandLineError(argc, argv,
+                                            formatBounded("invalid value for --%s: %s", longName(option), optarg));
                 }
                 break;
             }
+            case ':':
+                return commandLineError(argc, argv, typedOption(argv, scanned, optopt) + " needs " + neededValue(optopt));
             default: {
-                // An unknown long option has no option character, nor has a
-                // long-only option missing its argument.
-                char offending = optopt > 0 && optopt < 128 ? static_cast<char>(optopt) : '?';
-                printToStandardError(formatBounded("Unknown option: `%c'\n", offending));
-                return 1;
+                // A known long option given a value it does not take keeps
+                // its option value; an unknown one has none.
+                const std::string typed = typedOption(argv, scanned, optopt);
+                if (typed.rfind("--", 0) == 0 && optopt != 0) {
+                    return commandLineError(argc, argv, typed + " takes no value");
+                }
+                return commandLineError(argc, argv, "unknown option " + typed);
             }
         }
     }
+    if (check + flush + fastAgi > 1) {
+        return commandLineError(argc, argv, "--check, --flush-spool and --fastagi go one at a time");
+    }
+    if (offline && !check) return commandLineError(argc, argv, "--offline goes only with --check");
+    if (!fastAgiTuning.empty() && !fastAgi) {
+        return commandLineError(argc, argv, "--" + fastAgiTuning + " goes only with --fastagi");
+    }
+    if ((check || flush || fastAgi) && optind < argc) {
+        return commandLineError(argc, argv, formatBounded("unexpected argument %s", argv[optind]));
+    }
     if (check) return runConfigurationCheck(checkPath, offline);
+    if (flush) return runSpoolFlush(flushPath);
     if (fastAgi) return serveFastAgi(std::move(fastAgiOptions), module);
 
     std::vector<std::string> positional(argv + optind, argv + argc);
@@ -184,6 +256,16 @@ int ModuleIvr::runConfigurationCheck(const std::string& path, bool offline) {
         return 1;
     }
     return configurationChecker(path, offline);
+}
+
+void ModuleIvr::setSpoolFlush(SpoolFlusher flusher) { spoolFlusher = std::move(flusher); }
+
+int ModuleIvr::runSpoolFlush(const std::string& path) {
+    if (!spoolFlusher) {
+        printToStandardError("This program has no spool\n");
+        return 1;
+    }
+    return spoolFlusher(path);
 }
 
 void ModuleIvr::setModuleFactory(ModuleFactory factory) { moduleFactory = std::move(factory); }

@@ -48,6 +48,12 @@ public:
     using ConfigurationChecker = std::function<int(const std::string& path, bool offline)>;
     void setConfigurationCheck(ConfigurationChecker checker);
 
+    // --flush-spool CONFIG.json: sends the records the configuration's
+    // spool holds and returns the exit status. Supplied by the program's
+    // main, like the check: the runner knows no back office.
+    using SpoolFlusher = std::function<int(const std::string& path)>;
+    void setSpoolFlush(SpoolFlusher flusher);
+
     // Makes a fresh module for each call, so the FastAGI service can serve
     // many calls per process (--calls-per-process); without it every call
     // gets a process of its own.
@@ -69,8 +75,10 @@ private:
     int runModule(IModuleIvr& module, bool emulator, const char* destination, const char* configuration);
     void reportFailure(const char* text);
     int runConfigurationCheck(const std::string& path, bool offline);
+    int runSpoolFlush(const std::string& path);
 
     ConfigurationChecker configurationChecker;
+    SpoolFlusher spoolFlusher;
     void endCall();
 
     std::unique_ptr<KestroAgiImpl> session;

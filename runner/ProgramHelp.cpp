@@ -24,45 +24,61 @@ const char* const kBody =
     "  -h, --help           print this text\n"
     "\n"
     "FastAGI service (Asterisk calls AGI(agi://HOST:PORT/PROGRAM,DESTINATION,CONFIG.json)):\n"
-    "  --fastagi [ADDRESS:]PORT  serve calls over TCP, each in a process of its own;\n"
+    "  --fastagi [ADDRESS:]PORT\n"
+    "                       serve calls over TCP, each in a call process of a pool;\n"
     "                       listens on 127.0.0.1 unless an address is given\n"
     "  --max-calls N        refuse connections beyond N calls at once (default 200)\n"
     "  --allow CIDR         accept only peers of this network (repeat for more)\n"
+    "  --calls-per-process N\n"
+    "                       calls a call process serves in turn before it is replaced\n"
+    "                       (default 1000; 1: a fresh process for every call)\n"
+    "  --metrics [ADDRESS:]PORT\n"
+    "                       serve /metrics (Prometheus) and /health over HTTP;\n"
+    "                       on 127.0.0.1 unless an address is given\n"
     "\n"
     "Configuration check (before a reload; the file is never changed):\n"
     "  --check CONFIG.json  load the configuration and its profile as a call does and\n"
     "                       print one line per problem: JSON syntax, key types, keys no\n"
     "                       one reads, endpoints, back-office address and readiness,\n"
-    "                       prompts without an audio file; exit 0 when there is none\n"
+    "                       spool, prompts without an audio file; exit 0 when there is none\n"
     "  --offline            with --check: do not ask the back office whether it is ready\n"
     "\n"
     "Records the back office could not take (spoolDirectory):\n"
-    "  --flush-spool CONFIG.json  send them now, oldest first (for a timer when no\n"
-    "                       calls come); exit 0 when none is left waiting\n"
+    "  --flush-spool CONFIG.json\n"
+    "                       send them now, oldest first (for a timer when no calls\n"
+    "                       come); exit 0 when none is left waiting\n"
     "\n"
     "Exit status: 0 after a call, 1 on a command-line error or a failed session;\n"
     "with --check, 1 when a problem was found.\n"
     "\n";
 
-std::string fileName(const std::string& path) {
-    std::size_t slash = path.rfind('/');
-    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+}  // namespace
+
+std::string ProgramHelp::name(const std::string& program) {
+    std::size_t slash = program.rfind('/');
+    std::string name = slash == std::string::npos ? program : program.substr(slash + 1);
     return name.empty() ? "ivr-orvel" : name;
 }
 
-}  // namespace
+std::string ProgramHelp::usage(const std::string& program) {
+    const std::string shown = name(program);
+    const std::string indent(shown.size() + 8, ' ');
+    std::string text;
+    text += "Usage: " + shown + " [-e] [-r ROBOT] [DESTINATION] CONFIG.json [mark::KEY:VALUE ...]\n";
+    text += "       " + shown + " --fastagi [ADDRESS:]PORT [--max-calls N] [--allow CIDR]...\n";
+    text += indent + "[--calls-per-process N] [--metrics [ADDRESS:]PORT]\n";
+    text += "       " + shown + " --check CONFIG.json [--offline]\n";
+    text += "       " + shown + " --flush-spool CONFIG.json\n";
+    text += "       " + shown + " -v | --version\n";
+    text += "       " + shown + " -h | --help\n";
+    return text;
+}
 
 std::string ProgramHelp::text(const std::string& program) {
-    const std::string name = fileName(program);
-    std::string text;
-    text += "Usage: " + name + " [-e] [-r ROBOT] [DESTINATION] CONFIG.json [mark::KEY:VALUE ...]\n";
-    text += "       " + name + " --fastagi [ADDRESS:]PORT [--max-calls N] [--allow CIDR]...\n";
-    text += "       " + name + " --check CONFIG.json [--offline]\n";
-    text += "       " + name + " --flush-spool CONFIG.json\n";
-    text += "       " + name + " -v | --version\n";
-    text += "       " + name + " -h | --help\n";
+    const std::string shown = name(program);
+    std::string text = usage(program);
     text += kBody;
-    text += "More: man " + name + ", and README.md in the source tree or in\n";
+    text += "More: man " + shown + ", and README.md in the source tree or in\n";
     text += "/usr/share/doc/tarvik-kestro-ivr/ when installed from the package.\n";
     return text;
 }

@@ -1,14 +1,18 @@
 #!/bin/sh
 # Sample calls in emulator mode: each starts the back-office simulator on a
-# free loopback port with the example customers, runs ivr-orvel with a robot
-# file standing in for the caller and Asterisk, then shows the program's
-# exit status and every request the back office received.
+# free loopback port with the example customers, runs the program with a
+# robot file standing in for the caller and Asterisk, then shows the
+# program's exit status and every request the back office received.
 #
+# A robot file is for ivr-orvel unless its first comment begins with the
+# other program's name ("<!-- ivr-pelion: ..."); the program runs with its
+# example configuration (examples/config/orvel.json or pelion.json).
 # Without a robot file: a whole successful call, then a failed one (a
 # blocked customer accepts the trust unlock, the back office refuses it).
 # Usage: tools/demo.sh [build-dir] [robot-file]
-# IVR=path runs another ivr-orvel (an unpacked package's, say) and
-# EXAMPLES=dir takes the configuration and robots from another examples tree.
+# BIN=dir runs the programs of another folder (an unpacked package's
+# usr/bin, say) and EXAMPLES=dir takes the configurations and robots from
+# another examples tree.
 set -u
 
 BUILD=${1:-build}
@@ -16,9 +20,8 @@ ROOT=$(cd "$(dirname "$0")/.." && pwd)
 cd "$ROOT"
 
 SIM="$BUILD/tools/backoffice-sim/backoffice-sim"
-IVR=${IVR:-$BUILD/sites/orvel/ivr-orvel}
+BIN=${BIN:-}
 EXAMPLES=${EXAMPLES:-examples}
-case "$IVR" in /*) ;; *) IVR="$ROOT/$IVR" ;; esac
 WORK=$(mktemp -d)
 SIM_PID=""
 
@@ -55,6 +58,11 @@ PY
     fi
 }
 
+# program ROBOT: the program the robot file is for.
+program() {
+    if head -n 5 "$1" | grep -q '<!-- *ivr-pelion:'; then echo ivr-pelion; else echo ivr-orvel; fi
+}
+
 # call TITLE ROBOT [SIMULATOR-OPTION...]: one call against a fresh simulator.
 # Fails (status 1) only when the demo itself cannot run; the program's own
 # exit status is shown, whatever it is.
@@ -62,6 +70,11 @@ call() {
     title=$1
     robot=$2
     shift 2
+    name=$(program "$robot")
+    site=${name#ivr-}
+    ivr=${BIN:+$BIN/$name}
+    ivr=${ivr:-$BUILD/sites/$site/$name}
+    case "$ivr" in /*) ;; *) ivr="$ROOT/$ivr" ;; esac
     : >"$WORK/journal.jsonl"
     "$SIM" --port 0 --data "$EXAMPLES/backoffice/customers.json" --token change-me \
         --journal "$WORK/journal.jsonl" "$@" >"$WORK/sim.out" 2>"$WORK/sim.err" &
@@ -81,21 +94,21 @@ call() {
     fi
 
     sed -e "s#http://127.0.0.1:8080#http://127.0.0.1:$port#" \
-        -e "s#/var/log/asterisk/ivr-orvel-debug.log#$WORK/debug.log#" \
-        "$EXAMPLES/config/orvel.json" >"$WORK/orvel.json"
+        -e "s#/var/log/asterisk/$name-debug.log#$WORK/debug.log#" \
+        "$EXAMPLES/config/$site.json" >"$WORK/$site.json"
 
     echo "== $title"
     echo "== back-office simulator on 127.0.0.1:$port${*:+ ($*)}, robot $robot"
-    echo "== call trace (ivr-orvel -e -r $robot atendimento orvel.json)"
+    echo "== call trace ($name -e -r $robot atendimento $site.json)"
     status=0
     # A robot name with a "." is read from ./NAME: run beside the robot.
-    (cd "$(dirname "$robot")" && "$IVR" -e -r "$(basename "$robot")" atendimento "$WORK/orvel.json") || status=$?
+    (cd "$(dirname "$robot")" && "$ivr" -e -r "$(basename "$robot")" atendimento "$WORK/$site.json") || status=$?
 
     echo
     echo "== requests received by the back office"
     show_journal "$WORK/journal.jsonl"
     echo
-    echo "== ivr-orvel exited with status $status"
+    echo "== $name exited with status $status"
     stop_simulator
 }
 

@@ -1,4 +1,3 @@
-#include <cstring>
 #include <iostream>
 #include <memory>
 
@@ -10,10 +9,6 @@
 #include "sites/pelion/Pelion.h"
 
 int main(int argc, char** argv) {
-    // Sending the spool is no call: it needs neither a session nor a module.
-    if (argc == 3 && std::strcmp(argv[1], "--flush-spool") == 0) {
-        return tarvik::SpoolFlushCommand::run(argv[2], std::cout, std::cerr);
-    }
     tarvik::Pelion module;
     tarvik::ModuleIvr runner;
     // The FastAGI service sets libcurl up once, before it forks its calls.
@@ -24,6 +19,10 @@ int main(int argc, char** argv) {
         return tarvik::ConfigurationCheck::runForProgram(
             module, path, offline,
             tarvik::PromptCatalog::without({"Orvel-u4-54", "Orvel-u4-55", "Orvel-u4-56", "Orvel-u4-57"}));
+    });
+    // Sending the spool is no call: it needs neither a session nor the module.
+    runner.setSpoolFlush([](const std::string& path) {
+        return tarvik::SpoolFlushCommand::run(path.c_str(), std::cout, std::cerr);
     });
     // Pooled FastAGI call processes make a fresh module for every call.
     runner.setModuleFactory([] { return std::make_unique<tarvik::Pelion>(); });

@@ -14,7 +14,7 @@
 namespace tarvik::testing::e2e {
 namespace {
 
-const std::string kBusiness = "/var/lib/asterisk/sounds/tarvik/business/";  // the profile's audio for type pj
+const std::string kBusiness = "/usr/share/tarvik-kestro-ivr/audios/";  // the profile's audio for type pj
 const std::string kIsp = "/service/v1/isp/demo/1";
 // The example profile's extensions and the keys they replace.
 const std::map<std::string, std::string> kRoutedKeys = {{"7000", "50005"}, {"7100", "50021"}, {"7200", "50007"}};

@@ -274,7 +274,7 @@ TEST(FastAgiServer, RefusesBeyondMaxCallsAndOutsideTheAllowList) {
     // Unusable values are refused before anything listens.
     FastAgiService bad;
     EXPECT_FALSE(bad.startFunction([] { return runService({"--fastagi", "4573", "--allow", "everyone"}); }));
-    EXPECT_EQ(bad.log(), "Invalid value for --allow: everyone\n");
+    EXPECT_EQ(bad.log().substr(0, bad.log().find('\n')), "ivr-test: invalid value for --allow: everyone");
 }
 
 TEST(FastAgiServer, SigtermLetsCallsFinishWithinTheDrainTime) {

@@ -10,6 +10,7 @@
 
 #include "agi/KestroAgiException.h"
 #include "runner/DebuggerTools.h"
+#include "runner/ProgramHelp.h"
 #include "tests/runner/RunnerTestSupport.h"
 #include "util/CText.h"
 
@@ -97,10 +98,10 @@ TEST(ModuleIvr, VersionAndUnknownOptions) {
         {{"-v"}, 0, kBanner},
         {{"--version"}, 0, kBanner},
         {{"-e", "50001", "-v", "-x"}, 0, kBanner},  // -v is reached first
-        {{"-x", "-v"}, 1, "Unknown option: `x'\n"},
-        {{"-e", "-r"}, 1, "Unknown option: `r'\n"},
-        {{"--robot"}, 1, "Unknown option: `r'\n"},
-        {{"--bogus", "50001"}, 1, "Unknown option: `?'\n"},
+        {{"-x", "-v"}, 1, "ivr-test: unknown option -x\n" + ProgramHelp::usage("ivr-test")},
+        {{"-e", "-r"}, 1, "ivr-test: -r needs a robot file\n" + ProgramHelp::usage("ivr-test")},
+        {{"--robot"}, 1, "ivr-test: --robot needs a robot file\n" + ProgramHelp::usage("ivr-test")},
+        {{"--bogus", "50001"}, 1, "ivr-test: unknown option --bogus\n" + ProgramHelp::usage("ivr-test")},
     };
     for (const Case& each : cases) {
         ProcessResult result = run(dir, each.arguments);
