@@ -1,7 +1,6 @@
 #include "runner/ModuleIvr.h"
 
 #include <getopt.h>
-#include <sys/socket.h>
 
 #include <cstdio>
 #include <cstring>
@@ -14,8 +13,6 @@
 #include "emulator/KestroAgiEmulator.h"
 #include "runner/CallerHandBack.h"
 #include "runner/DebuggerTools.h"
-#include "runner/FastAgiServer.h"
-#include "runner/FastAgiSession.h"
 #include "runner/ProgramHelp.h"
 #include "util/BoundedFormat.h"
 
@@ -26,7 +23,8 @@ namespace {
 const char* orEmpty(const char* text) { return text == nullptr ? "" : text; }
 
 // Long options without a short form (the short option string stays "evr:").
-enum LongOnlyOption { kFastAgi = 256, kMaxCalls, kAllow, kMetrics, kCallsPerProcess };
+// Every one of the service's options takes a value and goes to the service.
+enum ServiceOption { kFastAgi = 256, kServiceOption };
 // The configuration check's options.
 enum CheckOption { kCheck = 512, kOffline };
 
@@ -69,20 +67,20 @@ void ModuleIvr::reportFailure(const char* text) {
     }
 }
 
-void ModuleIvr::setLibraryInitialiser(std::function<void()> initialiser) {
-    libraryInitialiser = std::move(initialiser);
-}
-
 int ModuleIvr::execute(int argc, char** argv, IModuleIvr& module) {
     static const option longOptions[] = {
         {"emulator", no_argument, nullptr, 'e'},
         {"version", no_argument, nullptr, 'v'},
         {"robot", required_argument, nullptr, 'r'},
         {"fastagi", required_argument, nullptr, kFastAgi},
-        {"max-calls", required_argument, nullptr, kMaxCalls},
-        {"allow", required_argument, nullptr, kAllow},
-        {"metrics", required_argument, nullptr, kMetrics},
-        {"calls-per-process", required_argument, nullptr, kCallsPerProcess},
+        {"max-calls", required_argument, nullptr, kServiceOption},
+        {"allow", required_argument, nullptr, kServiceOption},
+        {"metrics", required_argument, nullptr, kServiceOption},
+        {"metrics-allow", required_argument, nullptr, kServiceOption},
+        {"calls-per-process", required_argument, nullptr, kServiceOption},
+        {"spare-processes", required_argument, nullptr, kServiceOption},
+        {"idle-timeout", required_argument, nullptr, kServiceOption},
+        {"configs", required_argument, nullptr, kServiceOption},
         {"help", no_argument, nullptr, 'h'},
         {"check", required_argument, nullptr, kCheck},
         {"offline", no_argument, nullptr, kOffline},
@@ -93,7 +91,6 @@ int ModuleIvr::execute(int argc, char** argv, IModuleIvr& module) {
     std::string robot;
     bool haveRobot = false;
     bool fastAgi = false;
-    FastAgiOptions fastAgiOptions;
     std::string checkPath;
     bool check = false;
     bool offline = false;
@@ -103,7 +100,8 @@ int ModuleIvr::execute(int argc, char** argv, IModuleIvr& module) {
     optind = 0;
     opterr = 0;
     int option;
-    while ((option = getopt_long(argc, argv, "evhr:", longOptions, nullptr)) != -1) {
+    int longIndex = -1;
+    while ((option = getopt_long(argc, argv, "evhr:", longOptions, &longIndex)) != -1) {
         switch (option) {
             case 'r':
                 robot = optarg;
@@ -127,19 +125,15 @@ int ModuleIvr::execute(int argc, char** argv, IModuleIvr& module) {
                 offline = true;
                 break;
             case kFastAgi:
-            case kMaxCalls:
-            case kAllow:
-            case kMetrics:
-            case kCallsPerProcess: {
+            case kServiceOption: {
                 fastAgi = fastAgi || option == kFastAgi;
-                bool usable = option == kFastAgi           ? fastAgiOptions.setListen(optarg)
-                              : option == kMaxCalls        ? fastAgiOptions.setMaxCalls(optarg)
-                              : option == kMetrics         ? fastAgiOptions.setMetrics(optarg)
-                              : option == kCallsPerProcess ? fastAgiOptions.setCallsPerProcess(optarg)
-                                                           : fastAgiOptions.addAllowed(optarg);
-                if (!usable) {
-                    printToStandardError(formatBounded("Invalid value for --%s: %s\n",
-                                                       longOptions[option - kFastAgi + 3].name, optarg));
+                const char* name = longOptions[longIndex].name;
+                if (service == nullptr) {
+                    printToStandardError(formatBounded("This program has no FastAGI service: --%s\n", name));
+                    return 1;
+                }
+                if (!service->setOption(name, optarg)) {
+                    printToStandardError(formatBounded("Invalid value for --%s: %s\n", name, optarg));
                     return 1;
                 }
                 break;
@@ -154,7 +148,7 @@ int ModuleIvr::execute(int argc, char** argv, IModuleIvr& module) {
         }
     }
     if (check) return runConfigurationCheck(checkPath, offline);
-    if (fastAgi) return serveFastAgi(std::move(fastAgiOptions), module);
+    if (fastAgi) return service->run(*this, module);
 
     std::vector<std::string> positional(argv + optind, argv + argc);
     // A call from Asterisk is handed back the moment its last command is
@@ -169,7 +163,7 @@ int ModuleIvr::execute(int argc, char** argv, IModuleIvr& module) {
             if (haveRobot) emulated->loadRobot(robot.c_str());
             return emulated;
         },
-        [&](KestroAgiImpl&) { return positional; });
+        [&](KestroAgiImpl&) { return positional; }, ConfigurationGate());
     robot.clear();
     handBack.release(status);
     module.onCallHandedBack();
@@ -186,27 +180,7 @@ int ModuleIvr::runConfigurationCheck(const std::string& path, bool offline) {
     return configurationChecker(path, offline);
 }
 
-void ModuleIvr::setModuleFactory(ModuleFactory factory) { moduleFactory = std::move(factory); }
-
-int ModuleIvr::serveFastAgi(FastAgiOptions options, IModuleIvr& module) {
-    options.initialiseLibraries = libraryInitialiser;
-    // Without a way to make a fresh module per call, one module object would
-    // carry one call's state into the next: a process per call then.
-    if (!moduleFactory) options.callsPerProcess = 1;
-    FastAgiServer::CallHandler handler = [this, &module](int socketFd, FastAgiCallRecord& record) {
-        return serveConnection(socketFd, record, module);
-    };
-    if (options.callsPerProcess > 1) {
-        handler = [this](int socketFd, FastAgiCallRecord& record) {
-            std::unique_ptr<IModuleIvr> callModule = moduleFactory();
-            int status = serveConnection(socketFd, record, *callModule);
-            endCall();
-            return status;
-        };
-    }
-    FastAgiServer server(std::move(options), std::move(handler));
-    return server.run();
-}
+void ModuleIvr::setService(ProgramService* programService) { service = programService; }
 
 // The end of a call in a process that serves more: nothing of it may reach
 // the next one. The module (marks, profile, configuration, customer) goes
@@ -216,20 +190,15 @@ void ModuleIvr::endCall() {
     if (DebuggerTools::getImpl() == this) DebuggerTools::setImpl(nullptr);
 }
 
-int ModuleIvr::serveConnection(int socketFd, FastAgiCallRecord& record, IModuleIvr& module) {
-    int status = serve(
-        module, false, [&] { return std::make_unique<FastAgiSession>(socketFd, record); },
-        &FastAgiSession::startupArguments);
-    // Over FastAGI the end of the connection hands the call back.
-    ::shutdown(socketFd, SHUT_RDWR);
-    module.onCallHandedBack();
-    return status;
+int ModuleIvr::serveSession(IModuleIvr& module, const SessionFactory& createSession,
+                            const ArgumentSource& positionalArguments, const ConfigurationGate& gate) {
+    return serve(module, false, createSession, positionalArguments, gate);
 }
 
 // Creates the session, routes the positional arguments and runs the module;
 // an exception from any of it ends the run with status 1.
 int ModuleIvr::serve(IModuleIvr& module, bool emulator, const SessionFactory& createSession,
-                     const ArgumentSource& positionalArguments) {
+                     const ArgumentSource& positionalArguments, const ConfigurationGate& gate) {
     try {
         session = createSession();
         std::vector<std::string> positional = positionalArguments(*session);
@@ -257,7 +226,7 @@ int ModuleIvr::serve(IModuleIvr& module, bool emulator, const SessionFactory& cr
             session.reset();
             return 1;
         }
-        return runModule(module, emulator, destination, configuration);
+        return runModule(module, emulator, destination, configuration, gate);
     } catch (const std::exception& failure) {
         reportFailure(failure.what());
     } catch (...) {
@@ -268,7 +237,8 @@ int ModuleIvr::serve(IModuleIvr& module, bool emulator, const SessionFactory& cr
 }
 
 // The guarded run: any exception leaving it is handled by execute.
-int ModuleIvr::runModule(IModuleIvr& module, bool emulator, const char* destination, const char* configuration) {
+int ModuleIvr::runModule(IModuleIvr& module, bool emulator, const char* destination, const char* configuration,
+                         const ConfigurationGate& gate) {
     session->verbose("Agi is loaded in mode %s", emulator ? "emulator" : "normal");
     DebuggerTools::setImpl(this);
 
@@ -278,7 +248,8 @@ int ModuleIvr::runModule(IModuleIvr& module, bool emulator, const char* destinat
     }
     if (configuration != nullptr) {
         session->verbose("Agi starting configuration with file %s", configuration);
-        module.loadConfiguration(*session, configuration);
+        std::string path = configuration;
+        if (!gate || gate(path)) module.loadConfiguration(*session, path.c_str());
     }
     session->verbose("Player is a native ivr module by %s", orEmpty(module.getName()));
     module.play(*session);

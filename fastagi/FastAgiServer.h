@@ -10,12 +10,12 @@
 
 #include <poll.h>
 
-#include "runner/CallProcessPool.h"
-#include "runner/CallReports.h"
-#include "runner/FastAgiCallRecord.h"
-#include "runner/FastAgiOptions.h"
-#include "runner/MetricsEndpoint.h"
-#include "runner/ServiceMetrics.h"
+#include "fastagi/CallProcessPool.h"
+#include "fastagi/CallReports.h"
+#include "fastagi/FastAgiCallRecord.h"
+#include "fastagi/FastAgiOptions.h"
+#include "fastagi/MetricsEndpoint.h"
+#include "fastagi/ServiceMetrics.h"
 
 namespace tarvik {
 

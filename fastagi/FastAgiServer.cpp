@@ -1,4 +1,4 @@
-#include "runner/FastAgiServer.h"
+#include "fastagi/FastAgiServer.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -19,8 +19,8 @@
 #include <cstring>
 #include <exception>
 
-#include "runner/DescriptorPassing.h"
-#include "runner/FastAgiStartupGate.h"
+#include "fastagi/DescriptorPassing.h"
+#include "fastagi/FastAgiStartupGate.h"
 #include "util/BoundedFormat.h"
 #include "util/DescriptorWrite.h"
 #include "util/SpoolObserver.h"

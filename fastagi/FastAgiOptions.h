@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "runner/FastAgiNetwork.h"
+#include "fastagi/FastAgiNetwork.h"
 
 namespace tarvik {
 

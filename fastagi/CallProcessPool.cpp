@@ -1,4 +1,4 @@
-#include "runner/CallProcessPool.h"
+#include "fastagi/CallProcessPool.h"
 
 #include <signal.h>
 #include <sys/socket.h>
@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "runner/DescriptorPassing.h"
+#include "fastagi/DescriptorPassing.h"
 
 namespace tarvik {
 

@@ -1,4 +1,4 @@
-#include "runner/MetricsEndpoint.h"
+#include "fastagi/MetricsEndpoint.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

@@ -1,10 +1,10 @@
-#include "runner/ServiceMetrics.h"
+#include "fastagi/ServiceMetrics.h"
 
 #include <cstdlib>
 #include <sstream>
 #include <vector>
 
-#include "runner/BackOfficeOperation.h"
+#include "fastagi/BackOfficeOperation.h"
 #include "util/BoundedFormat.h"
 
 namespace tarvik {

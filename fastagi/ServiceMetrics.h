@@ -6,7 +6,7 @@
 #include <string>
 #include <utility>
 
-#include "runner/MetricsHistogram.h"
+#include "fastagi/MetricsHistogram.h"
 
 namespace tarvik {
 

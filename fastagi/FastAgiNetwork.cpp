@@ -1,4 +1,4 @@
-#include "runner/FastAgiNetwork.h"
+#include "fastagi/FastAgiNetwork.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

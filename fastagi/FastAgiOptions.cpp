@@ -1,4 +1,4 @@
-#include "runner/FastAgiOptions.h"
+#include "fastagi/FastAgiOptions.h"
 
 #include <arpa/inet.h>
 

@@ -13,7 +13,8 @@
 #include <thread>
 #include <vector>
 
-#include "runner/FastAgiServer.h"
+#include "fastagi/FastAgiMode.h"
+#include "fastagi/FastAgiServer.h"
 #include "runner/ModuleIvr.h"
 #include "tests/support/FastAgiClient.h"
 #include "tests/support/FastAgiService.h"
@@ -65,7 +66,8 @@ int runService(std::vector<std::string> arguments) {
     argv.push_back(nullptr);
     WireModule module;
     ModuleIvr runner;
-    runner.setModuleFactory([] { return std::make_unique<WireModule>(); });
+    FastAgiMode service(nullptr, [] { return std::make_unique<WireModule>(); });
+    runner.setService(&service);
     return runner.execute(static_cast<int>(arguments.size()), argv.data(), module);
 }
 
@@ -313,7 +315,7 @@ TEST(FastAgiServer, DrainTimeoutKillsStuckCallsAndCrashesAreLogged) {
         WireModule module;
         ModuleIvr runner;
         FastAgiServer server(options, [&](int socketFd, FastAgiCallRecord& record) {
-            return runner.serveConnection(socketFd, record, module);
+            return FastAgiMode::serveConnection(runner, socketFd, record, module);
         });
         return server.run();
     }));
@@ -391,7 +393,7 @@ int pooledService(std::size_t callsPerProcess, std::size_t memoryBound) {
     ModuleIvr runner;
     FastAgiServer server(options, [&](int socketFd, FastAgiCallRecord& record) {
         WireModule module;  // the call's own, gone with it
-        return runner.serveConnection(socketFd, record, module);
+        return FastAgiMode::serveConnection(runner, socketFd, record, module);
     });
     return server.run();
 }

@@ -1,4 +1,4 @@
-#include "runner/FastAgiCallRecord.h"
+#include "fastagi/FastAgiCallRecord.h"
 
 #include "util/BoundedFormat.h"
 
