@@ -18,6 +18,10 @@ bool FastAgiMode::setOption(const std::string& name, const std::string& value) {
     if (name == "allow") return options.addAllowed(value);
     if (name == "metrics") return options.setMetrics(value);
     if (name == "calls-per-process") return options.setCallsPerProcess(value);
+    if (name == "spare-processes") return options.setSpareProcesses(value);
+    if (name == "idle-timeout") return options.setIdleTimeout(value);
+    if (name == "metrics-allow") return options.addMetricsAllowed(value);
+    if (name == "configs") return options.setConfigs(value);
     return false;
 }
 

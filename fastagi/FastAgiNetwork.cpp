@@ -75,4 +75,12 @@ bool FastAgiNetwork::contains(const sockaddr* address) const {
     return false;
 }
 
+bool FastAgiNetwork::admits(const std::vector<FastAgiNetwork>& networks, const sockaddr* address) {
+    if (networks.empty()) return true;
+    for (const FastAgiNetwork& network : networks) {
+        if (network.contains(address)) return true;
+    }
+    return false;
+}
+
 }  // namespace tarvik

@@ -57,6 +57,10 @@ void ServiceMetrics::processStarted() { ++started; }
 
 void ServiceMetrics::processReplaced(const std::string& reason) { ++replacedByReason[labelValue(reason)]; }
 
+void ServiceMetrics::processLeftIdle() { ++leftIdle; }
+
+void ServiceMetrics::processesNow(std::size_t count) { processes = count; }
+
 void ServiceMetrics::endpointRequest(const std::string& path) { ++endpointRequests[path]; }
 
 std::string ServiceMetrics::callReport(const std::string& destination, double seconds) {
@@ -141,12 +145,16 @@ std::string ServiceMetrics::render(std::size_t callsInProgress, std::size_t maxC
         text += header(counter.name, "counter", counter.help);
         text += sample(counter.name, "", counter.value);
     }
+    text += header("call_processes", "gauge", "Call processes there are, busy or waiting.");
+    text += sample("call_processes", "", processes);
     text += header("call_processes_started_total", "counter", "Call processes started.");
     text += sample("call_processes_started_total", "", started);
     text += header("call_processes_replaced_total", "counter", "Call processes replaced, by reason.");
     for (const auto& [reason, count] : replacedByReason) {
         text += sample("call_processes_replaced_total", "reason=\"" + reason + "\"", count);
     }
+    text += header("call_processes_idle_left_total", "counter", "Call processes beyond the spare ones that left idle.");
+    text += sample("call_processes_idle_left_total", "", leftIdle);
     text += header("metrics_requests_total", "counter", "Requests answered by this endpoint, by path.");
     for (const auto& [path, count] : endpointRequests) {
         text += sample("metrics_requests_total", "path=\"" + path + "\"", count);

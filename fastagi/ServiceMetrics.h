@@ -25,6 +25,10 @@ public:
     void callCrashed();
     void processStarted();
     void processReplaced(const std::string& reason);
+    // A call process beyond the spare ones left after waiting idle.
+    void processLeftIdle();
+    // Call processes there are now, for the next render.
+    void processesNow(std::size_t count);
     // A request the metrics endpoint answered ("/health", "/metrics").
     void endpointRequest(const std::string& path);
 
@@ -57,6 +61,8 @@ private:
     std::uint64_t spoolSetAside = 0;
     std::uint64_t crashed = 0;
     std::uint64_t started = 0;
+    std::uint64_t leftIdle = 0;
+    std::size_t processes = 0;
 };
 
 }  // namespace tarvik
