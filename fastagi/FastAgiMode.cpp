@@ -2,6 +2,8 @@
 
 #include <sys/socket.h>
 
+#include <memory>
+
 #include "fastagi/FastAgiServer.h"
 #include "fastagi/FastAgiSession.h"
 
@@ -30,13 +32,14 @@ int FastAgiMode::run(ModuleIvr& runner, IModuleIvr& module) {
     // Without a way to make a fresh module per call, one module object would
     // carry one call's state into the next: a process per call then.
     if (!moduleFactory) serviceOptions.callsPerProcess = 1;
-    FastAgiServer::CallHandler handler = [&runner, &module](int socketFd, FastAgiCallRecord& record) {
-        return serveConnection(runner, socketFd, record, module);
+    auto admission = std::make_shared<ConfigurationAdmission>(serviceOptions.configsDirectory);
+    FastAgiServer::CallHandler handler = [&runner, &module, admission](int socketFd, FastAgiCallRecord& record) {
+        return serveConnection(runner, socketFd, record, module, admission.get());
     };
     if (serviceOptions.callsPerProcess > 1) {
-        handler = [this, &runner](int socketFd, FastAgiCallRecord& record) {
+        handler = [this, &runner, admission](int socketFd, FastAgiCallRecord& record) {
             std::unique_ptr<IModuleIvr> callModule = moduleFactory();
-            int status = serveConnection(runner, socketFd, record, *callModule);
+            int status = serveConnection(runner, socketFd, record, *callModule, admission.get());
             runner.endCall();
             return status;
         };
@@ -46,7 +49,22 @@ int FastAgiMode::run(ModuleIvr& runner, IModuleIvr& module) {
 }
 
 int FastAgiMode::serveConnection(ModuleIvr& runner, int socketFd, FastAgiCallRecord& record, IModuleIvr& module,
-                                 const ModuleIvr::ConfigurationGate& gate) {
+                                 ConfigurationAdmission* admission) {
+    ModuleIvr::ConfigurationGate gate;
+    if (admission != nullptr) {
+        gate = [&, admission](std::string& path) {
+            sockaddr_storage peer{};
+            socklen_t length = sizeof(peer);
+            const bool known = ::getpeername(socketFd, reinterpret_cast<sockaddr*>(&peer), &length) == 0;
+            std::string reason;
+            if (!admission->admit(path, known ? reinterpret_cast<sockaddr*>(&peer) : nullptr, reason)) {
+                FastAgiServer::log(record.refuseConfiguration(path, reason));
+                return false;
+            }
+            record.setReplacements(admission->replacements());
+            return true;
+        };
+    }
     int status = runner.serveSession(
         module, [&] { return std::make_unique<FastAgiSession>(socketFd, record); }, &FastAgiSession::startupArguments,
         gate);

@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "fastagi/ConfigurationAdmission.h"
 #include "fastagi/FastAgiCallRecord.h"
 #include "fastagi/FastAgiOptions.h"
 #include "runner/IModuleIvr.h"
@@ -31,9 +32,10 @@ public:
     // One FastAGI call on a connected socket: the session reads the
     // start-up block from it, the AGI() arguments (agi_arg_1, ...) stand for
     // the positional arguments, and the end of the connection hands the
-    // call back.
+    // call back. The configuration file the call names must pass
+    // `admission` (null: any file does); a refusal is logged as one line.
     static int serveConnection(ModuleIvr& runner, int socketFd, FastAgiCallRecord& record, IModuleIvr& module,
-                               const ModuleIvr::ConfigurationGate& gate = ModuleIvr::ConfigurationGate());
+                               ConfigurationAdmission* admission = nullptr);
 
     const FastAgiOptions& getOptions() const { return options; }
 

@@ -348,7 +348,7 @@ int FastAgiServer::serveCall(int socketFd, const std::string& peer) {
     }
     // Closing first lets Asterisk go on in the dial plan at once.
     ::close(socketFd);
-    reports.send(ServiceMetrics::callReport(record.getDestination(), record.elapsedSeconds()));
+    reports.send(ServiceMetrics::callReport(record.getDestination(), record.getReplacements(), record.elapsedSeconds()));
     log(record.finish(status));
     return status;
 }

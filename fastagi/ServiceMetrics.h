@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 #include <utility>
 
@@ -37,8 +38,11 @@ public:
     void apply(const std::string& report);
 
     // Report lines for apply(), as a call process writes them. The key is the
-    // destination's extension, "none" when the call was not sent anywhere.
-    static std::string callReport(const std::string& destination, double seconds);
+    // destination's extension when it is an exit (50001..50031) or one of
+    // the profile's `replacements`, "other" for any other (a forwarding text
+    // from the back office), "none" when the call was not sent anywhere.
+    static std::string callReport(const std::string& destination, const std::set<std::string>& replacements,
+                                  double seconds);
     // outcome from the HTTP code: "2xx", "4xx", "5xx", "other", "failed" (no answer).
     static std::string requestReport(const std::string& url, long code, double seconds);
     // event as SpoolObserver gives it.
