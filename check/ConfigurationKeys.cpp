@@ -84,6 +84,7 @@ const KeyNode& rootNode() {
             {"readyTimeout", node(Kind::Number)},
             {"spoolDirectory", node(Kind::String)},
             {"backgroundRecords", node(Kind::Boolean)},
+            {"allowPeers", arrayOf(node(Kind::String))},
             {"profile", object({
                             {"route", arrayOf(object({{"destinations", destinations},
                                                       {"variables", conditionNode()}}))},

@@ -24,10 +24,20 @@ const char* const kBody =
     "  -h, --help           print this text\n"
     "\n"
     "FastAGI service (Asterisk calls AGI(agi://HOST:PORT/PROGRAM,DESTINATION,CONFIG.json)):\n"
-    "  --fastagi [ADDRESS:]PORT  serve calls over TCP, each in a process of its own;\n"
+    "  --fastagi [ADDRESS:]PORT  serve calls over TCP from a pool of call processes;\n"
     "                       listens on 127.0.0.1 unless an address is given\n"
     "  --max-calls N        refuse connections beyond N calls at once (default 200)\n"
     "  --allow CIDR         accept only peers of this network (repeat for more)\n"
+    "  --calls-per-process N  calls a call process serves in turn (default 1000;\n"
+    "                       1: a process per call)\n"
+    "  --spare-processes N  call processes kept waiting for calls (default 2)\n"
+    "  --idle-timeout SECONDS  a call process beyond the spare ones that waits\n"
+    "                       this long for a call leaves (default 60)\n"
+    "  --configs DIR        calls may only name configuration files inside DIR\n"
+    "                       (a relative name is looked up there)\n"
+    "  --metrics [ADDRESS:]PORT  serve /metrics and /health (on 127.0.0.1 unless\n"
+    "                       an address is given)\n"
+    "  --metrics-allow CIDR accept only peers of this network on the metrics port\n"
     "\n"
     "Configuration check (before a reload; the file is never changed):\n"
     "  --check CONFIG.json  load the configuration and its profile as a call does and\n"
@@ -57,6 +67,8 @@ std::string ProgramHelp::text(const std::string& program) {
     std::string text;
     text += "Usage: " + name + " [-e] [-r ROBOT] [DESTINATION] CONFIG.json [mark::KEY:VALUE ...]\n";
     text += "       " + name + " --fastagi [ADDRESS:]PORT [--max-calls N] [--allow CIDR]...\n";
+    text += "           [--configs DIR] [--calls-per-process N] [--spare-processes N]\n";
+    text += "           [--idle-timeout SECONDS] [--metrics [ADDRESS:]PORT] [--metrics-allow CIDR]...\n";
     text += "       " + name + " --check CONFIG.json [--offline]\n";
     text += "       " + name + " --flush-spool CONFIG.json\n";
     text += "       " + name + " -v | --version\n";
