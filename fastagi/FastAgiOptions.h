@@ -59,8 +59,9 @@ struct FastAgiOptions {
     // A positive decimal number.
     bool setMaxCalls(const std::string& text);
     bool setCallsPerProcess(const std::string& text);
-    // Whole seconds; 0 and more.
+    // A count of processes, 0 and more.
     bool setSpareProcesses(const std::string& text);
+    // Whole seconds, 0 and more.
     bool setIdleTimeout(const std::string& text);
     // One more network allowed to connect ("10.0.0.0/8", "192.0.2.7").
     bool addAllowed(const std::string& text);

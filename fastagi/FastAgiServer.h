@@ -24,7 +24,7 @@ namespace tarvik {
 // With callsPerProcess 1 each call gets a process forked for it; above 1 a
 // pool of call processes serves calls one after another (CallProcessPool),
 // each replaced when it has served its share, grown past the memory bound
-// or died.
+// or died, and left to go when it waited idle beyond the spare ones.
 //
 // The parent only accepts, refuses (peer not allowed, --max-calls reached:
 // accepted and closed at once, so Asterisk goes on in its dial plan),
