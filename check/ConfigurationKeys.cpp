@@ -64,9 +64,14 @@ void walkValue(const ConfigurationKey& key, const Json::Value& value, const std:
         walkObject(key.path, value, shown, problems);
     } else if (key.type == JsonType::Array) {
         const std::string elementPath = std::string(key.path) + "[]";
+        // An array of plain values lists its element ("allowPeers[]");
+        // without one the elements are objects of the keys below.
+        const ConfigurationKey* element = ConfigurationKeyTable::find(elementPath);
         for (Json::ArrayIndex index = 0; index < value.size(); ++index) {
             const std::string elementShown = shown + "[" + std::to_string(index) + "]";
-            if (!value[index].isObject()) {
+            if (element != nullptr) {
+                walkValue(*element, value[index], elementShown, problems);
+            } else if (!value[index].isObject()) {
                 wrongType(JsonType::Object, value[index], elementShown, problems);
             } else {
                 walkObject(elementPath, value[index], elementShown, problems);

@@ -27,6 +27,8 @@ enum class ConfigurationKeyId : std::size_t {
     BackgroundRecords,
     SpoolDirectory,
     PendingTimeout,
+    AllowPeers,
+    AllowPeer,
     Plugin,
     PluginDriver,
     PluginId,

@@ -1,7 +1,6 @@
 #include "runner/ModuleIvr.h"
 
 #include <getopt.h>
-#include <sys/socket.h>
 
 #include <cstdio>
 #include <cstring>
@@ -14,8 +13,6 @@
 #include "emulator/KestroAgiEmulator.h"
 #include "runner/CallerHandBack.h"
 #include "runner/DebuggerTools.h"
-#include "runner/FastAgiServer.h"
-#include "runner/FastAgiSession.h"
 #include "runner/ProgramHelp.h"
 #include "util/BoundedFormat.h"
 
@@ -26,7 +23,8 @@ namespace {
 const char* orEmpty(const char* text) { return text == nullptr ? "" : text; }
 
 // Long options without a short form (the short option string stays "evhr:").
-enum LongOnlyOption { kFastAgi = 256, kMaxCalls, kAllow, kMetrics, kCallsPerProcess };
+// Every one of the service's options takes a value and goes to the service.
+enum LongOnlyOption { kFastAgi = 256, kServiceOption };
 // The configuration check's options and the spool's.
 enum CheckOption { kCheck = 512, kOffline, kFlushSpool };
 
@@ -35,10 +33,14 @@ const option kLongOptions[] = {
     {"version", no_argument, nullptr, 'v'},
     {"robot", required_argument, nullptr, 'r'},
     {"fastagi", required_argument, nullptr, kFastAgi},
-    {"max-calls", required_argument, nullptr, kMaxCalls},
-    {"allow", required_argument, nullptr, kAllow},
-    {"metrics", required_argument, nullptr, kMetrics},
-    {"calls-per-process", required_argument, nullptr, kCallsPerProcess},
+    {"max-calls", required_argument, nullptr, kServiceOption},
+    {"allow", required_argument, nullptr, kServiceOption},
+    {"metrics", required_argument, nullptr, kServiceOption},
+    {"metrics-allow", required_argument, nullptr, kServiceOption},
+    {"calls-per-process", required_argument, nullptr, kServiceOption},
+    {"spare-processes", required_argument, nullptr, kServiceOption},
+    {"idle-timeout", required_argument, nullptr, kServiceOption},
+    {"configs", required_argument, nullptr, kServiceOption},
     {"help", no_argument, nullptr, 'h'},
     {"check", required_argument, nullptr, kCheck},
     {"offline", no_argument, nullptr, kOffline},
@@ -54,16 +56,13 @@ const char* longName(int value) {
 }
 
 // What an option's missing value should have been, for the error line.
-const char* neededValue(int value) {
-    switch (value) {
-        case 'r': return "a robot file";
-        case kCheck:
-        case kFlushSpool: return "a configuration file";
-        case kFastAgi:
-        case kMetrics: return "[ADDRESS:]PORT";
-        case kAllow: return "a network (CIDR)";
-        default: return "a number";
-    }
+const char* neededValue(int value, const std::string& typed) {
+    if (value == 'r') return "a robot file";
+    if (value == kCheck || value == kFlushSpool) return "a configuration file";
+    if (typed == "--fastagi" || typed == "--metrics") return "[ADDRESS:]PORT";
+    if (typed == "--allow" || typed == "--metrics-allow") return "a network (CIDR)";
+    if (typed == "--configs") return "a folder";
+    return "a number";
 }
 
 void printToStandardError(const std::string& text) {
@@ -122,17 +121,12 @@ void ModuleIvr::reportFailure(const char* text) {
     }
 }
 
-void ModuleIvr::setLibraryInitialiser(std::function<void()> initialiser) {
-    libraryInitialiser = std::move(initialiser);
-}
-
 int ModuleIvr::execute(int argc, char** argv, IModuleIvr& module) {
     bool emulator = false;
     std::string robot;
     bool haveRobot = false;
     bool fastAgi = false;
     std::string fastAgiTuning;  // a service option given, for the error without --fastagi
-    FastAgiOptions fastAgiOptions;
     std::string checkPath;
     bool check = false;
     bool offline = false;
@@ -146,7 +140,8 @@ int ModuleIvr::execute(int argc, char** argv, IModuleIvr& module) {
     opterr = 0;
     int option;
     int before = 1;  // optind 0 restarts the scan at argv[1]
-    while ((option = getopt_long(argc, argv, ":evhr:", kLongOptions, nullptr)) != -1) {
+    int longIndex = -1;
+    while ((option = getopt_long(argc, argv, ":evhr:", kLongOptions, &longIndex)) != -1) {
         // The element getopt stopped on: it stays on one while inside a
         // cluster of short options.
         const int scanned = optind > before ? optind - 1 : optind;
@@ -155,7 +150,8 @@ int ModuleIvr::execute(int argc, char** argv, IModuleIvr& module) {
         // value ("--check --offline"); a file so named can be given as ./-x.
         if (option != ':' && option != '?' && optarg != nullptr && (optarg[0] == '\0' || optarg[0] == '-')) {
             const int named = optarg == argv[optind - 1] ? optind - 2 : optind - 1;
-            return commandLineError(argc, argv, typedOption(argv, named, option) + " needs " + neededValue(option));
+            const std::string typed = typedOption(argv, named, option);
+            return commandLineError(argc, argv, typed + " needs " + neededValue(option, typed));
         }
         switch (option) {
             case 'r':
@@ -184,25 +180,22 @@ int ModuleIvr::execute(int argc, char** argv, IModuleIvr& module) {
                 flush = true;
                 break;
             case kFastAgi:
-            case kMaxCalls:
-            case kAllow:
-            case kMetrics:
-            case kCallsPerProcess: {
+            case kServiceOption: {
+                const char* name = kLongOptions[longIndex].name;
                 fastAgi = fastAgi || option == kFastAgi;
-                if (option != kFastAgi) fastAgiTuning = longName(option);
-                bool usable = option == kFastAgi           ? fastAgiOptions.setListen(optarg)
-                              : option == kMaxCalls        ? fastAgiOptions.setMaxCalls(optarg)
-                              : option == kMetrics         ? fastAgiOptions.setMetrics(optarg)
-                              : option == kCallsPerProcess ? fastAgiOptions.setCallsPerProcess(optarg)
-                                                           : fastAgiOptions.addAllowed(optarg);
-                if (!usable) {
-                    return commandLineError(argc, argv,
-                                            formatBounded("invalid value for --%s: %s", longName(option), optarg));
+                if (option != kFastAgi) fastAgiTuning = name;
+                if (service == nullptr) {
+                    return commandLineError(argc, argv, formatBounded("this program has no FastAGI service: --%s", name));
+                }
+                if (!service->setOption(name, optarg)) {
+                    return commandLineError(argc, argv, formatBounded("invalid value for --%s: %s", name, optarg));
                 }
                 break;
             }
-            case ':':
-                return commandLineError(argc, argv, typedOption(argv, scanned, optopt) + " needs " + neededValue(optopt));
+            case ':': {
+                const std::string typed = typedOption(argv, scanned, optopt);
+                return commandLineError(argc, argv, typed + " needs " + neededValue(optopt, typed));
+            }
             default: {
                 // A known long option given a value it does not take keeps
                 // its option value; an unknown one has none.
@@ -226,7 +219,7 @@ int ModuleIvr::execute(int argc, char** argv, IModuleIvr& module) {
     }
     if (check) return runConfigurationCheck(checkPath, offline);
     if (flush) return runSpoolFlush(flushPath);
-    if (fastAgi) return serveFastAgi(std::move(fastAgiOptions), module);
+    if (fastAgi) return service->run(*this, module);
 
     std::vector<std::string> positional(argv + optind, argv + argc);
     // A call from Asterisk is handed back the moment its last command is
@@ -241,7 +234,7 @@ int ModuleIvr::execute(int argc, char** argv, IModuleIvr& module) {
             if (haveRobot) emulated->loadRobot(robot.c_str());
             return emulated;
         },
-        [&](KestroAgiImpl&) { return positional; });
+        [&](KestroAgiImpl&) { return positional; }, ConfigurationGate());
     robot.clear();
     handBack.release(status);
     module.onCallHandedBack();
@@ -268,27 +261,7 @@ int ModuleIvr::runSpoolFlush(const std::string& path) {
     return spoolFlusher(path);
 }
 
-void ModuleIvr::setModuleFactory(ModuleFactory factory) { moduleFactory = std::move(factory); }
-
-int ModuleIvr::serveFastAgi(FastAgiOptions options, IModuleIvr& module) {
-    options.initialiseLibraries = libraryInitialiser;
-    // Without a way to make a fresh module per call, one module object would
-    // carry one call's state into the next: a process per call then.
-    if (!moduleFactory) options.callsPerProcess = 1;
-    FastAgiServer::CallHandler handler = [this, &module](int socketFd, FastAgiCallRecord& record) {
-        return serveConnection(socketFd, record, module);
-    };
-    if (options.callsPerProcess > 1) {
-        handler = [this](int socketFd, FastAgiCallRecord& record) {
-            std::unique_ptr<IModuleIvr> callModule = moduleFactory();
-            int status = serveConnection(socketFd, record, *callModule);
-            endCall();
-            return status;
-        };
-    }
-    FastAgiServer server(std::move(options), std::move(handler));
-    return server.run();
-}
+void ModuleIvr::setService(ProgramService* programService) { service = programService; }
 
 // The end of a call in a process that serves more: nothing of it may reach
 // the next one. The module (marks, profile, configuration, customer) goes
@@ -298,20 +271,15 @@ void ModuleIvr::endCall() {
     if (DebuggerTools::getImpl() == this) DebuggerTools::setImpl(nullptr);
 }
 
-int ModuleIvr::serveConnection(int socketFd, FastAgiCallRecord& record, IModuleIvr& module) {
-    int status = serve(
-        module, false, [&] { return std::make_unique<FastAgiSession>(socketFd, record); },
-        &FastAgiSession::startupArguments);
-    // Over FastAGI the end of the connection hands the call back.
-    ::shutdown(socketFd, SHUT_RDWR);
-    module.onCallHandedBack();
-    return status;
+int ModuleIvr::serveSession(IModuleIvr& module, const SessionFactory& createSession,
+                            const ArgumentSource& positionalArguments, const ConfigurationGate& gate) {
+    return serve(module, false, createSession, positionalArguments, gate);
 }
 
 // Creates the session, routes the positional arguments and runs the module;
 // an exception from any of it ends the run with status 1.
 int ModuleIvr::serve(IModuleIvr& module, bool emulator, const SessionFactory& createSession,
-                     const ArgumentSource& positionalArguments) {
+                     const ArgumentSource& positionalArguments, const ConfigurationGate& gate) {
     try {
         session = createSession();
         std::vector<std::string> positional = positionalArguments(*session);
@@ -339,7 +307,7 @@ int ModuleIvr::serve(IModuleIvr& module, bool emulator, const SessionFactory& cr
             session.reset();
             return 1;
         }
-        return runModule(module, emulator, destination, configuration);
+        return runModule(module, emulator, destination, configuration, gate);
     } catch (const std::exception& failure) {
         reportFailure(failure.what());
     } catch (...) {
@@ -350,7 +318,8 @@ int ModuleIvr::serve(IModuleIvr& module, bool emulator, const SessionFactory& cr
 }
 
 // The guarded run: any exception leaving it is handled by execute.
-int ModuleIvr::runModule(IModuleIvr& module, bool emulator, const char* destination, const char* configuration) {
+int ModuleIvr::runModule(IModuleIvr& module, bool emulator, const char* destination, const char* configuration,
+                         const ConfigurationGate& gate) {
     session->verbose("Agi is loaded in mode %s", emulator ? "emulator" : "normal");
     DebuggerTools::setImpl(this);
 
@@ -360,7 +329,8 @@ int ModuleIvr::runModule(IModuleIvr& module, bool emulator, const char* destinat
     }
     if (configuration != nullptr) {
         session->verbose("Agi starting configuration with file %s", configuration);
-        module.loadConfiguration(*session, configuration);
+        std::string path = configuration;
+        if (!gate || gate(path)) module.loadConfiguration(*session, path.c_str());
     }
     session->verbose("Player is a native ivr module by %s", orEmpty(module.getName()));
     module.play(*session);

@@ -7,9 +7,8 @@
 
 #include "agi/KestroAgiImpl.h"
 #include "runner/DebuggerToolsImpl.h"
-#include "runner/FastAgiCallRecord.h"
-#include "runner/FastAgiOptions.h"
 #include "runner/IModuleIvr.h"
+#include "runner/ProgramService.h"
 
 namespace tarvik {
 
@@ -37,11 +36,6 @@ public:
     // Forwards `text` to the current session's verbose log, if any.
     void notice(const char* text) override;
 
-    // Set-up of libraries the module uses (libcurl...), run once by the
-    // FastAGI service before it serves calls. The runner does not link
-    // those libraries itself: the program's main supplies this.
-    void setLibraryInitialiser(std::function<void()> initialiser);
-
     // --check CONFIG.json [--offline]: checks the file the way the program's
     // module loads it and returns the exit status. The runner knows no
     // module's configuration: the program's main supplies this.
@@ -54,36 +48,40 @@ public:
     using SpoolFlusher = std::function<int(const std::string& path)>;
     void setSpoolFlush(SpoolFlusher flusher);
 
-    // Makes a fresh module for each call, so the FastAGI service can serve
-    // many calls per process (--calls-per-process); without it every call
-    // gets a process of its own.
-    using ModuleFactory = std::function<std::unique_ptr<IModuleIvr>()>;
-    void setModuleFactory(ModuleFactory factory);
+    // The FastAGI service (--fastagi and its options); without one those
+    // options are refused. Not owned.
+    void setService(ProgramService* service);
 
-    // One FastAGI call on a connected socket: the session reads the
-    // start-up block from it, the AGI() arguments (agi_arg_1, ...) stand for
-    // the positional arguments, and the run is the same as a local AGI's.
-    int serveConnection(int socketFd, FastAgiCallRecord& record, IModuleIvr& module);
-
-private:
     using SessionFactory = std::function<std::unique_ptr<KestroAgiImpl>()>;
     using ArgumentSource = std::function<std::vector<std::string>(KestroAgiImpl&)>;
+    // Decides over the configuration file a call names; it may replace the
+    // path with the one to load. False: the file is not loaded, and the call
+    // goes on as it does when the file cannot be read.
+    using ConfigurationGate = std::function<bool(std::string& path)>;
 
+    // One call of a service on a session it makes (a network connection's):
+    // `positionalArguments` stand for the command line's, and the run is the
+    // same as a local AGI's. An empty gate admits every file.
+    int serveSession(IModuleIvr& module, const SessionFactory& createSession, const ArgumentSource& positionalArguments,
+                     const ConfigurationGate& gate);
+
+    // The end of a call in a process that serves more: nothing of it may
+    // reach the next one.
+    void endCall();
+
+private:
     int serve(IModuleIvr& module, bool emulator, const SessionFactory& createSession,
-              const ArgumentSource& positionalArguments);
-    int serveFastAgi(FastAgiOptions options, IModuleIvr& module);
-    int runModule(IModuleIvr& module, bool emulator, const char* destination, const char* configuration);
+              const ArgumentSource& positionalArguments, const ConfigurationGate& gate);
+    int runModule(IModuleIvr& module, bool emulator, const char* destination, const char* configuration,
+                  const ConfigurationGate& gate);
     void reportFailure(const char* text);
     int runConfigurationCheck(const std::string& path, bool offline);
     int runSpoolFlush(const std::string& path);
 
     ConfigurationChecker configurationChecker;
     SpoolFlusher spoolFlusher;
-    void endCall();
-
+    ProgramService* service = nullptr;
     std::unique_ptr<KestroAgiImpl> session;
-    std::function<void()> libraryInitialiser;
-    ModuleFactory moduleFactory;
 };
 
 }  // namespace tarvik

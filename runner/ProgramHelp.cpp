@@ -32,9 +32,16 @@ const char* const kBody =
     "  --calls-per-process N\n"
     "                       calls a call process serves in turn before it is replaced\n"
     "                       (default 1000; 1: a fresh process for every call)\n"
+    "  --spare-processes N  call processes kept waiting for calls (default 2)\n"
+    "  --idle-timeout SECONDS\n"
+    "                       a call process beyond the spare ones that waits this long\n"
+    "                       for a call leaves (default 60)\n"
+    "  --configs DIR        calls may only name configuration files inside DIR\n"
+    "                       (a relative name is looked up there)\n"
     "  --metrics [ADDRESS:]PORT\n"
     "                       serve /metrics (Prometheus) and /health over HTTP;\n"
     "                       on 127.0.0.1 unless an address is given\n"
+    "  --metrics-allow CIDR accept only peers of this network on the metrics port\n"
     "\n"
     "Configuration check (before a reload; the file is never changed):\n"
     "  --check CONFIG.json  load the configuration and its profile as a call does and\n"
@@ -66,7 +73,8 @@ std::string ProgramHelp::usage(const std::string& program) {
     std::string text;
     text += "Usage: " + shown + " [-e] [-r ROBOT] [DESTINATION] CONFIG.json [mark::KEY:VALUE ...]\n";
     text += "       " + shown + " --fastagi [ADDRESS:]PORT [--max-calls N] [--allow CIDR]...\n";
-    text += indent + "[--calls-per-process N] [--metrics [ADDRESS:]PORT]\n";
+    text += indent + "[--configs DIR] [--calls-per-process N] [--spare-processes N]\n";
+    text += indent + "[--idle-timeout SECONDS] [--metrics [ADDRESS:]PORT] [--metrics-allow CIDR]...\n";
     text += "       " + shown + " --check CONFIG.json [--offline]\n";
     text += "       " + shown + " --flush-spool CONFIG.json\n";
     text += "       " + shown + " -v | --version\n";

@@ -3,6 +3,7 @@
 
 #include "api/KestroAgiRESTFul.h"
 #include "check/ConfigurationCheck.h"
+#include "fastagi/FastAgiMode.h"
 #include "ivr/PromptCatalog.h"
 #include "records/SpoolFlushCommand.h"
 #include "runner/ModuleIvr.h"
@@ -11,8 +12,6 @@
 int main(int argc, char** argv) {
     tarvik::OrvelV3 module;
     tarvik::ModuleIvr runner;
-    // The FastAGI service sets libcurl up once, before it forks its calls.
-    runner.setLibraryInitialiser(&tarvik::KestroAgiRESTFul::initialiseLibrary);
     runner.setConfigurationCheck([&module](const std::string& path, bool offline) {
         // The caller types the document at the first question: the plain
         // document question of the other program is never asked here.
@@ -23,7 +22,10 @@ int main(int argc, char** argv) {
     runner.setSpoolFlush([](const std::string& path) {
         return tarvik::SpoolFlushCommand::run(path.c_str(), std::cout, std::cerr);
     });
-    // Pooled FastAGI call processes make a fresh module for every call.
-    runner.setModuleFactory([] { return std::make_unique<tarvik::OrvelV3>(); });
+    // The FastAGI service sets libcurl up once, before it forks its calls,
+    // and its pooled call processes make a fresh module for every call.
+    tarvik::FastAgiMode service(&tarvik::KestroAgiRESTFul::initialiseLibrary,
+                                [] { return std::make_unique<tarvik::OrvelV3>(); });
+    runner.setService(&service);
     return runner.execute(argc, argv, module);
 }

@@ -3,6 +3,7 @@
 
 #include "api/KestroAgiRESTFul.h"
 #include "check/ConfigurationCheck.h"
+#include "fastagi/FastAgiMode.h"
 #include "ivr/PromptCatalog.h"
 #include "records/SpoolFlushCommand.h"
 #include "runner/ModuleIvr.h"
@@ -11,8 +12,6 @@
 int main(int argc, char** argv) {
     tarvik::Pelion module;
     tarvik::ModuleIvr runner;
-    // The FastAGI service sets libcurl up once, before it forks its calls.
-    runner.setLibraryInitialiser(&tarvik::KestroAgiRESTFul::initialiseLibrary);
     runner.setConfigurationCheck([&module](const std::string& path, bool offline) {
         // The first question is asked plainly and the limit has no prompt:
         // the other program's follow-up prompts are never played here.
@@ -24,7 +23,10 @@ int main(int argc, char** argv) {
     runner.setSpoolFlush([](const std::string& path) {
         return tarvik::SpoolFlushCommand::run(path.c_str(), std::cout, std::cerr);
     });
-    // Pooled FastAGI call processes make a fresh module for every call.
-    runner.setModuleFactory([] { return std::make_unique<tarvik::Pelion>(); });
+    // The FastAGI service sets libcurl up once, before it forks its calls,
+    // and its pooled call processes make a fresh module for every call.
+    tarvik::FastAgiMode service(&tarvik::KestroAgiRESTFul::initialiseLibrary,
+                                [] { return std::make_unique<tarvik::Pelion>(); });
+    runner.setService(&service);
     return runner.execute(argc, argv, module);
 }

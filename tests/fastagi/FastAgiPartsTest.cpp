@@ -9,12 +9,12 @@
 #include <string>
 #include <thread>
 
-#include "runner/BackOfficeOperation.h"
-#include "runner/FastAgiCallRecord.h"
-#include "runner/FastAgiNetwork.h"
-#include "runner/FastAgiOptions.h"
-#include "runner/FastAgiSession.h"
-#include "runner/FastAgiStartupGate.h"
+#include "fastagi/BackOfficeOperation.h"
+#include "fastagi/FastAgiCallRecord.h"
+#include "fastagi/FastAgiNetwork.h"
+#include "fastagi/FastAgiOptions.h"
+#include "fastagi/FastAgiSession.h"
+#include "fastagi/FastAgiStartupGate.h"
 #include "util/CText.h"
 
 namespace tarvik::testing {

@@ -3,10 +3,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 #include <utility>
 
-#include "runner/MetricsHistogram.h"
+#include "fastagi/MetricsHistogram.h"
 
 namespace tarvik {
 
@@ -25,6 +26,10 @@ public:
     void callCrashed();
     void processStarted();
     void processReplaced(const std::string& reason);
+    // A call process beyond the spare ones left after waiting idle.
+    void processLeftIdle();
+    // Call processes there are now, for the next render.
+    void processesNow(std::size_t count);
     // A request the metrics endpoint answered ("/health", "/metrics").
     void endpointRequest(const std::string& path);
 
@@ -33,8 +38,11 @@ public:
     void apply(const std::string& report);
 
     // Report lines for apply(), as a call process writes them. The key is the
-    // destination's extension, "none" when the call was not sent anywhere.
-    static std::string callReport(const std::string& destination, double seconds);
+    // destination's extension when it is an exit (50001..50031) or one of
+    // the profile's `replacements`, "other" for any other (a forwarding text
+    // from the back office), "none" when the call was not sent anywhere.
+    static std::string callReport(const std::string& destination, const std::set<std::string>& replacements,
+                                  double seconds);
     // outcome from the HTTP code: "2xx", "4xx", "5xx", "other", "failed" (no answer).
     static std::string requestReport(const std::string& url, long code, double seconds);
     // event as SpoolObserver gives it.
@@ -59,6 +67,8 @@ private:
     std::map<std::string, std::uint64_t> notDelivered;
     std::uint64_t crashed = 0;
     std::uint64_t started = 0;
+    std::uint64_t leftIdle = 0;
+    std::size_t processes = 0;
 };
 
 }  // namespace tarvik

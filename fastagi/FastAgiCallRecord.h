@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <ctime>
+#include <set>
 #include <string>
 
 namespace tarvik {
@@ -19,7 +20,11 @@ public:
     void setDestination(const std::string& target);
     void setHangupNotified(bool notified) { hangupNotified = notified; }
 
+    // The routing profile's replacement extensions of the call's configuration.
+    void setReplacements(std::set<std::string> extensions) { replacements = std::move(extensions); }
+
     const std::string& getDestination() const { return destination; }
+    const std::set<std::string>& getReplacements() const { return replacements; }
     double elapsedSeconds() const;
 
     // "fastagi: call peer=... uniqueid=... caller=... start=... end=...
@@ -27,12 +32,15 @@ public:
     std::string finish(int status) const;
     // "fastagi: call peer=... ended: <reason>" for a call that never started.
     std::string refuse(const char* reason) const;
+    // "fastagi: call peer=... uniqueid=... configuration ... refused: <reason>".
+    std::string refuseConfiguration(const std::string& path, const std::string& reason) const;
 
 private:
     std::string peer;
     std::string caller = "-";
     std::string uniqueId = "-";
     std::string destination = "-";
+    std::set<std::string> replacements;
     bool hangupNotified = false;
     std::time_t started;
     std::chrono::steady_clock::time_point startedSteady;

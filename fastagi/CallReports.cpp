@@ -1,4 +1,4 @@
-#include "runner/CallReports.h"
+#include "fastagi/CallReports.h"
 
 #include <sys/socket.h>
 #include <unistd.h>

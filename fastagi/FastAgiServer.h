@@ -10,12 +10,12 @@
 
 #include <poll.h>
 
-#include "runner/CallProcessPool.h"
-#include "runner/CallReports.h"
-#include "runner/FastAgiCallRecord.h"
-#include "runner/FastAgiOptions.h"
-#include "runner/MetricsEndpoint.h"
-#include "runner/ServiceMetrics.h"
+#include "fastagi/CallProcessPool.h"
+#include "fastagi/CallReports.h"
+#include "fastagi/FastAgiCallRecord.h"
+#include "fastagi/FastAgiOptions.h"
+#include "fastagi/MetricsEndpoint.h"
+#include "fastagi/ServiceMetrics.h"
 
 namespace tarvik {
 
@@ -24,7 +24,7 @@ namespace tarvik {
 // With callsPerProcess 1 each call gets a process forked for it; above 1 a
 // pool of call processes serves calls one after another (CallProcessPool),
 // each replaced when it has served its share, grown past the memory bound
-// or died.
+// or died, and left to go when it waited idle beyond the spare ones.
 //
 // The parent only accepts, refuses (peer not allowed, --max-calls reached:
 // accepted and closed at once, so Asterisk goes on in its dial plan),

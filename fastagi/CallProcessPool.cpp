@@ -1,4 +1,4 @@
-#include "runner/CallProcessPool.h"
+#include "fastagi/CallProcessPool.h"
 
 #include <signal.h>
 #include <sys/socket.h>
@@ -8,13 +8,19 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "runner/DescriptorPassing.h"
+#include "fastagi/DescriptorPassing.h"
 
 namespace tarvik {
 
-CallProcessPool::CallProcessPool(std::size_t spare, std::size_t maxProcesses, ProcessMain processMain,
-                                 std::function<void()> onStarted)
-    : spare(spare), maxProcesses(maxProcesses), processMain(std::move(processMain)), onStarted(std::move(onStarted)) {}
+using Clock = std::chrono::steady_clock;
+
+CallProcessPool::CallProcessPool(std::size_t spare, std::size_t maxProcesses, std::chrono::milliseconds idleTimeout,
+                                 ProcessMain processMain, std::function<void()> onStarted)
+    : spare(spare),
+      maxProcesses(maxProcesses),
+      idleTimeout(idleTimeout),
+      processMain(std::move(processMain)),
+      onStarted(std::move(onStarted)) {}
 
 CallProcessPool::~CallProcessPool() { closeChannels(); }
 
@@ -30,7 +36,7 @@ std::size_t CallProcessPool::idle() const {
     return count;
 }
 
-pid_t CallProcessPool::start() {
+pid_t CallProcessPool::start(int heldCallFd) {
     // Processes on their way out (retired, crashed, not yet reaped) do not
     // count: they take no more calls.
     std::size_t staying = 0;
@@ -45,6 +51,9 @@ pid_t CallProcessPool::start() {
         // kept here would hide their end from them.
         for (const auto& entry : processes) ::close(entry.second.channel);
         processes.clear();
+        // Nor is the call being handed over: a copy here would keep that
+        // call's connection open after its own process closed it.
+        if (heldCallFd >= 0) ::close(heldCallFd);
         ::close(pair[0]);
         processMain(pair[1]);
         _exit(0);
@@ -59,6 +68,7 @@ pid_t CallProcessPool::start() {
     // A new process comes after those waiting already: a pool that grew
     // for a moment's overlap keeps serving from its warm processes.
     process.lastAssigned = ++assignments;
+    process.idleSince = Clock::now();
     processes.emplace(pid, process);
     if (onStarted) onStarted();
     return pid;
@@ -67,6 +77,38 @@ pid_t CallProcessPool::start() {
 void CallProcessPool::topUp() {
     while (idle() < spare && start() > 0) {
     }
+}
+
+CallProcessPool::Process* CallProcessPool::longestIdle() {
+    Process* oldest = nullptr;
+    for (auto& entry : processes) {
+        Process& process = entry.second;
+        if (process.busy || process.leaving) continue;
+        if (oldest == nullptr || process.idleSince < oldest->idleSince) oldest = &process;
+    }
+    return oldest;
+}
+
+void CallProcessPool::retireIdle() {
+    const Clock::time_point now = Clock::now();
+    while (idle() > spare) {
+        Process* oldest = longestIdle();
+        if (oldest == nullptr || now - oldest->idleSince < idleTimeout) return;
+        // The end of its channel is what an idle process waits on: it leaves.
+        ::shutdown(oldest->channel, SHUT_RDWR);
+        oldest->leaving = true;
+        oldest->reason = "idle";
+    }
+}
+
+int CallProcessPool::waitLimitMs() const {
+    if (idle() <= spare) return -1;
+    Clock::time_point oldest = Clock::time_point::max();
+    for (const auto& entry : processes) {
+        if (!entry.second.busy && !entry.second.leaving) oldest = std::min(oldest, entry.second.idleSince);
+    }
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(oldest + idleTimeout - Clock::now()).count();
+    return left > 0 ? static_cast<int>(left) + 1 : 0;
 }
 
 bool CallProcessPool::assign(int socketFd, const std::string& peer) {
@@ -88,7 +130,7 @@ bool CallProcessPool::assign(int socketFd, const std::string& peer) {
         }
         chosen->leaving = true;  // its end is gone: it is exiting
     }
-    pid_t started = start();
+    pid_t started = start(socketFd);
     if (started <= 0) return false;
     Process& process = processes.at(started);
     if (!DescriptorPassing::send(process.channel, socketFd, peer)) {
@@ -139,6 +181,7 @@ void CallProcessPool::readAnswer(Process& process) {
         return;
     }
     process.busy = false;
+    process.idleSince = Clock::now();
     const std::string text(answer, static_cast<std::size_t>(got));
     if (text.rfind("retire ", 0) == 0) {
         process.leaving = true;

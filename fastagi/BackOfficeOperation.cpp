@@ -1,4 +1,4 @@
-#include "runner/BackOfficeOperation.h"
+#include "fastagi/BackOfficeOperation.h"
 
 namespace tarvik {
 

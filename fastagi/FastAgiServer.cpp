@@ -1,4 +1,4 @@
-#include "runner/FastAgiServer.h"
+#include "fastagi/FastAgiServer.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -19,8 +19,9 @@
 #include <cstring>
 #include <exception>
 
-#include "runner/DescriptorPassing.h"
-#include "runner/FastAgiStartupGate.h"
+#include "fastagi/DescriptorPassing.h"
+#include "fastagi/FastAgiStartupGate.h"
+#include "fastagi/ListeningSocket.h"
 #include "util/BoundedFormat.h"
 #include "util/DescriptorWrite.h"
 #include "util/SpoolObserver.h"
@@ -110,23 +111,6 @@ void reportSpool(const char* event, std::size_t count) {
     if (callReports != nullptr) callReports->send(ServiceMetrics::spoolReport(event, count));
 }
 
-std::string describePeer(const sockaddr_storage& address) {
-    char host[INET6_ADDRSTRLEN] = "?";
-    unsigned port = 0;
-    if (address.ss_family == AF_INET) {
-        const auto* v4 = reinterpret_cast<const sockaddr_in*>(&address);
-        inet_ntop(AF_INET, &v4->sin_addr, host, sizeof(host));
-        port = ntohs(v4->sin_port);
-        return formatBounded("%s:%u", host, port);
-    }
-    if (address.ss_family == AF_INET6) {
-        const auto* v6 = reinterpret_cast<const sockaddr_in6*>(&address);
-        inet_ntop(AF_INET6, &v6->sin6_addr, host, sizeof(host));
-        port = ntohs(v6->sin6_port);
-    }
-    return formatBounded("[%s]:%u", host, port);
-}
-
 // Replies come quickly, but a command may wait minutes for the caller; an
 // Asterisk that vanished without closing is found by keepalive instead.
 void tuneCallSocket(int socketFd) {
@@ -170,41 +154,22 @@ void FastAgiServer::log(const std::string& line) {
 }
 
 bool FastAgiServer::openListener() {
-    sockaddr_storage address{};
-    socklen_t length = 0;
-    auto* v4 = reinterpret_cast<sockaddr_in*>(&address);
-    auto* v6 = reinterpret_cast<sockaddr_in6*>(&address);
-    if (inet_pton(AF_INET, options.address.c_str(), &v4->sin_addr) == 1) {
-        v4->sin_family = AF_INET;
-        v4->sin_port = htons(options.port);
-        length = sizeof(sockaddr_in);
-    } else if (inet_pton(AF_INET6, options.address.c_str(), &v6->sin6_addr) == 1) {
-        v6->sin6_family = AF_INET6;
-        v6->sin6_port = htons(options.port);
-        length = sizeof(sockaddr_in6);
-    } else {
-        log(formatBounded("fastagi: cannot listen on %s: not an address", options.address.c_str()));
-        return false;
-    }
-
-    listenFd = ::socket(address.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    int on = 1;
-    if (listenFd < 0 || setsockopt(listenFd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on)) != 0 ||
-        ::bind(listenFd, reinterpret_cast<sockaddr*>(&address), length) != 0 || ::listen(listenFd, SOMAXCONN) != 0) {
+    listenFd = ListeningSocket::open(options.address, options.port);
+    if (listenFd < 0) {
         log(formatBounded("fastagi: cannot listen on %s:%u: %s", options.address.c_str(),
-                          static_cast<unsigned>(options.port), std::strerror(errno)));
+                          static_cast<unsigned>(options.port),
+                          errno == EINVAL ? "not an address" : std::strerror(errno)));
         return false;
     }
-    sockaddr_storage bound{};
-    socklen_t boundLength = sizeof(bound);
-    getsockname(listenFd, reinterpret_cast<sockaddr*>(&bound), &boundLength);
-    log(formatBounded("fastagi: listening on %s max_calls=%zu", describePeer(bound).c_str(), options.maxCalls));
+    log(formatBounded("fastagi: listening on %s max_calls=%zu", ListeningSocket::boundAddress(listenFd).c_str(),
+                      options.maxCalls));
     return true;
 }
 
 bool FastAgiServer::openMetrics() {
     if (!options.metricsEnabled) return true;
-    metricsEndpoint = std::make_unique<MetricsEndpoint>([this](const std::string& path) { return answerMetrics(path); });
+    metricsEndpoint = std::make_unique<MetricsEndpoint>(
+        [this](const std::string& path) { return answerMetrics(path); }, options.metricsAllowed);
     if (!metricsEndpoint->open(options.metricsAddress, options.metricsPort)) {
         log(formatBounded("fastagi: cannot serve metrics on %s:%u: %s", options.metricsAddress.c_str(),
                           static_cast<unsigned>(options.metricsPort), std::strerror(errno)));
@@ -226,6 +191,7 @@ MetricsEndpoint::Answer FastAgiServer::answerMetrics(const std::string& path) {
         return answer;
     }
     answer.contentType = "text/plain; version=0.0.4; charset=utf-8";
+    metrics.processesNow(pool ? pool->size() : calls.size());
     answer.body = metrics.render(callsInProgress(), options.maxCalls, !draining);
     return answer;
 }
@@ -237,12 +203,13 @@ void FastAgiServer::waitOnce(const struct timespec* limit) {
     const std::size_t poolFirst = watched.size();
     if (pool) pool->addTo(watched);
     const std::size_t endpointFirst = watched.size();
+    if (metricsEndpoint) metricsEndpoint->addTo(watched);
+    // The endpoint's deadlines and the pool's idle processes wake the wait.
     timespec wait{};
-    if (metricsEndpoint) {
-        metricsEndpoint->addTo(watched);
-        int endpointLimit = metricsEndpoint->waitLimitMs();
-        if (endpointLimit >= 0 && (limit == nullptr || endpointLimit < limit->tv_sec * 1000 + limit->tv_nsec / 1000000)) {
-            wait = timespec{endpointLimit / 1000, (endpointLimit % 1000) * 1000000L};
+    for (int ownLimit : {metricsEndpoint ? metricsEndpoint->waitLimitMs() : -1,
+                         pool && !draining ? pool->waitLimitMs() : -1}) {
+        if (ownLimit >= 0 && (limit == nullptr || ownLimit < limit->tv_sec * 1000 + limit->tv_nsec / 1000000)) {
+            wait = timespec{ownLimit / 1000, (ownLimit % 1000) * 1000000L};
             limit = &wait;
         }
     }
@@ -255,7 +222,10 @@ void FastAgiServer::waitOnce(const struct timespec* limit) {
     reports.receiveAll([this](const std::string& report) { metrics.apply(report); });
     if (pool) {
         pool->handle(watched, poolFirst, endpointFirst - poolFirst);
-        if (!draining) pool->topUp();  // replaces the processes that left
+        if (!draining) {
+            pool->retireIdle();  // memory comes back after a burst
+            pool->topUp();       // replaces the processes that left
+        }
     }
     if (metricsEndpoint) metricsEndpoint->handle(watched, endpointFirst);
 }
@@ -274,7 +244,7 @@ int FastAgiServer::run() {
     if (options.callsPerProcess > 1) {
         // A couple of processes wait ahead, so a call never waits for a fork.
         pool = std::make_unique<CallProcessPool>(
-            std::min<std::size_t>(2, options.maxCalls), options.maxCalls,
+            std::min(options.spareProcesses, options.maxCalls), options.maxCalls, options.idleTimeout,
             [this](int channel) { runCallProcess(channel); }, [this] { metrics.processStarted(); });
         pool->topUp();
     }
@@ -305,7 +275,7 @@ void FastAgiServer::acceptOne() {
         }
         return;
     }
-    std::string peer = describePeer(peerAddress);
+    std::string peer = ListeningSocket::describe(peerAddress);
     if (!options.isAllowed(reinterpret_cast<sockaddr*>(&peerAddress))) {
         refuse(socketFd, peer, "not_allowed", "not in the allow list");
         return;
@@ -378,7 +348,7 @@ int FastAgiServer::serveCall(int socketFd, const std::string& peer) {
     }
     // Closing first lets Asterisk go on in the dial plan at once.
     ::close(socketFd);
-    reports.send(ServiceMetrics::callReport(record.getDestination(), record.elapsedSeconds()));
+    reports.send(ServiceMetrics::callReport(record.getDestination(), record.getReplacements(), record.elapsedSeconds()));
     log(record.finish(status));
     return status;
 }
@@ -440,6 +410,8 @@ void FastAgiServer::noteProcessExit(pid_t child, int status, const CallProcessPo
                               exit.peer.c_str(), WTERMSIG(status)));
         }
         if (!draining) metrics.processReplaced("crash");
+    } else if (exit.reason == "idle") {
+        metrics.processLeftIdle();
     } else if (!exit.reason.empty() && !draining) {
         metrics.processReplaced(exit.reason);
     }

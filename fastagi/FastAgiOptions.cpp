@@ -1,6 +1,7 @@
-#include "runner/FastAgiOptions.h"
+#include "fastagi/FastAgiOptions.h"
 
 #include <arpa/inet.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
 
@@ -45,6 +46,13 @@ bool readAddressAndPort(const std::string& text, std::string& host, std::uint16_
     return true;
 }
 
+bool addNetwork(const std::string& text, std::vector<FastAgiNetwork>& networks) {
+    FastAgiNetwork network;
+    if (!network.parse(text)) return false;
+    networks.push_back(network);
+    return true;
+}
+
 }  // namespace
 
 bool FastAgiOptions::setListen(const std::string& text) { return readAddressAndPort(text, address, port); }
@@ -69,19 +77,31 @@ bool FastAgiOptions::setCallsPerProcess(const std::string& text) {
     return true;
 }
 
-bool FastAgiOptions::addAllowed(const std::string& text) {
-    FastAgiNetwork network;
-    if (!network.parse(text)) return false;
-    allowed.push_back(network);
+bool FastAgiOptions::setSpareProcesses(const std::string& text) {
+    unsigned long number = 0;
+    if (!readNumber(text, 100000, number)) return false;
+    spareProcesses = number;
     return true;
 }
 
-bool FastAgiOptions::isAllowed(const sockaddr* peer) const {
-    if (allowed.empty()) return true;
-    for (const FastAgiNetwork& network : allowed) {
-        if (network.contains(peer)) return true;
-    }
-    return false;
+bool FastAgiOptions::setIdleTimeout(const std::string& text) {
+    unsigned long seconds = 0;
+    if (!readNumber(text, 7 * 24 * 3600, seconds)) return false;
+    idleTimeout = std::chrono::seconds(seconds);
+    return true;
 }
+
+bool FastAgiOptions::addAllowed(const std::string& text) { return addNetwork(text, allowed); }
+
+bool FastAgiOptions::addMetricsAllowed(const std::string& text) { return addNetwork(text, metricsAllowed); }
+
+bool FastAgiOptions::setConfigs(const std::string& text) {
+    struct stat status {};
+    if (text.empty() || ::stat(text.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) return false;
+    configsDirectory = text;
+    return true;
+}
+
+bool FastAgiOptions::isAllowed(const sockaddr* peer) const { return FastAgiNetwork::admits(allowed, peer); }
 
 }  // namespace tarvik

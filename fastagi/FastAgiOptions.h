@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "runner/FastAgiNetwork.h"
+#include "fastagi/FastAgiNetwork.h"
 
 namespace tarvik {
 
@@ -29,11 +29,19 @@ struct FastAgiOptions {
     // Run in a pooled call process after each call, before it takes the
     // next one: where work a call left pending gets finished.
     std::function<void()> afterCall;
+    // Call processes kept waiting for calls, and how long one beyond those
+    // may stay idle before it leaves (memory comes back after a burst).
+    static constexpr std::size_t kDefaultSpareProcesses = 2;
+    std::size_t spareProcesses = kDefaultSpareProcesses;
+    std::chrono::milliseconds idleTimeout{60000};
     std::vector<FastAgiNetwork> allowed;  // empty: any peer
+    // Set: a call may only name configuration files inside this folder.
+    std::string configsDirectory;
     // /metrics and /health over HTTP, when metricsEnabled.
     bool metricsEnabled = false;
     std::string metricsAddress = "127.0.0.1";
     std::uint16_t metricsPort = 0;
+    std::vector<FastAgiNetwork> metricsAllowed;  // empty: any peer
     // A peer that does not finish its start-up block in time, or sends a
     // bigger one, is not a well-behaved Asterisk: drop it.
     std::chrono::milliseconds startupTimeout{5000};
@@ -51,8 +59,16 @@ struct FastAgiOptions {
     // A positive decimal number.
     bool setMaxCalls(const std::string& text);
     bool setCallsPerProcess(const std::string& text);
+    // A count of processes, 0 and more.
+    bool setSpareProcesses(const std::string& text);
+    // Whole seconds, 0 and more.
+    bool setIdleTimeout(const std::string& text);
     // One more network allowed to connect ("10.0.0.0/8", "192.0.2.7").
     bool addAllowed(const std::string& text);
+    // The same for the metrics endpoint.
+    bool addMetricsAllowed(const std::string& text);
+    // An existing folder.
+    bool setConfigs(const std::string& text);
 
     bool isAllowed(const struct sockaddr* peer) const;
 };

@@ -1,4 +1,4 @@
-#include "runner/FastAgiSession.h"
+#include "fastagi/FastAgiSession.h"
 
 #include "util/BoundedFormat.h"
 

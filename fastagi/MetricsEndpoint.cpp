@@ -1,4 +1,4 @@
-#include "runner/MetricsEndpoint.h"
+#include "fastagi/MetricsEndpoint.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "fastagi/ListeningSocket.h"
 #include "util/BoundedFormat.h"
 
 namespace tarvik {
@@ -18,6 +19,7 @@ using Clock = std::chrono::steady_clock;
 
 constexpr std::size_t kMaxHead = 8 * 1024;
 constexpr std::size_t kMaxConnections = 64;
+constexpr std::size_t kMaxConnectionsPerPeer = 8;
 constexpr std::chrono::milliseconds kDeadline{2000};
 
 const char* reasonOf(int status) {
@@ -40,6 +42,15 @@ std::string frame(const MetricsEndpoint::Answer& answer, bool withBody) {
     return text;
 }
 
+std::string hostOf(const sockaddr_storage& peer) {
+    if (peer.ss_family == AF_INET) {
+        const auto& address = reinterpret_cast<const sockaddr_in*>(&peer)->sin_addr;
+        return std::string(reinterpret_cast<const char*>(&address), sizeof(address));
+    }
+    const auto& address = reinterpret_cast<const sockaddr_in6*>(&peer)->sin6_addr;
+    return std::string(reinterpret_cast<const char*>(&address), sizeof(address));
+}
+
 MetricsEndpoint::Answer plain(int status, const char* body) {
     MetricsEndpoint::Answer answer;
     answer.status = status;
@@ -49,7 +60,8 @@ MetricsEndpoint::Answer plain(int status, const char* body) {
 
 }  // namespace
 
-MetricsEndpoint::MetricsEndpoint(Responder responder) : responder(std::move(responder)) {}
+MetricsEndpoint::MetricsEndpoint(Responder responder, std::vector<FastAgiNetwork> allowed)
+    : responder(std::move(responder)), allowed(std::move(allowed)) {}
 
 MetricsEndpoint::~MetricsEndpoint() {
     for (Connection& connection : connections) ::close(connection.fd);
@@ -57,38 +69,9 @@ MetricsEndpoint::~MetricsEndpoint() {
 }
 
 bool MetricsEndpoint::open(const std::string& address, std::uint16_t port) {
-    sockaddr_storage storage{};
-    socklen_t length = 0;
-    auto* v4 = reinterpret_cast<sockaddr_in*>(&storage);
-    auto* v6 = reinterpret_cast<sockaddr_in6*>(&storage);
-    if (inet_pton(AF_INET, address.c_str(), &v4->sin_addr) == 1) {
-        v4->sin_family = AF_INET;
-        v4->sin_port = htons(port);
-        length = sizeof(sockaddr_in);
-    } else if (inet_pton(AF_INET6, address.c_str(), &v6->sin6_addr) == 1) {
-        v6->sin6_family = AF_INET6;
-        v6->sin6_port = htons(port);
-        length = sizeof(sockaddr_in6);
-    } else {
-        errno = EINVAL;
-        return false;
-    }
-    listener = ::socket(storage.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    int on = 1;
-    if (listener < 0 || setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on)) != 0 ||
-        ::bind(listener, reinterpret_cast<sockaddr*>(&storage), length) != 0 || ::listen(listener, 64) != 0) {
-        int saved = errno;
-        if (listener >= 0) ::close(listener);
-        listener = -1;
-        errno = saved;
-        return false;
-    }
-    sockaddr_storage actual{};
-    socklen_t actualLength = sizeof(actual);
-    getsockname(listener, reinterpret_cast<sockaddr*>(&actual), &actualLength);
-    unsigned actualPort = actual.ss_family == AF_INET6 ? ntohs(reinterpret_cast<sockaddr_in6*>(&actual)->sin6_port)
-                                                        : ntohs(reinterpret_cast<sockaddr_in*>(&actual)->sin_port);
-    bound = (storage.ss_family == AF_INET6 ? "[" + address + "]" : address) + formatBounded(":%u", actualPort);
+    listener = ListeningSocket::open(address, port);
+    if (listener < 0) return false;
+    bound = ListeningSocket::boundAddress(listener);
     return true;
 }
 
@@ -137,17 +120,29 @@ int MetricsEndpoint::waitLimitMs() const {
 
 void MetricsEndpoint::acceptAll() {
     for (;;) {
-        int fd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        sockaddr_storage peer{};
+        socklen_t length = sizeof(peer);
+        int fd = ::accept4(listener, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC | SOCK_NONBLOCK);
         if (fd < 0) return;
-        if (connections.size() >= kMaxConnections) {
+        const std::string host = hostOf(peer);
+        if (!admits(peer, host)) {
             ::close(fd);  // a scraper or checker comes back; the calls must not wait
             continue;
         }
         Connection connection;
         connection.fd = fd;
         connection.deadline = Clock::now() + kDeadline;
+        connection.peerHost = host;
         connections.push_back(std::move(connection));
     }
+}
+
+bool MetricsEndpoint::admits(const sockaddr_storage& peer, const std::string& host) const {
+    if (connections.size() >= kMaxConnections) return false;
+    if (!FastAgiNetwork::admits(allowed, reinterpret_cast<const sockaddr*>(&peer))) return false;
+    std::size_t held = 0;
+    for (const Connection& connection : connections) held += connection.peerHost == host ? 1 : 0;
+    return held < kMaxConnectionsPerPeer;
 }
 
 std::size_t MetricsEndpoint::receiveSome(Connection& connection, char* buffer, std::size_t size) {

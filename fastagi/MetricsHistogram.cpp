@@ -1,4 +1,4 @@
-#include "runner/MetricsHistogram.h"
+#include "fastagi/MetricsHistogram.h"
 
 #include "util/BoundedFormat.h"
 

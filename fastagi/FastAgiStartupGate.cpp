@@ -1,4 +1,4 @@
-#include "runner/FastAgiStartupGate.h"
+#include "fastagi/FastAgiStartupGate.h"
 
 #include <poll.h>
 #include <sys/socket.h>

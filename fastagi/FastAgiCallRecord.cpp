@@ -1,4 +1,4 @@
-#include "runner/FastAgiCallRecord.h"
+#include "fastagi/FastAgiCallRecord.h"
 
 #include "util/BoundedFormat.h"
 
@@ -52,6 +52,11 @@ double FastAgiCallRecord::elapsedSeconds() const {
 
 std::string FastAgiCallRecord::refuse(const char* reason) const {
     return formatBounded("fastagi: call peer=%s ended: %s\n", peer.c_str(), reason);
+}
+
+std::string FastAgiCallRecord::refuseConfiguration(const std::string& path, const std::string& reason) const {
+    return formatBounded("fastagi: call peer=%s uniqueid=%s configuration %s refused: %s\n", peer.c_str(),
+                         uniqueId.c_str(), loggable(path.c_str(), 200).c_str(), reason.c_str());
 }
 
 }  // namespace tarvik

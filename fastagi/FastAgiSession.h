@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "agi/KestroAgi.h"
-#include "runner/FastAgiCallRecord.h"
+#include "fastagi/FastAgiCallRecord.h"
 
 namespace tarvik {
 

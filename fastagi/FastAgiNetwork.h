@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace tarvik {
 
@@ -18,6 +19,8 @@ public:
     bool parse(const std::string& text);
 
     bool contains(const sockaddr* address) const;
+    // An allow list: true when it is empty or a network of it holds `address`.
+    static bool admits(const std::vector<FastAgiNetwork>& networks, const sockaddr* address);
 
     const std::string& getText() const { return text; }
 

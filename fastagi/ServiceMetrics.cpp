@@ -1,10 +1,10 @@
-#include "runner/ServiceMetrics.h"
+#include "fastagi/ServiceMetrics.h"
 
 #include <cstdlib>
 #include <sstream>
 #include <vector>
 
-#include "runner/BackOfficeOperation.h"
+#include "fastagi/BackOfficeOperation.h"
 #include "util/BoundedFormat.h"
 
 namespace tarvik {
@@ -26,6 +26,18 @@ std::string labelValue(const std::string& text) {
     }
     return clean.empty() ? "none" : clean;
 }
+
+// The exits every dial plan has: 50001..50031.
+bool isExit(const std::string& extension) {
+    if (extension.size() != 5 || extension.compare(0, 3, "500") != 0) return false;
+    if (extension[3] < '0' || extension[3] > '3' || extension[4] < '0' || extension[4] > '9') return false;
+    const int number = (extension[3] - '0') * 10 + (extension[4] - '0');
+    return number >= 1 && number <= 31;
+}
+
+// Calls of every provider on the host report their own profiles'
+// replacements; beyond this many labels the rest count as "other".
+constexpr std::size_t kMaxDestinations = 100;
 
 std::string header(const std::string& name, const char* type, const char* help) {
     return formatBounded("# HELP %s%s %s\n# TYPE %s%s %s\n", ServiceMetrics::kPrefix, name.c_str(), help,
@@ -57,13 +69,21 @@ void ServiceMetrics::processStarted() { ++started; }
 
 void ServiceMetrics::processReplaced(const std::string& reason) { ++replacedByReason[labelValue(reason)]; }
 
+void ServiceMetrics::processLeftIdle() { ++leftIdle; }
+
+void ServiceMetrics::processesNow(std::size_t count) { processes = count; }
+
 void ServiceMetrics::endpointRequest(const std::string& path) { ++endpointRequests[path]; }
 
-std::string ServiceMetrics::callReport(const std::string& destination, double seconds) {
+std::string ServiceMetrics::callReport(const std::string& destination, const std::set<std::string>& replacements,
+                                       double seconds) {
     // "ivr-exits,50011,1": the extension is what an operator reads.
     std::string key = "none";
     std::string::size_type first = destination.find(',');
-    if (first != std::string::npos) key = destination.substr(first + 1, destination.find(',', first + 1) - first - 1);
+    if (first != std::string::npos) {
+        key = destination.substr(first + 1, destination.find(',', first + 1) - first - 1);
+        if (!isExit(key) && replacements.count(key) == 0) key = "other";
+    }
     return formatBounded("call %s %.6f", labelValue(key).c_str(), seconds);
 }
 
@@ -81,7 +101,9 @@ void ServiceMetrics::apply(const std::string& report) {
     std::string kind, first, second, third;
     words >> kind >> first >> second;
     if (kind == "call" && !second.empty()) {
-        ++endedByDestination[labelValue(first)];
+        std::string key = labelValue(first);
+        if (endedByDestination.size() >= kMaxDestinations && endedByDestination.count(key) == 0) key = "other";
+        ++endedByDestination[key];
         callDuration.observe(std::strtod(second.c_str(), nullptr));
     } else if (kind == "spool" && !second.empty()) {
         const std::uint64_t count = std::strtoull(second.c_str(), nullptr, 10);
@@ -147,12 +169,16 @@ std::string ServiceMetrics::render(std::size_t callsInProgress, std::size_t maxC
     for (const auto& [reason, count] : notDelivered) {
         text += sample("records_not_delivered_total", "reason=\"" + reason + "\"", count);
     }
+    text += header("call_processes", "gauge", "Call processes there are, busy or waiting.");
+    text += sample("call_processes", "", processes);
     text += header("call_processes_started_total", "counter", "Call processes started.");
     text += sample("call_processes_started_total", "", started);
     text += header("call_processes_replaced_total", "counter", "Call processes replaced, by reason.");
     for (const auto& [reason, count] : replacedByReason) {
         text += sample("call_processes_replaced_total", "reason=\"" + reason + "\"", count);
     }
+    text += header("call_processes_idle_left_total", "counter", "Call processes beyond the spare ones that left idle.");
+    text += sample("call_processes_idle_left_total", "", leftIdle);
     text += header("metrics_requests_total", "counter", "Requests answered by this endpoint, by path.");
     for (const auto& [path, count] : endpointRequests) {
         text += sample("metrics_requests_total", "path=\"" + path + "\"", count);

@@ -1,4 +1,4 @@
-#include "runner/FastAgiNetwork.h"
+#include "fastagi/FastAgiNetwork.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -71,6 +71,14 @@ bool FastAgiNetwork::contains(const sockaddr* address) const {
             return matches(raw + sizeof(kMappedPrefix), AF_INET);
         }
         return matches(raw, AF_INET6);
+    }
+    return false;
+}
+
+bool FastAgiNetwork::admits(const std::vector<FastAgiNetwork>& networks, const sockaddr* address) {
+    if (networks.empty()) return true;
+    for (const FastAgiNetwork& network : networks) {
+        if (network.contains(address)) return true;
     }
     return false;
 }

@@ -9,14 +9,18 @@
 #include <string>
 #include <vector>
 
+#include "fastagi/FastAgiNetwork.h"
+
 namespace tarvik {
 
 // A small HTTP/1.x endpoint for /metrics and /health, run inside the
 // service's single-threaded wait loop: every socket is non-blocking, each
 // connection gets one answer and is closed, a connection that does not send
 // its request head (at most 8 KiB) within 2 s is dropped, and beyond 64
-// open connections new ones are closed at once. Nothing it does can hold up
-// the calls.
+// open connections new ones are closed at once. No peer gets more than 8 of
+// them, so one peer holding connections open cannot starve a health check
+// from another; peers outside the allow list are closed at once. Nothing it
+// does can hold up the calls.
 class MetricsEndpoint {
 public:
     struct Answer {
@@ -27,7 +31,8 @@ public:
     // Given the request path ("/metrics"), the answer; only GET and HEAD come here.
     using Responder = std::function<Answer(const std::string& path)>;
 
-    explicit MetricsEndpoint(Responder responder);
+    // `allowed` empty: any peer.
+    explicit MetricsEndpoint(Responder responder, std::vector<FastAgiNetwork> allowed = {});
     ~MetricsEndpoint();
 
     MetricsEndpoint(const MetricsEndpoint&) = delete;
@@ -55,9 +60,12 @@ private:
         std::size_t written = 0;
         bool answered = false;  // written and shut down; reading what is left until the peer closes
         std::chrono::steady_clock::time_point deadline;
+        std::string peerHost;  // the peer's address bytes, without the port
     };
 
     void acceptAll();
+    // False when the peer is not allowed or already holds its share.
+    bool admits(const sockaddr_storage& peer, const std::string& host) const;
     // What one recv brought; 0 when nothing yet, or when the peer closed
     // (the connection is then closed too: fd -1).
     std::size_t receiveSome(Connection& connection, char* buffer, std::size_t size);
@@ -67,6 +75,7 @@ private:
     std::string respond(const std::string& head) const;
 
     Responder responder;
+    std::vector<FastAgiNetwork> allowed;
     int listener = -1;
     std::string bound;
     std::vector<Connection> connections;

@@ -1,4 +1,4 @@
-#include "runner/DescriptorPassing.h"
+#include "fastagi/DescriptorPassing.h"
 
 #include <sys/socket.h>
 #include <unistd.h>

@@ -1,24 +1,33 @@
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
-#include <memory>
+#include <cerrno>
 #include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "runner/FastAgiServer.h"
+#include "fastagi/FastAgiMode.h"
+#include "fastagi/FastAgiServer.h"
 #include "runner/ModuleIvr.h"
 #include "tests/support/FastAgiClient.h"
 #include "tests/support/FastAgiService.h"
 #include "tests/support/RawHttp.h"
 #include "tests/support/ScriptedAsteriskPeer.h"
+#include "tests/support/TempDir.h"
 #include "util/CText.h"
 
 namespace tarvik::testing {
@@ -65,7 +74,8 @@ int runService(std::vector<std::string> arguments) {
     argv.push_back(nullptr);
     WireModule module;
     ModuleIvr runner;
-    runner.setModuleFactory([] { return std::make_unique<WireModule>(); });
+    FastAgiMode service(nullptr, [] { return std::make_unique<WireModule>(); });
+    runner.setService(&service);
     return runner.execute(static_cast<int>(arguments.size()), argv.data(), module);
 }
 
@@ -313,7 +323,7 @@ TEST(FastAgiServer, DrainTimeoutKillsStuckCallsAndCrashesAreLogged) {
         WireModule module;
         ModuleIvr runner;
         FastAgiServer server(options, [&](int socketFd, FastAgiCallRecord& record) {
-            return runner.serveConnection(socketFd, record, module);
+            return FastAgiMode::serveConnection(runner, socketFd, record, module);
         });
         return server.run();
     }));
@@ -391,7 +401,7 @@ int pooledService(std::size_t callsPerProcess, std::size_t memoryBound) {
     ModuleIvr runner;
     FastAgiServer server(options, [&](int socketFd, FastAgiCallRecord& record) {
         WireModule module;  // the call's own, gone with it
-        return runner.serveConnection(socketFd, record, module);
+        return FastAgiMode::serveConnection(runner, socketFd, record, module);
     });
     return server.run();
 }
@@ -489,6 +499,225 @@ TEST(FastAgiServer, SigtermWithABusyPoolLetsCallsFinish) {
     EXPECT_EQ(service.stop(milliseconds(20000), false), 0);  // every process has left
     EXPECT_EQ(service.countInLog("destination=ivr-exits,5002"), 2u);
     EXPECT_EQ(service.zombieChildren(), 0u);
+}
+
+// --- bounds of the service: memory after a burst, a hostile metrics peer,
+// label values, configuration files of other providers ----------------------
+
+// The TCP sockets (of /proc/net/tcp and tcp6) that the process holds.
+std::size_t tcpSocketsOf(pid_t pid) {
+    std::set<std::string> inodes;
+    for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+        std::istringstream lines(TempDir::readFile(table));
+        std::string line;
+        std::getline(lines, line);  // the heading
+        while (std::getline(lines, line)) {
+            std::istringstream fields(line);
+            std::string field;
+            for (int index = 0; index < 10 && fields >> field; ++index) {
+            }
+            inodes.insert(field);
+        }
+    }
+    std::size_t count = 0;
+    const std::string folder = "/proc/" + std::to_string(pid) + "/fd";
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, ignored)) {
+        std::string target = std::filesystem::read_symlink(entry.path(), ignored).string();
+        if (target.rfind("socket:[", 0) == 0 && inodes.count(target.substr(8, target.size() - 9)) != 0) ++count;
+    }
+    return count;
+}
+
+std::vector<pid_t> childrenOf(pid_t pid) {
+    const std::string path = "/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children";
+    std::istringstream words(TempDir::readFile(path));
+    std::vector<pid_t> children;
+    for (pid_t child; words >> child;) children.push_back(child);
+    return children;
+}
+
+// Waits (bounded) until /metrics holds `line`; the last text read.
+std::string waitForMetric(std::uint16_t port, const std::string& line) {
+    std::string text;
+    for (int attempt = 0; attempt < 400; ++attempt) {
+        text = metricsOf(port);
+        if (text.find("\n" + line + "\n") != std::string::npos) break;
+        std::this_thread::sleep_for(milliseconds(50));
+    }
+    return text;
+}
+
+TEST(FastAgiServer, PoolGivesBackItsProcessesAndEachHoldsOnlyItsOwnCall) {
+    FastAgiService service;
+    // No spare process: every call of the burst starts one while the
+    // service holds that call's socket.
+    ASSERT_TRUE(startService(service, {"--fastagi", "0", "--metrics", "0", "--spare-processes", "0",
+                                       "--idle-timeout", "1", "--max-calls", "8"}));
+    const std::uint16_t metrics = metricsPortOf(service);
+    ASSERT_NE(metrics, 0);
+    std::vector<int> held;
+    for (const char* destination : {"50020", "50021", "50022", "50023"}) {
+        held.push_back(heldCall(service.port(), {destination}));
+        ASSERT_EQ(firstCommand(held.back()), "VERBOSE \"Agi is loaded in mode normal\" 1\n");
+    }
+    const std::vector<pid_t> processes = childrenOf(service.pid());
+    EXPECT_EQ(processes.size(), 4u);
+    for (pid_t process : processes) EXPECT_EQ(tcpSocketsOf(process), 1u) << "process " << process;
+
+    for (int socketFd : held) ::close(socketFd);
+    ASSERT_TRUE(service.waitForLog("fastagi: call ", 4));
+    const std::string text = waitForMetric(metrics, "ivr_call_processes 0");
+    EXPECT_NE(text.find("\nivr_call_processes 0\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\nivr_call_processes_idle_left_total 4\n"), std::string::npos) << text;
+    EXPECT_TRUE(service.waitForNoZombies());
+    // A call after the pool emptied starts a process again.
+    EXPECT_TRUE(contains(wireCall(service.port(), "50002").commands, "EXEC Goto ivr-exits,50002,1"));
+    EXPECT_EQ(service.stop(), 0);
+}
+
+// A connection from 127.0.0.2 to the port (still a loopback address).
+int connectFromSecondLoopback(std::uint16_t port) {
+    int socketFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    sockaddr_in source{};
+    source.sin_family = AF_INET;
+    inet_pton(AF_INET, "127.0.0.2", &source.sin_addr);
+    sockaddr_in target{};
+    target.sin_family = AF_INET;
+    target.sin_port = htons(port);
+    inet_pton(AF_INET, "127.0.0.1", &target.sin_addr);
+    if (socketFd < 0 || ::bind(socketFd, reinterpret_cast<sockaddr*>(&source), sizeof(source)) != 0 ||
+        (::connect(socketFd, reinterpret_cast<sockaddr*>(&target), sizeof(target)) != 0 && errno != EINPROGRESS)) {
+        if (socketFd >= 0) ::close(socketFd);
+        return -1;
+    }
+    return socketFd;
+}
+
+TEST(FastAgiServer, HealthIsAnsweredWhileAnotherPeerHoldsManyConnections) {
+    // 1,000 connections need more descriptors than the usual soft limit.
+    rlimit limit{};
+    getrlimit(RLIMIT_NOFILE, &limit);
+    limit.rlim_cur = std::max<rlim_t>(limit.rlim_cur, std::min<rlim_t>(limit.rlim_max, 1200));
+    setrlimit(RLIMIT_NOFILE, &limit);
+    const std::size_t hostile = std::min<std::size_t>(1000, limit.rlim_cur - 100);
+
+    FastAgiService service;
+    ASSERT_TRUE(startService(service, {"--fastagi", "0", "--metrics", "0", "--metrics-allow", "127.0.0.1",
+                                       "--metrics-allow", "127.0.0.2"}));
+    const std::uint16_t metrics = metricsPortOf(service);
+    ASSERT_NE(metrics, 0);
+    std::vector<int> idle;
+    for (std::size_t index = 0; index < hostile; ++index) {
+        int socketFd = connectFromSecondLoopback(metrics);
+        if (socketFd >= 0) idle.push_back(socketFd);
+    }
+    EXPECT_EQ(idle.size(), hostile);
+    for (int probe = 0; probe < 5; ++probe) {
+        HttpAnswer health = httpGet(metrics, "/health");
+        EXPECT_EQ(health.status, 200);
+        EXPECT_EQ(health.body, "ok\n");
+    }
+    for (int socketFd : idle) ::close(socketFd);
+    EXPECT_EQ(service.stop(), 0);
+
+    // Outside --metrics-allow: closed without an answer.
+    FastAgiService limited;
+    ASSERT_TRUE(startService(limited, {"--fastagi", "0", "--metrics", "0", "--metrics-allow", "10.0.0.0/8"}));
+    const std::uint16_t refusing = metricsPortOf(limited);
+    ASSERT_NE(refusing, 0);
+    EXPECT_EQ(httpGet(refusing, "/health").status, 0);
+    EXPECT_EQ(limited.stop(), 0);
+}
+
+std::string randomExtension() {
+    static const char kAlphabet[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    std::string text;
+    for (int index = 0; index < 300; ++index) text += kAlphabet[std::rand() % (sizeof(kAlphabet) - 1)];
+    return text;
+}
+
+std::size_t linesOf(const std::string& text) { return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')); }
+
+TEST(FastAgiServer, DestinationLabelsAreTheExitsAndTheProfilesReplacements) {
+    TempDir dir;
+    const std::string config =
+        dir.write("site.json", R"({"profile": {"route": [{"destinations": {"50011": "7300"}}]}})");
+    FastAgiService service;
+    ASSERT_TRUE(startService(service, {"--fastagi", "0", "--metrics", "0", "--calls-per-process", "100"}));
+    const std::uint16_t metrics = metricsPortOf(service);
+    ASSERT_NE(metrics, 0);
+    auto call = [&](const std::string& destination) {
+        FastAgiClient client(service.port());
+        client.setArguments({destination, config});
+        client.setScript(scripted);
+        return contains(client.run().commands, "EXEC Goto ivr-exits," + destination + ",1");
+    };
+    EXPECT_TRUE(call("50011"));
+    EXPECT_TRUE(call("7300"));
+    // A forwarding text the back office makes up anew for every call.
+    for (int index = 0; index < 3; ++index) EXPECT_TRUE(call(randomExtension()));
+    ASSERT_TRUE(service.waitForLog("fastagi: call ", 5));
+    const std::string before = waitForMetric(metrics, "ivr_calls_ended_total{destination=\"other\"} 3");
+    for (int index = 0; index < 5; ++index) EXPECT_TRUE(call(randomExtension()));
+    ASSERT_TRUE(service.waitForLog("fastagi: call ", 10));
+    const std::string after = waitForMetric(metrics, "ivr_calls_ended_total{destination=\"other\"} 8");
+    EXPECT_NE(after.find("\nivr_calls_ended_total{destination=\"50011\"} 1\n"), std::string::npos) << after;
+    EXPECT_NE(after.find("\nivr_calls_ended_total{destination=\"7300\"} 1\n"), std::string::npos) << after;
+    EXPECT_NE(after.find("{destination=\"other\"} 8\n"), std::string::npos) << after;
+    EXPECT_EQ(linesOf(after), linesOf(before));
+    EXPECT_LT(after.size(), before.size() + 16);  // a digit or two of the counters
+    EXPECT_EQ(service.stop(), 0);
+}
+
+TEST(FastAgiServer, ConfigurationsOutsideTheFolderOrOfOtherPeersAreRefused) {
+    TempDir outside;
+    const std::string foreign = outside.write("other.json", "{}");
+    TempDir configs;
+    configs.write("mine.json", R"({"allowPeers": ["127.0.0.0/8"]})");
+    configs.write("theirs.json", R"({"allowPeers": ["10.0.0.0/8", "192.0.2.7"]})");
+    configs.write("sub/broken.json", R"({"allowPeers": "10.0.0.0/8"})");
+    ASSERT_EQ(::symlink(foreign.c_str(), configs.file("link.json").c_str()), 0);
+    const std::string real = std::filesystem::canonical(configs.path()).string();
+
+    FastAgiService service;
+    ASSERT_TRUE(startService(service, {"--fastagi", "0", "--configs", configs.path()}));
+    struct Case {
+        std::string named;
+        std::string loaded;  // empty: refused
+        std::string reason;
+    };
+    const std::vector<Case> cases = {
+        {"mine.json", real + "/mine.json", ""},
+        {configs.file("mine.json"), real + "/mine.json", ""},
+        {foreign, "", "outside --configs"},
+        {"../" + outside.path().substr(outside.path().rfind('/') + 1) + "/other.json", "", "the name holds \"..\""},
+        {"link.json", "", "a link out of --configs"},
+        {"theirs.json", "", "the peer is not in its \"allowPeers\""},
+        {"sub/broken.json", "", "\"allowPeers\" is not a list of networks"},
+    };
+    for (const Case& each : cases) {
+        SCOPED_TRACE(each.named);
+        FastAgiClient client(service.port());
+        client.setArguments({"50003", each.named});
+        client.setScript(scripted);
+        FastAgiClient::Result result = client.run();
+        EXPECT_TRUE(contains(result.commands, "EXEC Goto ivr-exits,50003,1"));
+        // The module hears only of a file it may load, and of the one checked.
+        std::size_t loads = 0;
+        for (const std::string& command : result.commands) {
+            loads += command.rfind("VERBOSE \"configuration ", 0) == 0 ? 1 : 0;
+        }
+        EXPECT_EQ(loads, each.loaded.empty() ? 0u : 1u);
+        if (!each.loaded.empty()) {
+            EXPECT_TRUE(contains(result.commands, "VERBOSE \"configuration " + each.loaded + "\" 1"));
+        }
+        if (!each.reason.empty()) {
+            EXPECT_TRUE(service.waitForLog(" refused: " + each.reason)) << service.log();
+        }
+    }
+    EXPECT_EQ(service.countInLog(" configuration "), 5u) << service.log();
+    EXPECT_EQ(service.stop(), 0);
 }
 
 }  // namespace
