@@ -10,7 +10,8 @@ class BackgroundSender;
 // by the signal as it would have. Installed with the first sender of a
 // process, and only when SIGTERM still has its default action (a service
 // that handles SIGTERM itself keeps its own handling). A child forked after
-// that starts without it.
+// that starts without it. The process owns the pipe between the handler and
+// the watcher thread (close-on-exec: no program it starts gets a copy).
 class StopSignal {
 public:
     static void watch(BackgroundSender* sender);
