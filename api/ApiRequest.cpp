@@ -20,6 +20,7 @@ ApiRequest::ApiRequest(Configuration& configuration, const KestroAgiRESTFul::Tra
     request.setTimeouts(options.connectSeconds, options.totalSeconds);
     request.setTlsVerification(options.verifyTls, options.caFile.empty() ? nullptr : options.caFile.c_str());
     request.setSharing(options.cache, options.giveUp);
+    request.setCancel(options.cancel);
     request.setFaultTarget(&fault);
     setHeader(kTokenHeader, "Bearer " + configuration.getAccessToken());
     setHeader("x-ivr-plugin-id", configuration.getPluginId());

@@ -47,6 +47,7 @@ const char* const kAddonModule = "kestro-addon";
 
 HttpClient::HttpClient(Configuration* configuration) : configuration(configuration) {
     transferOptions.giveUp = &giveUp;
+    transferOptions.cancel = &callEnded;
 }
 
 HttpClient::~HttpClient() { endCall(); }
@@ -83,7 +84,10 @@ void HttpClient::startCall(bool lookupByPhone) {
                                            });
 }
 
-void HttpClient::endCall() { early.reset(); }
+void HttpClient::endCall() {
+    callEnded = true;
+    early.reset();
+}
 
 void HttpClient::writeNotices(KestroAgiImpl& session) {
     if (records == nullptr) return;

@@ -51,7 +51,11 @@ public:
     // At the start of a call, with background records: the readiness check
     // and, when `lookupByPhone`, the lookup of the caller's number.
     void startCall(bool lookupByPhone);
-    // After the call's last channel command: early exchanges not taken are dropped.
+    // After the call's last channel command: an early exchange still under
+    // way is cut (libcurl notices within about a second), so that it does
+    // not hold up the records that are still to go.
+    void cutEarly() { callEnded = true; }
+    // Early exchanges not taken are dropped (waits for one being cut).
     void endCall();
 
     // isReady in two steps: begin writes what the check says before it is
@@ -111,6 +115,8 @@ private:
     // The caller's path: set when one of its exchanges ran out of time, so
     // later ones fail at once. Records have a latch of their own.
     std::atomic<bool> giveUp{false};
+    // Set when the call has ended: exchanges still under way are cut.
+    std::atomic<bool> callEnded{false};
     KestroAgiRESTFul::TransferOptions transferOptions;
     // A client alone sends in line; the IVR module turns this on.
     bool backgroundRecords = false;

@@ -86,6 +86,8 @@ public:
     // The connection cache and give-up latch of TransferOptions.
     void setSharing(ConnectionCache* cache, std::atomic<bool>* giveUp);
     const TransferOptions& getTransferOptions() const { return options; }
+    // The stop flag of TransferOptions::cancel.
+    void setCancel(const std::atomic<bool>* flag) { options.cancel = flag; }
     // Where a failed exchange says why (see TransferOptions::fault).
     void setFaultTarget(TransferFault* target) { options.fault = target; }
 

@@ -96,8 +96,10 @@ void Plugin::readConfiguration(KestroAgiImpl& session, const Json::Value& root) 
 }
 
 void Plugin::onCallHandedBack() {
-    if (http) http->endCall();
+    // The pending limit counts from here, whatever is still under way.
+    if (http) http->cutEarly();
     if (records) records->finish();
+    if (http) http->endCall();
 }
 
 void Plugin::onLoadPlugin(KestroAgiImpl&, Json::Value) {}
