@@ -50,6 +50,10 @@ ApiRequest::Result ApiRequest::send() {
     return Result(request.execute());
 }
 
+void ApiRequest::useConnections(ConnectionCache* cache) {
+    request.setSharing(cache, request.getTransferOptions().giveUp);
+}
+
 bool ApiRequest::sameAs(const ApiRequest& other) const {
     auto text = [](const char* value) { return std::string(value != nullptr ? value : ""); };
     return request.getMethod() == other.request.getMethod() && text(request.getUrl()) == text(other.request.getUrl()) &&
