@@ -20,7 +20,7 @@ ApiRequest::ApiRequest(Configuration& configuration, const KestroAgiRESTFul::Tra
     request.setTimeouts(options.connectSeconds, options.totalSeconds);
     request.setTlsVerification(options.verifyTls, options.caFile.empty() ? nullptr : options.caFile.c_str());
     request.setSharing(options.cache, options.giveUp);
-    request.setCancel(options.cancel);
+    request.setCancel(options.cancel, options.cutAt);
     request.setFaultTarget(&fault);
     setHeader(kTokenHeader, "Bearer " + configuration.getAccessToken());
     setHeader("x-ivr-plugin-id", configuration.getPluginId());
@@ -49,6 +49,10 @@ void ApiRequest::prepare(const std::string& path) { request.setUrl((configuratio
 ApiRequest::Result ApiRequest::send() {
     fault = TransferFault::none;
     return Result(request.execute());
+}
+
+void ApiRequest::useConnections(ConnectionCache* cache) {
+    request.setSharing(cache, request.getTransferOptions().giveUp);
 }
 
 bool ApiRequest::sameAs(const ApiRequest& other) const {

@@ -44,6 +44,8 @@ public:
     Result send();
     // Why the last send gave no result.
     TransferFault lastFault() const { return fault; }
+    // Sends over this connection cache instead of the options' one.
+    void useConnections(ConnectionCache* cache);
     // Same method, address, headers and body.
     bool sameAs(const ApiRequest& other) const;
 

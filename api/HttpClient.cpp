@@ -9,6 +9,7 @@
 #include "api/ApiFailure.h"
 #include "api/ApiRequest.h"
 #include "api/CustomerJsonMapping.h"
+#include "api/FlowRequests.h"
 #include "api/UrlPathEncoding.h"
 
 namespace tarvik {
@@ -40,14 +41,13 @@ std::string traceValues(const std::string& first, const std::string& firstName, 
     return firstName + "=> " + first + ", phone=> " + phone + ", uniqueId=> " + uniqueId;
 }
 
-const char* const kRecallOwner = "orvel.ivr";
-const char* const kAddonModule = "kestro-addon";
+const char* const kRecallOwner = FlowRequests::kRecallOwner;
 
 }  // namespace
 
 HttpClient::HttpClient(Configuration* configuration) : configuration(configuration) {
     transferOptions.giveUp = &giveUp;
-    transferOptions.cancel = &callEnded;
+    transferOptions.cutAt = &cutAt;
 }
 
 HttpClient::~HttpClient() { endCall(); }
@@ -74,7 +74,7 @@ void HttpClient::startCall(bool lookupByPhone) {
     if (lookupByPhone && !phone.empty() && !config.getAccessToken().empty() && !endpoint.empty()) {
         lookup = prepareLookup(config, endpoint + UrlPathEncoding::encodeSegment(phone), phone, config.getProtocol());
     }
-    early = std::make_unique<EarlyLookups>(prepareReady(config), std::move(lookup),
+    early = std::make_unique<EarlyExchanges>(prepareReady(config), std::move(lookup),
                                            [](const KestroAgiDataSourceResult* result) {
                                                try {
                                                    return result != nullptr && readReadyAnswer(*result);
@@ -84,9 +84,80 @@ void HttpClient::startCall(bool lookupByPhone) {
                                            });
 }
 
+void HttpClient::cutAfter(std::chrono::milliseconds limit) {
+    long long none = 0;
+    cutAt.compare_exchange_strong(none, (std::chrono::steady_clock::now() + limit).time_since_epoch().count());
+}
+
 void HttpClient::endCall() {
-    callEnded = true;
+    cutAfter(std::chrono::milliseconds(0));
+    if (!early) return;
+    // Records sent early that the flow never reached (it ended before) are
+    // settled like the flow's own: delivered, or kept in the spool.
+    for (EarlyExchanges::Untaken& untaken : early->finish()) {
+        if (records != nullptr) records->settle(untaken.record, untaken.result.get(), untaken.fault);
+    }
     early.reset();
+}
+
+FlowRequests HttpClient::flowRequests() const { return FlowRequests(configuration, transferOptions); }
+
+void HttpClient::startEarly(const std::function<void(EarlyExchanges&, const FlowRequests&)>& start) {
+    if (!early) return;
+    try {
+        start(*early, flowRequests());
+    } catch (const std::exception&) {
+        // Not started: the flow's own call meets the same failure and says so.
+    }
+}
+
+void HttpClient::startSendInvoice(ISPClient* client, ISPSignature* signature, const std::string& phone) {
+    startEarly([&](EarlyExchanges& exchanges, const FlowRequests& build) {
+        exchanges.add(build.sendInvoice(client, signature, phone));
+    });
+}
+
+void HttpClient::startExternalProtocol(ISPClient* client, ISPSignature* signature) {
+    startEarly([&](EarlyExchanges& exchanges, const FlowRequests& build) {
+        exchanges.add(build.externalProtocol(client, signature));
+    });
+}
+
+void HttpClient::startRecall(const std::string& document, const std::string& phone, const std::string& uniqueId) {
+    // The search follows the registration on the wire, as in the flow; the
+    // flow asks whether the registration went through or not.
+    startEarly([&](EarlyExchanges& exchanges, const FlowRequests& build) {
+        std::unique_ptr<ApiRequest> registration = build.recallRegistration(document, phone, uniqueId);
+        BackOfficeRecord record = FlowRequests::recallRecord(*registration, document);
+        exchanges.add(std::move(registration), std::move(record));
+    });
+    if (document.empty()) return;
+    startEarly([&](EarlyExchanges& exchanges, const FlowRequests& build) {
+        exchanges.add(build.recallSearch(document));
+    });
+}
+
+void HttpClient::startEvent(const std::string& event, const std::string& module, const std::string& data) {
+    startEarly([&](EarlyExchanges& exchanges, const FlowRequests& build) {
+        std::unique_ptr<ApiRequest> request = build.event(event, module, data);
+        BackOfficeRecord record = FlowRequests::eventRecord(*request, data);
+        exchanges.add(std::move(request), std::move(record));
+    });
+}
+
+ApiRequest::Result HttpClient::exchange(ApiRequest& request, TransferFault& fault) {
+    ApiRequest::Result result;
+    if (early && early->take(request, result, fault)) return result;
+    result = request.send();
+    fault = request.lastFault();
+    return result;
+}
+
+ApiRequest::Result HttpClient::exchange(ApiRequest& request, const std::string& transferFailure) {
+    TransferFault fault = TransferFault::none;
+    ApiRequest::Result result = exchange(request, fault);
+    if (!result) throw ApiFailure(transferFailure);
+    return result;
 }
 
 void HttpClient::writeNotices(KestroAgiImpl& session) {
@@ -94,15 +165,13 @@ void HttpClient::writeNotices(KestroAgiImpl& session) {
     for (const std::string& line : records->takeNotices()) session.verbose("%s", line.c_str());
 }
 
-void HttpClient::settleEarly(KestroAgiImpl& session) {
-    writeNotices(session);
-    if (early) early->wait();
-}
+void HttpClient::settleEarly(KestroAgiImpl& session) { writeNotices(session); }
 
 ApiRequest::Result HttpClient::sendInLine(ApiRequest& request, const BackOfficeRecord& record) {
     request.prepare(record.path);
-    ApiRequest::Result result = request.send();
-    if (records != nullptr) records->settle(record, result.get(), request.lastFault());
+    TransferFault fault = TransferFault::none;
+    ApiRequest::Result result = exchange(request, fault);
+    if (records != nullptr) records->settle(record, result.get(), fault);
     return result;
 }
 
@@ -163,9 +232,7 @@ bool HttpClient::finishReady(KestroAgiImpl& session) {
     try {
         Configuration& config = requireConfiguration();
         std::unique_ptr<ApiRequest> request = prepareReady(config);
-        ApiRequest::Result result;
-        if (!early || !early->takeReady(*request, result)) result = request->send();
-        if (!result) throw ApiFailure("failure on verify information if service is ready");
+        ApiRequest::Result result = exchange(*request, "failure on verify information if service is ready");
         return readReadyAnswer(*result);
     } catch (const std::exception& failure) {
         logFailure(session, failure);
@@ -177,9 +244,7 @@ ISPClient* HttpClient::findClient(KestroAgiImpl& session, Configuration& config,
                                   const std::string& phone, const std::string& protocol,
                                   const std::string& transferFailure, const std::string& parseFailure) {
     std::unique_ptr<ApiRequest> request = prepareLookup(config, path, phone, protocol);
-    ApiRequest::Result result;
-    if (!early || !early->takeLookup(*request, result)) result = request->send();
-    if (!result) throw ApiFailure(transferFailure);
+    ApiRequest::Result result = exchange(*request, transferFailure);
     const Json::Value body = ApiRequest::parseBody(*result, parseFailure);
     const Json::Value* document = ApiRequest::findMember(body, "document");
     if (document == nullptr || !document->isString()) throw ApiFailure("document not found in response");
@@ -251,20 +316,8 @@ bool HttpClient::sendInvoice(KestroAgiImpl& session, ISPClient* client, ISPSigna
                              const std::string& phone) {
     settleEarly(session);
     try {
-        if (client == nullptr || signature == nullptr) throw ApiFailure("client or signature is empty");
-        Configuration& config = requireConfiguration();
-        const std::string& endpoint = config.getEndpointFindInvoiceSend();
-        if (phone.empty() || config.getAccessToken().empty() || endpoint.empty()) {
-            throw ApiFailure("phone, access token or endpoint to unlock client is empty");
-        }
-        ApiRequest request(config, transferOptions, KestroAgiRESTFul::METHOD_POST);
-        request.addLumoraHeader();
-        Json::Value body(Json::objectValue);
-        body["contract"] = signature->getId();
-        body["document"] = client->getDocument();
-        body["phone"] = phone;
-        request.setJsonBody(body);
-        auto result = request.execute(endpoint, "failure on send invoice client: " + client->getDocument());
+        std::unique_ptr<ApiRequest> request = flowRequests().sendInvoice(client, signature, phone);
+        auto result = exchange(*request, "failure on send invoice client: " + client->getDocument());
         if (result->getCode() != 200) throw ApiFailure("failure on send invoice client");
         return true;
     } catch (const std::exception& failure) {
@@ -307,26 +360,8 @@ bool HttpClient::informProtocol(KestroAgiImpl& session, ISPClient* client, ISPSi
 std::string HttpClient::getExternalProtocol(KestroAgiImpl& session, ISPClient* client, ISPSignature* signature) {
     settleEarly(session);
     try {
-        if (client == nullptr || client->getDocument().empty()) throw ApiFailure("client is invalid");
-        // The body names the contract: without one there is nothing to ask.
-        if (signature == nullptr) throw ApiFailure("client or signature is invalid");
-        Configuration& config = requireConfiguration();
-        const std::string& endpoint = config.getEndpointExternalProtocol();
-        const std::string& callerId = config.getCallerId();
-        if (config.getProtocol().empty() || config.getChannel().empty() || callerId.empty() ||
-            config.getAccessToken().empty() || endpoint.empty()) {
-            throw ApiFailure("phone, protocol, channel, access token or endpoint to get external protocol is empty");
-        }
-        ApiRequest request(config, transferOptions, KestroAgiRESTFul::METHOD_POST);
-        request.addLumoraHeader();
-        Json::Value body(Json::objectValue);
-        body["channel"] = config.getChannel();
-        body["contract"] = signature->getId();
-        body["document"] = client->getDocument();
-        body["phone"] = callerId;
-        body["protocol"] = config.getProtocol();
-        request.setJsonBody(body);
-        auto result = request.execute(endpoint, "failure on get external protocol: " + callerId);
+        std::unique_ptr<ApiRequest> request = flowRequests().externalProtocol(client, signature);
+        auto result = exchange(*request, "failure on get external protocol: " + configuration->getCallerId());
         if (result->getCode() != 200) throw ApiFailure("failure on response");
         const Json::Value answer =
             ApiRequest::parseBody(*result, "failure on response, error on json parse (get external protocol)");
@@ -377,15 +412,8 @@ bool HttpClient::isRecall(KestroAgiImpl& session, const std::string& document) {
     if (document.empty()) return false;
     try {
         traceLine(session, "checking if is recall to document: " + document + " in " + kRecallOwner);
-        Configuration& config = requireConfiguration();
-        ApiRequest request(config, transferOptions, KestroAgiRESTFul::METHOD_POST);
-        request.addLumoraHeader();
-        Json::Value body(Json::objectValue);
-        body["destination"] = kRecallOwner;
-        body["document"] = document;
-        request.setJsonBody(body);
-        auto result = request.execute("/service/v1/recall/meta/search",
-                                      "failure on verify information about recall to document: " + document);
+        std::unique_ptr<ApiRequest> request = flowRequests().recallSearch(document);
+        auto result = exchange(*request, "failure on verify information about recall to document: " + document);
         const Json::Value answer = ApiRequest::parseBody(*result, "failure on response, error on json parse (recall)");
         // Only a whole number within 32 bits counts (2.0 does, "2" does not).
         const Json::Value* attempt = ApiRequest::findMember(answer, "attempt");
@@ -407,22 +435,10 @@ bool HttpClient::addToRecall(KestroAgiImpl& session, const std::string& document
     const std::string values = traceValues(document, "document", phone, uniqueId);
     try {
         traceLine(session, "saving to recall history: " + values);
-        Configuration& config = requireConfiguration();
-        if (document.empty() || phone.empty() || uniqueId.empty() || config.getAccessToken().empty()) {
-            throw ApiFailure("failure on add to recall, document, phone, protocol or access token is empty");
-        }
-        ApiRequest request(config, transferOptions, KestroAgiRESTFul::METHOD_POST);
-        request.addLumoraHeader();
-        Json::Value body(Json::objectValue);
-        body["destination"] = kRecallOwner;
-        body["document"] = document;
-        body["e164"] = phone;
-        body["module"] = kAddonModule;
-        body["uniqueId"] = uniqueId;
-        request.setJsonBody(body);
-        const std::string failureText = "failure on save recall " + document;
-        auto result = sendInLine(request, request.toRecord("recall", "/service/v1/recall/meta/register", failureText));
-        if (!result || result->getCode() != 202) throw ApiFailure(failureText);
+        std::unique_ptr<ApiRequest> request = flowRequests().recallRegistration(document, phone, uniqueId);
+        const BackOfficeRecord record = FlowRequests::recallRecord(*request, document);
+        auto result = sendInLine(*request, record);
+        if (!result || result->getCode() != 202) throw ApiFailure(record.failureText);
         traceLine(session, "saved recall history: " + values);
         return true;
     } catch (const std::exception& failure) {
@@ -439,23 +455,12 @@ bool HttpClient::addEvent(KestroAgiImpl& session, const std::string& event, cons
     const std::string callerId = configuration != nullptr ? configuration->getCallerId() : std::string();
     const std::string values = traceValues(data, "data", callerId, protocol);
     try {
-        Configuration& config = requireConfiguration();
+        requireConfiguration();
         traceLine(session, "saving to recall history: " + values);
-        if (protocol.empty() || callerId.empty() || config.getAccessToken().empty()) {
-            throw ApiFailure("failure on save event, protocol, phone or access token is empty");
-        }
-        ApiRequest request(config, transferOptions, KestroAgiRESTFul::METHOD_POST);
-        request.addLumoraHeader();
-        Json::Value body(Json::objectValue);
-        body["data"] = data;
-        body["event"] = event;
-        body["module"] = module;
-        body["source"] = callerId;
-        body["uniqueId"] = protocol;
-        request.setJsonBody(body);
-        const std::string failureText = "failure on add event with data" + data;
-        auto result = sendInLine(request, request.toRecord("event", "/service/v1/integration/log", failureText));
-        if (!result || result->getCode() < 200 || result->getCode() > 299) throw ApiFailure(failureText);
+        std::unique_ptr<ApiRequest> request = flowRequests().event(event, module, data);
+        const BackOfficeRecord record = FlowRequests::eventRecord(*request, data);
+        auto result = sendInLine(*request, record);
+        if (!result || result->getCode() < 200 || result->getCode() > 299) throw ApiFailure(record.failureText);
         session.setVariable("ORVEL_IVR_DOCUMENT", data.c_str());
         session.setVariable("ORVEL_IVR_PHONE", callerId.c_str());
         traceLine(session, "saved event: " + values);

@@ -1,13 +1,16 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 
 #include <json/json.h>
 
 #include "agi/KestroAgiImpl.h"
-#include "api/EarlyLookups.h"
+#include "api/EarlyExchanges.h"
+#include "api/FlowRequests.h"
 #include "api/KestroAgiRESTFul.h"
 #include "api/RecordPath.h"
 #include "configuration/Configuration.h"
@@ -38,8 +41,8 @@ public:
     void setTlsVerification(bool verify, const std::string& caFile);
 
     // How records travel (default: remote log entries beside the call, the
-    // readiness check and lookup by number started early). False sends every
-    // request in line, in the flow's order.
+    // requests of the caller's path started as soon as the call is certain
+    // to make them). False sends every request in line, in the flow's order.
     void setBackgroundRecords(bool enabled) { backgroundRecords = enabled; }
     bool hasBackgroundRecords() const { return backgroundRecords; }
     // The readiness check's own limit (default 2 s).
@@ -51,12 +54,25 @@ public:
     // At the start of a call, with background records: the readiness check
     // and, when `lookupByPhone`, the lookup of the caller's number.
     void startCall(bool lookupByPhone);
-    // After the call's last channel command: an early exchange still under
-    // way is cut (libcurl notices within about a second), so that it does
-    // not hold up the records that are still to go.
-    void cutEarly() { callEnded = true; }
-    // Early exchanges not taken are dropped (waits for one being cut).
+    // After the call's last channel command: what was started early may go
+    // on for `limit` more, then it is cut (libcurl notices within about a
+    // second).
+    void cutAfter(std::chrono::milliseconds limit);
+    // Waits for what was started early (cut now unless cutAfter said when);
+    // records among it the flow never took are settled: delivered, or kept
+    // in the spool.
     void endCall();
+
+    // With background records, once the call is certain to make them: the
+    // very requests the operations of the same names will make, started now
+    // beside the flow. The operation takes the answer where the flow uses
+    // it; a request that fails its checks is not started (the operation
+    // reports it). Without a started call they do nothing.
+    void startSendInvoice(ISPClient* client, ISPSignature* signature, const std::string& phone);
+    void startExternalProtocol(ISPClient* client, ISPSignature* signature);
+    // The registration, then the search.
+    void startRecall(const std::string& document, const std::string& phone, const std::string& uniqueId);
+    void startEvent(const std::string& event, const std::string& module, const std::string& data);
 
     // isReady in two steps: begin writes what the check says before it is
     // made, finish waits for the answer. isReady does both at once.
@@ -103,8 +119,14 @@ private:
     ApiRequest::Result sendInLine(ApiRequest& request, const BackOfficeRecord& record);
     // Lines the record path left for the call, through verbose.
     void writeNotices(KestroAgiImpl& session);
-    // Before a request in line: the early exchanges are over (one path, one connection).
+    // Before a request of the caller's path: the record lines so far.
     void settleEarly(KestroAgiImpl& session);
+    FlowRequests flowRequests() const;
+    void startEarly(const std::function<void(EarlyExchanges&, const FlowRequests&)>& start);
+    // The answer to the very same request started early, or one sent now.
+    ApiRequest::Result exchange(ApiRequest& request, TransferFault& fault);
+    // The same; no answer raises transferFailure.
+    ApiRequest::Result exchange(ApiRequest& request, const std::string& transferFailure);
     // The two lookups after their own checks: GET base URI + path, then the
     // answer must be an object with a text "document".
     ISPClient* findClient(KestroAgiImpl& session, Configuration& config, const std::string& path,
@@ -115,14 +137,14 @@ private:
     // The caller's path: set when one of its exchanges ran out of time, so
     // later ones fail at once. Records have a latch of their own.
     std::atomic<bool> giveUp{false};
-    // Set when the call has ended: exchanges still under way are cut.
-    std::atomic<bool> callEnded{false};
+    // When exchanges still under way are cut (steady-clock nanoseconds; 0: not yet).
+    std::atomic<long long> cutAt{0};
     KestroAgiRESTFul::TransferOptions transferOptions;
     // A client alone sends in line; the IVR module turns this on.
     bool backgroundRecords = false;
     long readySeconds = 2;
     RecordPath* records = nullptr;
-    std::unique_ptr<EarlyLookups> early;
+    std::unique_ptr<EarlyExchanges> early;
 };
 
 }  // namespace tarvik

@@ -49,9 +49,15 @@ CurlProcess& curlProcess() {
 
 // Abandons a transfer that was cancelled or ran past its deadline; libcurl
 // asks at least about once a second, also while nothing moves.
+bool pastCut(const KestroAgiRESTFul::TransferOptions& options) {
+    if (options.cutAt == nullptr) return false;
+    const long long cut = options.cutAt->load();
+    return cut != 0 && std::chrono::steady_clock::now().time_since_epoch().count() >= cut;
+}
+
 int stopWhenAsked(void* data, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
     const auto* options = static_cast<const KestroAgiRESTFul::TransferOptions*>(data);
-    if (options->cancel != nullptr && options->cancel->load()) return 1;
+    if ((options->cancel != nullptr && options->cancel->load()) || pastCut(*options)) return 1;
     const bool bounded = options->deadline != std::chrono::steady_clock::time_point();
     return bounded && std::chrono::steady_clock::now() >= options->deadline ? 1 : 0;
 }
@@ -268,6 +274,10 @@ KestroAgiDataSourceResult* KestroAgiRESTFul::request(int method, const char* url
         if (options.fault != nullptr) *options.fault = TransferFault::timeout;
         return nullptr;
     }
+    if ((options.cancel != nullptr && options.cancel->load()) || pastCut(options)) {
+        if (options.fault != nullptr) *options.fault = TransferFault::cancelled;
+        return nullptr;
+    }
     const bool bounded = options.deadline != std::chrono::steady_clock::time_point();
     long connectMs = options.connectSeconds * 1000;
     long totalMs = options.totalSeconds * 1000;
@@ -300,7 +310,7 @@ KestroAgiDataSourceResult* KestroAgiRESTFul::request(int method, const char* url
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, connectMs);
     curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, totalMs);
-    if (options.cancel != nullptr || bounded) {
+    if (options.cancel != nullptr || options.cutAt != nullptr || bounded) {
         curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, stopWhenAsked);
         curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &options);
         curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);

@@ -47,6 +47,9 @@ public:
         // touches giveUp. May be null.
         const std::atomic<bool>* cancel = nullptr;
         std::chrono::steady_clock::time_point deadline{};
+        // A deadline that may be set while the exchange is under way:
+        // steady-clock nanoseconds since its epoch, 0 for none. May be null.
+        const std::atomic<long long>* cutAt = nullptr;
         // Where a failed exchange says why; may be null.
         TransferFault* fault = nullptr;
     };
@@ -86,8 +89,11 @@ public:
     // The connection cache and give-up latch of TransferOptions.
     void setSharing(ConnectionCache* cache, std::atomic<bool>* giveUp);
     const TransferOptions& getTransferOptions() const { return options; }
-    // The stop flag of TransferOptions::cancel.
-    void setCancel(const std::atomic<bool>* flag) { options.cancel = flag; }
+    // The stop flag and moving deadline of TransferOptions.
+    void setCancel(const std::atomic<bool>* flag, const std::atomic<long long>* cutAt) {
+        options.cancel = flag;
+        options.cutAt = cutAt;
+    }
     // Where a failed exchange says why (see TransferOptions::fault).
     void setFaultTarget(TransferFault* target) { options.fault = target; }
 

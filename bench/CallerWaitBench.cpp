@@ -31,8 +31,6 @@ const std::chrono::seconds kCellBudget{25};
 const std::chrono::seconds kDeliveryWait{15};
 // Lets a call started beside the measured ones get past its own start-up.
 const std::chrono::milliseconds kSettle{300};
-const int kLateMs = 100;
-
 enum class Office { AtOnce, Late, Never, Refusing };
 
 struct OfficeInfo {
@@ -41,13 +39,16 @@ struct OfficeInfo {
     const char* label;  // the table
     double firstAudioTarget;  // ms, 0: none
     double deadAirTarget;     // ms, 0: none
+    int lateMs;               // Late: how late every answer is
 };
 
+// Late back offices: dead air at most three round trips and 100 ms.
 const OfficeInfo kOffices[] = {
-    {Office::AtOnce, "at-once", "answering at once", 0, 0},
-    {Office::Late, "late", "answering 100 ms late", 50, 650},
-    {Office::Never, "never", "never answering", 50, 2500},
-    {Office::Refusing, "refusing", "refusing connections", 0, 0},
+    {Office::AtOnce, "at-once", "answering at once", 0, 0, 0},
+    {Office::Late, "late", "answering 100 ms late", 50, 400, 100},
+    {Office::Late, "late-300", "answering 300 ms late", 50, 1000, 300},
+    {Office::Never, "never", "never answering", 50, 2500, 0},
+    {Office::Refusing, "refusing", "refusing connections", 0, 0, 0},
 };
 const double kHandBackTarget = 10;
 
@@ -216,7 +217,7 @@ bool CallerWaitBench::run(std::ostream& out, std::vector<std::string>& problems)
         } else {
             std::vector<std::string> options = answeringOptions(journal);
             if (info.office == Office::Late) {
-                options.insert(options.end(), {"--delay-ms", std::to_string(kLateMs)});
+                options.insert(options.end(), {"--delay-ms", std::to_string(info.lateMs)});
             } else if (info.office == Office::Never) {
                 options = {"--silent"};
             }

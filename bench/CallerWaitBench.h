@@ -18,7 +18,7 @@ struct CallerWaitSettings {
 
 // The "caller wait" table: what the caller hears (and does not) during the
 // sample call when every prompt takes 0.5 s, against a back office that
-// answers at once, 100 ms late, never, or refuses connections, with the
+// answers at once, 100 ms or 300 ms late, never, or refuses connections, with the
 // remote records sent in the background and in line side by side.
 class CallerWaitBench {
 public:

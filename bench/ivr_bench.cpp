@@ -197,10 +197,11 @@ void runMainTable(const Options& options, int errorFd, const std::string& loadBe
         }
     }
     // The simulator serves each open connection on a thread of its own, and
-    // a call keeps two open (its path and its records): 200 calls at once
-    // need 400 threads, or their requests queue for seconds.
+    // a call keeps up to three open (its path, the requests it starts early,
+    // its records): 200 calls at once need 600 threads, or their requests
+    // queue for seconds.
     BackOfficeSim sim;
-    const std::string threads = std::to_string(std::max(64, 2 * options.calls + 16));
+    const std::string threads = std::to_string(std::max(64, 3 * options.calls + 16));
     if (!sim.start(options.sim,
                    {"--data", options.data, "--token", token, "--journal", journal, "--recall-window", "0",
                     "--threads", threads},
@@ -339,9 +340,10 @@ void runMainTable(const Options& options, int errorFd, const std::string& loadBe
                fixed(cpuRatio, 2), "<= 1.5 x floor", verdict(!ivrCpu.empty(), cpuRatio <= 1.5)});
     table.add({"whole call: peak RSS (MiB)", fixed(median(ivrRss), 2), fixed(median(floorRss), 2),
                fixed(rssRatio, 2), "<= 1.2 x floor", verdict(!ivrRss.empty(), rssRatio <= 1.2)});
-    // One on the caller's path, one for the records sent beside the call.
-    table.add({"back-office connections per call", fixed(connectionsPerCall, 0), "-", "-", "<= 2",
-               verdict(!connections.empty(), connectionsPerCall <= 2)});
+    // Two on the caller's path (its own requests, those started early), one
+    // for the records sent beside the call.
+    table.add({"back-office connections per call", fixed(connectionsPerCall, 0), "-", "-", "<= 3",
+               verdict(!connections.empty(), connectionsPerCall <= 3)});
     table.add({"back-office requests per call", fixed(median(requests), 0), "-", "-", "-", "-"});
     table.add({std::to_string(options.calls) + " calls at once: calls/s", fixed(median(callsPerSecond), 1), "-", "-",
                "-", "-"});

@@ -42,7 +42,7 @@ void BlockedContractDialogue::run() const {
     }
 
     if (choice == "1") {
-        InvoiceDialogue(context).sendInvoice();
+        InvoiceDialogue(context).sendInvoice(IvrDestination::BlockedInvoiceSent);
         context.redirect(IvrDestination::BlockedInvoiceSent, context.documentText(" sent new invoices"));
     } else if (choice == "2") {
         trustUnlock();
@@ -58,6 +58,7 @@ void BlockedContractDialogue::trustUnlock() const {
     context.logEntry("request-unlock", document.c_str());
     if (!context.contract()->itCanUnlock()) {
         context.logEntry("deny-unlock", document.c_str());
+        context.startForward(IvrDestination::TrustUnlockUnavailable);
         context.playPrompt("Orvel-u4-24");
         context.redirect(IvrDestination::TrustUnlockUnavailable,
                          "servico de liberacao em confianca nao disponivel para o documento: " + document);
@@ -76,6 +77,7 @@ void BlockedContractDialogue::trustUnlock() const {
     bool unlocked = context.features().signatureUnlock && context.http() != nullptr &&
                     context.http()->unlock(context.session(), context.client(), context.contract(), context.callerId());
     if (!unlocked) {
+        context.startForward(IvrDestination::TrustUnlockFailed);
         context.playPrompt("Orvel-u4-falha-desbloqueio");
         context.redirect(IvrDestination::TrustUnlockFailed, "falha na liberacao de confianca");
         return;

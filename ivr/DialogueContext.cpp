@@ -32,6 +32,8 @@ void DialogueContext::logEntry(const char* eventType, const char* data1, const c
     plugin.logEntry(call, eventType, data1, data2);
 }
 
+void DialogueContext::startForward(IvrDestination destination) const { plugin.startForwardEvent(destination); }
+
 void DialogueContext::redirect(IvrDestination destination, const std::string& text) const {
     plugin.redirect(call, plugin.getDestinationValue(destination), text);
 }

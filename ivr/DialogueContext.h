@@ -45,6 +45,9 @@ public:
     // Remote log entry with destination "main"; only when events are on.
     void logEntry(const char* eventType, const char* data1 = nullptr, const char* data2 = nullptr) const;
     void redirect(IvrDestination destination, const std::string& text) const;
+    // The exit is certain but a prompt still comes first: its forward event
+    // may start now (see Plugin::redirect).
+    void startForward(IvrDestination destination) const;
 
     const std::string& document() const;
     const std::string& callerId() const;

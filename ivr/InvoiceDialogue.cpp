@@ -54,7 +54,8 @@ void InvoiceDialogue::readInvoice(const ISPInvoice& invoice) const {
     context.playPrompt("Orvel-u4-17");
 }
 
-void InvoiceDialogue::sendInvoice() const {
+void InvoiceDialogue::sendInvoice(IvrDestination exit) const {
+    context.startForward(exit);
     // A failed request is not the caller's concern: the flow goes on as sent.
     if (context.features().sendInvoice && context.http() != nullptr) {
         context.http()->sendInvoice(context.session(), context.client(), context.contract(), context.callerId());
@@ -79,7 +80,7 @@ void InvoiceDialogue::runWithoutDebt() const {
                          context.documentText(" without any invoice pending, no is about invoice"));
         return;
     }
-    sendInvoice();
+    sendInvoice(IvrDestination::InvoiceSent);
     context.redirect(IvrDestination::InvoiceSent, context.documentText(" sent new invoices"));
 }
 
@@ -100,7 +101,7 @@ void InvoiceDialogue::runWithDebt() const {
             return;
         }
         if (answer == "1") {
-            sendInvoice();
+            sendInvoice(IvrDestination::DebtInvoiceSent);
             context.redirect(IvrDestination::DebtInvoiceSent, "");
             return;
         }

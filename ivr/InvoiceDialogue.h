@@ -20,8 +20,9 @@ public:
     // Due day and month, then the amount in reais and centavos.
     void readInvoice(const ISPInvoice& invoice) const;
     // Asks the back office to send the invoice (when switched on), logs it
-    // and tells the caller where it went.
-    void sendInvoice() const;
+    // and tells the caller where it went; the call then goes to `exit`,
+    // whose forward event starts beside the invoice request.
+    void sendInvoice(IvrDestination exit) const;
 
 private:
     void runWithoutDebt() const;

@@ -2,6 +2,7 @@
 
 #include <regex.h>
 
+#include <chrono>
 #include <cstring>
 #include <fstream>
 
@@ -96,8 +97,9 @@ void Plugin::readConfiguration(KestroAgiImpl& session, const Json::Value& root) 
 }
 
 void Plugin::onCallHandedBack() {
-    // The pending limit counts from here, whatever is still under way.
-    if (http) http->cutEarly();
+    // The pending limit counts from here, for the records and for what was
+    // started early alike.
+    if (http) http->cutAfter(std::chrono::seconds(backOffice.pendingSeconds));
     if (records) records->finish();
     if (http) http->endCall();
 }

@@ -20,6 +20,7 @@ namespace tarvik {
 
 class HttpClient;
 class ISPClient;
+class ISPSignature;
 
 // The IVR module that carries the whole customer-service call flow. The
 // site modules derive from it and replace onLoadPlugin (the back-office
@@ -219,6 +220,16 @@ private:
     void askForContract(KestroAgiImpl& session);
     // Protocol, maintenance, recall, forwarding, bar code, then the state.
     void runChecksAfterSelection(KestroAgiImpl& session);
+    // The type mark and the customer's own marks, without a word to the call.
+    void applyCustomerMarks();
+    // Once the contract of the call is certain (and with background
+    // records): the ticket and the recall requests that the checks after
+    // the selection will make start now; once a call.
+    void startChecksEarly(KestroAgiImpl& session, ISPSignature* contract);
+    bool checksStartedEarly = false;
+    // Once the exit is certain and a prompt still comes before it: the
+    // forward event of the redirect starts now (with background records).
+    void startForwardEvent(IvrDestination destination);
     void dispatchByState(KestroAgiImpl& session);
 };
 

@@ -59,6 +59,7 @@ void Plugin::runCall(KestroAgiImpl& session) {
     if (!client) {
         if (!phaseIsClient(session)) return;
         if (!client) {
+            startForwardEvent(IvrDestination::ClientNotFound);
             logEntry(session, "retry-limits-reached", document.c_str(), callerId.c_str());
             context.playPrompt("Orvel-u4-08");
             context.redirect(IvrDestination::ClientNotFound, "typed document, but client not found");
@@ -138,19 +139,47 @@ int Plugin::getDatePart(char part, time_t value) {
 // --- customer and contract ----------------------------------------------------
 
 void Plugin::recordCustomer(KestroAgiImpl& session) {
+    // A standard contract, or the only one, is the call's without asking:
+    // the checks' requests go now, beside the document event, with the
+    // marks they will carry at their turn (the customer's are in by then).
+    const auto& signatures = client->getSignatures();
+    ISPSignature* certain = client->getStandard();
+    if (certain == nullptr && signatures.size() == 1) certain = signatures.front().get();
+    if (certain != nullptr) {
+        std::map<std::string, std::string> before = marks;
+        applyCustomerMarks();
+        startChecksEarly(session, certain);
+        marks = std::move(before);
+    }
+
     if (eventsEnabled()) http->addEvent(session, "ORVEL_IVR_DOCUMENT", "kestro-addon", document);
 
+    applyCustomerMarks();
+    session.setVariable("TARVIK_API_ID", document.c_str());
+    for (const auto& [key, value] : client->getMarks()) {
+        session.verbose("found new mark: '%s'->'%s'", key.c_str(), value.c_str());
+    }
+}
+
+void Plugin::applyCustomerMarks() {
     if (document.size() == kCpfLength) {
         setMark("type", "pf");
     } else if (document.size() > kCpfLength) {
         setMark("type", "pj");
     }
-    session.setVariable("TARVIK_API_ID", document.c_str());
+    for (const auto& [key, value] : client->getMarks()) setMark(key, value);
+}
 
-    for (const auto& [key, value] : client->getMarks()) {
-        setMark(key, value);
-        session.verbose("found new mark: '%s'->'%s'", key.c_str(), value.c_str());
-    }
+void Plugin::startChecksEarly(KestroAgiImpl& session, ISPSignature* contract) {
+    if (checksStartedEarly || !http || !http->hasBackgroundRecords()) return;
+    checksStartedEarly = true;
+    const PluginFeatures& switches = DialogueContext(*this, session).features();
+    if (!endpointSendProtocol.empty() && switches.externalProtocol) http->startExternalProtocol(client.get(), contract);
+    if (switches.recall) http->startRecall(document, callerId, protocol);
+}
+
+void Plugin::startForwardEvent(IvrDestination destination) {
+    if (eventsEnabled()) http->startEvent("forward", "ivr.orvel", getDestinationValue(destination));
 }
 
 bool Plugin::selectContract(KestroAgiImpl& session) {
@@ -170,6 +199,8 @@ bool Plugin::selectContract(KestroAgiImpl& session) {
     }
 
     ISPSignature* contract = client->getStandard();
+    // A contract the caller chose: the checks' requests wait for the choice.
+    startChecksEarly(session, contract);
     session.verbose("client was found, address used in this call %s", contract->getAddressNumber().c_str());
     logEntry(session, "found", document.c_str(), callerId.c_str());
     return true;
@@ -238,6 +269,7 @@ void Plugin::runChecksAfterSelection(KestroAgiImpl& session) {
         return;
     }
     if (!ignoreEmptyBarCode && contract->hasInvoiceExpired()) {
+        startForwardEvent(IvrDestination::InvoiceWithoutBarcode);
         context.playPrompt("Orvel-u4-34");
         logEntry(session, "empty-barcode", document.c_str());
         context.redirect(IvrDestination::InvoiceWithoutBarcode, "invoice without barcode");
@@ -263,6 +295,7 @@ void Plugin::dispatchByState(KestroAgiImpl& session) {
             if (debt) {
                 context.redirect(IvrDestination::NoConnectionWithDebt, "sem conexão com débito");
             } else {
+                startForwardEvent(IvrDestination::NoConnectionWithoutDebt);
                 context.playPrompt("Orvel-u4-27");
                 context.redirect(IvrDestination::NoConnectionWithoutDebt, "sem conexão sem débito");
             }

@@ -142,9 +142,10 @@ TEST(FastAgiPool, KeepsTheBackOfficeConnectionBetweenCalls) {
     EXPECT_EQ(lastGoto(call(pool.port(), arguments, kMaria, "1796791000.1").commands), "EXEC Goto ivr-exits,50011,1");
     const std::size_t warm = office.journal().size();
     const std::set<int> first = connectionsFrom(office, 0);
-    // One connection for the caller's path, one for the records sent beside it.
+    // Two for the caller's path (its own requests, those started early),
+    // one for the records sent beside it.
     EXPECT_GE(first.size(), 1u);
-    EXPECT_LE(first.size(), 2u);
+    EXPECT_LE(first.size(), 3u);
     for (int index = 2; index <= 4; ++index) {
         FastAgiClient::Result next = call(pool.port(), arguments, kMaria, "1796791000." + std::to_string(index));
         EXPECT_EQ(lastGoto(next.commands), "EXEC Goto ivr-exits,50011,1");
