@@ -244,7 +244,8 @@ TEST(FastAgiServer, RefusesBeyondMaxCallsAndOutsideTheAllowList) {
         // A call's place is free once the service has reaped its process,
         // which follows the call's own log line by a moment.
         bool served = false;
-        for (int attempt = 0; attempt < 100 && !served; ++attempt) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!served && std::chrono::steady_clock::now() < deadline) {
             FastAgiClient later(service.port());
             later.setArguments({"50004"});
             served = contains(later.run().commands, "EXEC Goto ivr-exits,50004,1");
@@ -455,11 +456,11 @@ TEST(FastAgiServer, ProcessPastItsMemoryBoundIsReplacedAfterItsCall) {
                              "EXEC Goto ivr-exits," + std::string(destination) + ",1"));
     }
     ASSERT_TRUE(service.waitForLog("status=0", 2));
-    std::string text;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        text = metricsOf(metrics);
-        if (text.find("{reason=\"memory\"} 2\n") != std::string::npos) break;
+    std::string text = metricsOf(metrics);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (text.find("{reason=\"memory\"} 2\n") == std::string::npos && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(milliseconds(50));  // the second one is reaped a moment after its call
+        text = metricsOf(metrics);
     }
     EXPECT_NE(text.find("\nivr_call_processes_replaced_total{reason=\"memory\"} 2\n"), std::string::npos) << text;
     EXPECT_EQ(service.stop(), 0);
