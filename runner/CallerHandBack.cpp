@@ -14,6 +14,11 @@ void CallerHandBack::detach() {
     if (toParent >= 0) return;
     int channel[2];
     if (::pipe2(channel, O_CLOEXEC) != 0) return;
+    // Asterisk's hang-up signal goes to the process it started, which from
+    // the fork on only waits for the hand-back. Ignored before the fork, a
+    // signal that comes before that process first runs cannot kill it; the
+    // call ignores it as well and runs to its end on the failed commands.
+    ::signal(SIGHUP, SIG_IGN);
     std::fflush(nullptr);  // nothing buffered may be written twice
     pid_t child = ::fork();
     if (child < 0) {
@@ -30,8 +35,6 @@ void CallerHandBack::detach() {
 }
 
 void CallerHandBack::waitForRelease(int fromChild, pid_t child) {
-    // Asterisk's hang-up signal is for the call, which the child handles.
-    ::signal(SIGHUP, SIG_IGN);
     unsigned char status = 1;
     ssize_t got;
     do {
