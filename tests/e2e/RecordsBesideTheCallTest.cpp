@@ -294,7 +294,8 @@ TEST(RecordsBesideTheCall, ACallerHangingUpLeavesNoRemoteLogEntryBehind) {
 
     IvrBackOffice late({"--recall-window", "0", "--delay-ms", "1000"});
     ASSERT_GT(late.port(), 0);
-    call.arguments = {"atendimento", late.writeConfig()};
+    // The readiness check waits well beyond the delay: the call is served.
+    call.arguments = {"atendimento", late.writeConfig(R"({"readyTimeout": 10})")};
     call.deadline = std::chrono::milliseconds(60000);
     call.preparePeer = [at](ScriptedAsteriskPeer& peer) {
         peer.hangUpAtCommand(at, ScriptedAsteriskPeer::HangupStyle::ExitOnHangup);
@@ -325,7 +326,10 @@ struct LateBackOffice {
 
     explicit LateBackOffice(int earlierRecords) : earlier(earlierRecords) {
         fillSpool(scratch, "spool", earlier);
-        config = office.writeConfig("{\"spoolDirectory\": " + jsonString(spool) + ", \"pendingTimeout\": 40}");
+        // The readiness check waits well beyond the back office's delay, so
+        // a busy machine cannot turn the late answer into no answer.
+        config = office.writeConfig("{\"spoolDirectory\": " + jsonString(spool) +
+                                    ", \"pendingTimeout\": 40, \"readyTimeout\": 10}");
     }
 
     IvrCall call(const std::string& program) const {
