@@ -14,18 +14,13 @@ void CallerHandBack::detach() {
     if (toParent >= 0) return;
     int channel[2];
     if (::pipe2(channel, O_CLOEXEC) != 0) return;
-    std::fflush(nullptr);  // nothing buffered may be written twice
     // Asterisk's hang-up signal goes to the process it started, which from
-    // now on only waits: held back across the fork, so that it cannot end
-    // that process before it ignores the signal.
-    sigset_t hangUp;
-    sigset_t previous;
-    sigemptyset(&hangUp);
-    sigaddset(&hangUp, SIGHUP);
-    ::sigprocmask(SIG_BLOCK, &hangUp, &previous);
+    // the fork on only waits for the hand-back. Ignored before the fork, a
+    // signal that comes before that process first runs cannot kill it; the
+    // call ignores it as well and runs to its end on the failed commands.
+    ::signal(SIGHUP, SIG_IGN);
+    std::fflush(nullptr);  // nothing buffered may be written twice
     pid_t child = ::fork();
-    if (child > 0) ::signal(SIGHUP, SIG_IGN);
-    ::sigprocmask(SIG_SETMASK, &previous, nullptr);
     if (child < 0) {
         ::close(channel[0]);
         ::close(channel[1]);
@@ -40,8 +35,6 @@ void CallerHandBack::detach() {
 }
 
 void CallerHandBack::waitForRelease(int fromChild, pid_t child) {
-    // Asterisk's hang-up signal is for the call, which the child handles
-    // (ignored here since the fork).
     unsigned char status = 1;
     ssize_t got;
     do {

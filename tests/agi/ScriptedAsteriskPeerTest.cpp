@@ -3,6 +3,7 @@
 #include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
+#include <poll.h>
 #include <signal.h>
 
 #include <chrono>
@@ -94,8 +95,10 @@ TEST(ScriptedAsteriskPeer, ReportsWhatWentWrongInsteadOfHanging) {
         PeerCall call;
         call.peer.setIdleTimeout(std::chrono::milliseconds(200));
         auto& agi = call.begin();
-        // Say nothing for longer than the peer waits: it gives up and closes.
-        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        // Say nothing for longer than the peer waits: it gives up and closes
+        // its end (the session's input ends).
+        pollfd input{call.peer.programIn(), POLLIN, 0};
+        ASSERT_EQ(::poll(&input, 1, 10000), 1);
         agi.answer();
         EXPECT_FALSE(agi.lastCommandAnswered());
         EXPECT_NONFATAL_FAILURE(call.end(), "sent no command");

@@ -129,16 +129,21 @@ std::vector<FastAgiClient::Result> callsAtOnce(std::uint16_t port, const std::st
     return results;
 }
 
-std::uint16_t freePort() {
-    int probe = ::socket(AF_INET, SOCK_STREAM, 0);
+// A listening socket on a port the kernel picked, for a program that takes
+// it over (no window in which another process could take the port).
+int listeningSocket(std::uint16_t& port) {
+    int socketFd = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof(address);
-    ::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-    getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(probe);
-    return ntohs(address.sin_port);
+    if (socketFd < 0 || ::bind(socketFd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
+        ::listen(socketFd, 64) != 0 || getsockname(socketFd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        if (socketFd >= 0) ::close(socketFd);
+        return -1;
+    }
+    port = ntohs(address.sin_port);
+    return socketFd;
 }
 
 // The metrics port from the service's "fastagi: metrics on ADDRESS:PORT" line.
@@ -148,6 +153,24 @@ std::uint16_t metricsPort(const FastAgiService& service) {
     std::size_t at = log.find("fastagi: metrics on ");
     std::string line = log.substr(at, log.find('\n', at) - at);
     return static_cast<std::uint16_t>(std::atoi(line.substr(line.rfind(':') + 1).c_str()));
+}
+
+// How often the service answered `path` on its metrics endpoint.
+int metricsRequests(std::uint16_t metrics, const std::string& path) {
+    const std::string body = httpGet(metrics, "/metrics").body;
+    const std::string series = "ivr_metrics_requests_total{path=\"" + path + "\"} ";
+    const std::size_t at = body.find(series);
+    return at == std::string::npos ? 0 : std::atoi(body.c_str() + at + series.size());
+}
+
+// Waits until the service answered `path` at least `count` times; false at the deadline.
+bool waitForMetricsRequests(std::uint16_t metrics, const std::string& path, int count) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (metricsRequests(metrics, path) < count) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(milliseconds(20));
+    }
+    return true;
 }
 
 std::string findHaproxy() {
@@ -208,19 +231,23 @@ TEST(FastAgiCalls, TwoServicesBehindHaproxy) {
     ASSERT_NE(firstHealth, 0);
     ASSERT_NE(secondHealth, 0);
 
-    std::uint16_t front = freePort();
+    std::uint16_t front = 0;
+    const int frontSocket = listeningSocket(front);
+    ASSERT_GE(frontSocket, 0);
     std::string configPath = office.directory + "/haproxy.cfg";
+    // A check waits for its answer as long as a busy machine may take: at
+    // start a server is up only until its first failed check. The front
+    // end is the socket made above, handed over as descriptor 3.
     std::ofstream(configPath) << "global\n"
                                  "    maxconn 200\n"
                                  "defaults\n"
                                  "    mode tcp\n"
                                  "    timeout connect 2s\n"
+                                 "    timeout check 10s\n"
                                  "    timeout client 1h\n"
                                  "    timeout server 1h\n"
                                  "frontend fastagi\n"
-                                 "    bind 127.0.0.1:"
-                              << front
-                              << "\n"
+                                 "    bind fd@3\n"
                                  "    default_backend ivr\n"
                                  "backend ivr\n"
                                  "    balance roundrobin\n"
@@ -233,54 +260,48 @@ TEST(FastAgiCalls, TwoServicesBehindHaproxy) {
                               << second.port() << " check port " << secondHealth
                               << " inter 200ms maxconn 100\n";
     FastAgiService balancer;
-    // haproxy says nothing when it is ready; its "listening" is the port.
-    ASSERT_TRUE(balancer.startFunction([haproxy, configPath, front]() -> int {
+    // The front end listens already: callers queue there until haproxy takes them.
+    ASSERT_TRUE(balancer.startFunction([haproxy, configPath, front, frontSocket]() -> int {
         pid_t proxy = fork();
         if (proxy == 0) {
             prctl(PR_SET_PDEATHSIG, SIGKILL);  // never outlives the test's handle on it
+            if (::dup2(frontSocket, 3) != 3) _exit(127);
             execl(haproxy.c_str(), haproxy.c_str(), "-db", "-f", configPath.c_str(), static_cast<char*>(nullptr));
             _exit(127);
         }
-        for (int attempt = 0; attempt < 200; ++attempt) {
-            int probe = FastAgiClient::connectTo(front, milliseconds(100));
-            if (probe >= 0) {
-                ::close(probe);
-                std::string line = "listening on 127.0.0.1:" + std::to_string(front) + "\n";
-                (void)!::write(STDERR_FILENO, line.data(), line.size());
-                break;
-            }
-            usleep(50000);
-        }
+        std::string line = "listening on 127.0.0.1:" + std::to_string(front) + "\n";
+        (void)!::write(STDERR_FILENO, line.data(), line.size());
         int status = 0;
         while (waitpid(proxy, &status, 0) < 0 && errno == EINTR) {
         }
         return 0;
     }));
+    ::close(frontSocket);
     ASSERT_EQ(balancer.port(), front);
+    // Health checks go to /health. Three answered there mean haproxy took at
+    // least two of them in: the server is then fully up, no longer one
+    // failed check away from being taken out.
+    ASSERT_TRUE(waitForMetricsRequests(firstHealth, "/health", 3));
+    ASSERT_TRUE(waitForMetricsRequests(secondHealth, "/health", 3));
 
     std::vector<FastAgiClient::Result> calls = callsAtOnce(front, office.configuration, 10);
     for (const auto& call : calls) {
         EXPECT_TRUE(call.closedByService) << call.failure;
         EXPECT_EQ(lastGoto(call.commands), kInvoiceSent);
     }
-    ASSERT_TRUE(first.waitForLog("status=0", 1));
-    ASSERT_TRUE(second.waitForLog("status=0", 1));
-    // Each call's process writes its line as it ends, a moment after the
-    // caller saw the connection close.
-    auto served = [&]() {
-        return first.countInLog("destination=ivr-exits,50011,1") + second.countInLog("destination=ivr-exits,50011,1");
-    };
-    for (int attempt = 0; attempt < 200 && served() < 10u; ++attempt) usleep(50000);
-    EXPECT_EQ(served(), 10u);
-    // Health checks go to /health, never to the call port: no log noise.
-    EXPECT_EQ(first.countInLog("ended:"), 0u) << first.log();
-    for (std::uint16_t health : {firstHealth, secondHealth}) {
-        HttpAnswer metrics = httpGet(health, "/metrics");
-        const std::string checked = "ivr_metrics_requests_total{path=\"/health\"} ";
-        std::size_t at = metrics.body.find(checked);
-        ASSERT_NE(at, std::string::npos) << metrics.body;
-        EXPECT_GE(std::atoi(metrics.body.c_str() + at + checked.size()), 1);
+    // Round robin: each service took calls. Each call's process writes its
+    // line as it ends, a moment after the caller saw the connection close.
+    const std::string served = "destination=ivr-exits,50011,1";
+    ASSERT_TRUE(first.waitForLog(served, 1));
+    ASSERT_TRUE(second.waitForLog(served, 1));
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (first.countInLog(served) + second.countInLog(served) < 10u && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(milliseconds(20));
     }
+    EXPECT_EQ(first.countInLog(served) + second.countInLog(served), 10u);
+    // Health checks never reach the call port: no log noise.
+    EXPECT_EQ(first.countInLog("ended:"), 0u) << first.log();
+    EXPECT_EQ(second.countInLog("ended:"), 0u) << second.log();
     balancer.stop(milliseconds(10000));  // its haproxy dies with it
     EXPECT_EQ(first.stop(), 0);
     EXPECT_EQ(second.stop(), 0);

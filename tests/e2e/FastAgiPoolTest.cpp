@@ -41,14 +41,41 @@ std::string answerInvoiceQuestion(const std::string& command) {
     return ScriptedAsteriskPeer::defaultReply(command);
 }
 
-FastAgiClient::Result call(std::uint16_t port, const std::vector<std::string>& arguments, const std::string& caller,
-                           const std::string& uniqueId) {
-    FastAgiClient client(port);
+// The port of the service's metrics endpoint (every service here has one).
+std::uint16_t metricsPortOf(const FastAgiService& service) {
+    if (!service.waitForLog("fastagi: metrics on ")) return 0;
+    const std::string log = service.log();
+    std::string line = log.substr(log.find("fastagi: metrics on "));
+    line = line.substr(0, line.find('\n'));
+    return static_cast<std::uint16_t>(std::atoi(line.substr(line.rfind(':') + 1).c_str()));
+}
+
+// Waits until the service has no call in progress: its one process is done
+// with the last call only once that call's records are delivered too, and a
+// call that comes sooner is refused (--max-calls 1). False at the deadline.
+bool waitUntilIdle(const FastAgiService& service) {
+    const std::uint16_t metrics = metricsPortOf(service);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (httpGet(metrics, "/metrics").body.find("\nivr_calls_in_progress 0\n") == std::string::npos) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
+// One call, taken by an idle service; when it returns, everything the call
+// sent the back office is in the journal.
+FastAgiClient::Result call(const FastAgiService& service, const std::vector<std::string>& arguments,
+                           const std::string& caller, const std::string& uniqueId) {
+    EXPECT_TRUE(waitUntilIdle(service)) << "a call before this one did not end";
+    FastAgiClient client(service.port());
     client.setArguments(arguments);
     client.setStartupVariable("agi_callerid", caller);
     client.setStartupVariable("agi_uniqueid", uniqueId);
     client.setScript(answerInvoiceQuestion);
-    return client.run();
+    FastAgiClient::Result result = client.run();
+    EXPECT_TRUE(waitUntilIdle(service)) << "the call's process did not finish it";
+    return result;
 }
 
 std::string lastGoto(const std::vector<std::string>& commands) {
@@ -59,21 +86,26 @@ std::string lastGoto(const std::vector<std::string>& commands) {
     return found;
 }
 
-// The connections (the simulator's numbers) that the journal lines from
-// `first` on came over.
-std::set<int> connectionsFrom(const IvrBackOffice& office, std::size_t first) {
-    std::istringstream lines(TempDir::readFile(office.journalPath()));
+// The connections (the simulator's numbers) that the requests on the
+// caller's path came over, and those of the records sent beside the call.
+std::set<int> callerPathConnections(const std::vector<JournalEntry>& journal) {
     std::set<int> connections;
-    std::size_t index = 0;
-    for (std::string line; std::getline(lines, line); ++index) {
-        std::size_t at = line.find("\"connection\":");
-        if (index >= first && at != std::string::npos) connections.insert(std::atoi(line.c_str() + at + 13));
+    for (const JournalEntry& entry : journal) {
+        if (entry.operation != "logger") connections.insert(entry.connection);
+    }
+    return connections;
+}
+
+std::set<int> recordConnections(const std::vector<JournalEntry>& journal) {
+    std::set<int> connections;
+    for (const JournalEntry& entry : journal) {
+        if (entry.operation == "logger") connections.insert(entry.connection);
     }
     return connections;
 }
 
 bool startService(FastAgiService& service, const std::vector<std::string>& extra) {
-    std::vector<std::string> arguments = {"--fastagi", "127.0.0.1:0", "--max-calls", "1"};
+    std::vector<std::string> arguments = {"--fastagi", "127.0.0.1:0", "--max-calls", "1", "--metrics", "127.0.0.1:0"};
     arguments.insert(arguments.end(), extra.begin(), extra.end());
     return service.startProgram(orvelProgram(), arguments);
 }
@@ -94,18 +126,18 @@ TEST(FastAgiPool, NextCallOnTheSameProcessSeesNothingOfTheLastOne) {
     // What call B does in a process of its own.
     FastAgiService fresh;
     ASSERT_TRUE(startService(fresh, {"--calls-per-process", "1"}));
-    FastAgiClient::Result reference = call(fresh.port(), argumentsB, kJoao, "1796790000.2");
+    FastAgiClient::Result reference = call(fresh, argumentsB, kJoao, "1796790000.2");
     ASSERT_TRUE(reference.closedByService) << reference.failure;
     EXPECT_EQ(fresh.stop(), 0);
 
     // A pool of one: A, then B in the same process.
     FastAgiService pool;
-    ASSERT_TRUE(startService(pool, {"--calls-per-process", "10", "--metrics", "127.0.0.1:0"}));
+    ASSERT_TRUE(startService(pool, {"--calls-per-process", "10"}));
     const std::size_t before = office.journal().size();
-    FastAgiClient::Result first = call(pool.port(), argumentsA, kMaria, "1796790000.1");
+    FastAgiClient::Result first = call(pool, argumentsA, kMaria, "1796790000.1");
     EXPECT_EQ(lastGoto(first.commands), "EXEC Goto ctx-a,7300,1");
     const std::size_t afterA = office.journal().size();
-    FastAgiClient::Result second = call(pool.port(), argumentsB, kJoao, "1796790000.2");
+    FastAgiClient::Result second = call(pool, argumentsB, kJoao, "1796790000.2");
     EXPECT_EQ(second.commands, reference.commands);
     EXPECT_EQ(lastGoto(second.commands), "EXEC Goto ivr-exits,50009,1");  // no invoice pending
 
@@ -123,45 +155,57 @@ TEST(FastAgiPool, NextCallOnTheSameProcessSeesNothingOfTheLastOne) {
     EXPECT_GT(lumoraInA, 0u);
 
     // Both calls were served by the one process started ahead.
-    ASSERT_TRUE(pool.waitForLog("fastagi: metrics on "));
-    const std::string log = pool.log();
-    std::string line = log.substr(log.find("fastagi: metrics on "));
-    line = line.substr(0, line.find('\n'));
-    const auto metricsPort = static_cast<std::uint16_t>(std::atoi(line.substr(line.rfind(':') + 1).c_str()));
-    const std::string exposition = httpGet(metricsPort, "/metrics").body;
+    const std::string exposition = httpGet(metricsPortOf(pool), "/metrics").body;
     EXPECT_NE(exposition.find("\nivr_calls_ended_total{destination=\"7300\"} 1\n"), std::string::npos) << exposition;
     EXPECT_NE(exposition.find("\nivr_call_processes_started_total 1\n"), std::string::npos) << exposition;
     EXPECT_EQ(pool.stop(), 0);
 }
 
 TEST(FastAgiPool, KeepsTheBackOfficeConnectionBetweenCalls) {
-    IvrBackOffice office({"--recall-window", "0", "--keep-alive", "2"});
-    const std::vector<std::string> arguments = {"atendimento", office.writeConfig()};
     FastAgiService pool;
     ASSERT_TRUE(startService(pool, {}));
-    EXPECT_EQ(lastGoto(call(pool.port(), arguments, kMaria, "1796791000.1").commands), "EXEC Goto ivr-exits,50011,1");
-    const std::size_t warm = office.journal().size();
-    const std::set<int> first = connectionsFrom(office, 0);
-    // Two for the caller's path (its own requests, those started early),
-    // one for the records sent beside it.
-    EXPECT_GE(first.size(), 1u);
-    EXPECT_LE(first.size(), 3u);
-    for (int index = 2; index <= 4; ++index) {
-        FastAgiClient::Result next = call(pool.port(), arguments, kMaria, "1796791000." + std::to_string(index));
-        EXPECT_EQ(lastGoto(next.commands), "EXEC Goto ivr-exits,50011,1");
+    TempDir dir;
+    int port = 0;
+    std::string configuration;
+    {
+        // Idle connections outlive the test: every connection in the journal
+        // is one the calls opened, none an idle close made them open again.
+        IvrBackOffice office({"--recall-window", "0", "--keep-alive", "600"});
+        port = office.port();
+        configuration = dir.write("orvel.json", TempDir::readFile(office.writeConfig()));
+        const std::vector<std::string> arguments = {"atendimento", configuration};
+        EXPECT_EQ(lastGoto(call(pool, arguments, kMaria, "1796791000.1").commands), "EXEC Goto ivr-exits,50011,1");
+        const std::vector<JournalEntry> cold = office.journal();
+        // The caller's path: one connection for the flow's own requests, one
+        // for those started early; one for the records sent beside it.
+        const std::set<int> callerPath = callerPathConnections(cold);
+        const std::set<int> records = recordConnections(cold);
+        EXPECT_GE(callerPath.size(), 1u);
+        EXPECT_LE(callerPath.size(), 2u);
+        EXPECT_EQ(records.size(), 1u);
+        EXPECT_NE(callerPath, records);
+        for (int index = 2; index <= 4; ++index) {
+            FastAgiClient::Result next = call(pool, arguments, kMaria, "1796791000." + std::to_string(index));
+            EXPECT_EQ(lastGoto(next.commands), "EXEC Goto ivr-exits,50011,1");
+        }
+        const std::vector<JournalEntry> warm = office.journal();
+        EXPECT_GT(warm.size(), cold.size());
+        // No new connection once warm.
+        EXPECT_EQ(callerPathConnections(warm), callerPath);
+        EXPECT_EQ(recordConnections(warm), records);
     }
-    EXPECT_EQ(connectionsFrom(office, warm), first);  // no new connection once warm
 
-    // The back office closes the idle connection; the next call opens a new
-    // one and sends each of its requests once.
-    std::this_thread::sleep_for(std::chrono::milliseconds(2600));
-    const std::size_t before = office.journal().size();
-    EXPECT_EQ(lastGoto(call(pool.port(), arguments, kMaria, "1796791000.9").commands), "EXEC Goto ivr-exits,50011,1");
+    // The back office closes the kept connections (it goes away and comes
+    // back at the same place); the next call opens new ones and sends each
+    // of its requests once.
+    IvrBackOffice office({"--port", std::to_string(port), "--recall-window", "0"});
+    ASSERT_EQ(office.port(), port);
+    EXPECT_EQ(lastGoto(call(pool, {"atendimento", configuration}, kMaria, "1796791000.9").commands),
+              "EXEC Goto ivr-exits,50011,1");
     std::map<std::string, int> seen;
-    const std::vector<JournalEntry> journal = office.journal();
-    for (std::size_t index = before; index < journal.size(); ++index) {
-        if (journal[index].operation == "unknown") continue;  // the stats
-        EXPECT_EQ(++seen[journal[index].operation + " " + journal[index].bodyText], 1) << journal[index].operation;
+    for (const JournalEntry& entry : office.journal()) {
+        if (entry.operation == "unknown") continue;  // the stats
+        EXPECT_EQ(++seen[entry.operation + " " + entry.bodyText], 1) << entry.operation;
     }
     EXPECT_FALSE(seen.empty());
     EXPECT_EQ(pool.stop(), 0);
@@ -175,19 +219,22 @@ TEST(FastAgiPool, KeptTlsConnectionAndACertificateThatChanges) {
     std::string configuration;
     FastAgiService pool;
     {
-        IvrBackOffice office({"--recall-window", "0", "--tls-cert", certificates.good().cert, "--tls-key",
-                              certificates.good().key});
+        // Idle connections outlive the test: a new connection is the client's doing.
+        IvrBackOffice office({"--recall-window", "0", "--keep-alive", "600", "--tls-cert", certificates.good().cert,
+                              "--tls-key", certificates.good().key});
         port = office.port();
         configuration = dir.write("tls.json", TempDir::readFile(office.writeConfig(
                                                   R"({"verifyTls": true, "caFile": ")" + certificates.caFile() + "\"}")));
         ASSERT_TRUE(startService(pool, {}));
         const std::vector<std::string> arguments = {"atendimento", configuration};
-        EXPECT_EQ(lastGoto(call(pool.port(), arguments, kMaria, "1796792000.1").commands),
-                  "EXEC Goto ivr-exits,50011,1");
-        const std::size_t warm = office.journal().size();
-        EXPECT_EQ(lastGoto(call(pool.port(), arguments, kMaria, "1796792000.2").commands),
-                  "EXEC Goto ivr-exits,50011,1");
-        EXPECT_EQ(connectionsFrom(office, warm), connectionsFrom(office, warm - 1));  // no new handshake
+        EXPECT_EQ(lastGoto(call(pool, arguments, kMaria, "1796792000.1").commands), "EXEC Goto ivr-exits,50011,1");
+        const std::vector<JournalEntry> cold = office.journal();
+        EXPECT_EQ(lastGoto(call(pool, arguments, kMaria, "1796792000.2").commands), "EXEC Goto ivr-exits,50011,1");
+        const std::vector<JournalEntry> warm = office.journal();
+        EXPECT_GT(warm.size(), cold.size());
+        // No new handshake.
+        EXPECT_EQ(callerPathConnections(warm), callerPathConnections(cold));
+        EXPECT_EQ(recordConnections(warm), recordConnections(cold));
     }
     const std::vector<std::string> arguments = {"atendimento", configuration};
     {
@@ -195,15 +242,14 @@ TEST(FastAgiPool, KeptTlsConnectionAndACertificateThatChanges) {
         IvrBackOffice office({"--port", std::to_string(port), "--recall-window", "0", "--tls-cert",
                               certificates.secondGood().cert, "--tls-key", certificates.secondGood().key});
         ASSERT_EQ(office.port(), port);
-        EXPECT_EQ(lastGoto(call(pool.port(), arguments, kMaria, "1796792000.3").commands),
-                  "EXEC Goto ivr-exits,50011,1");
+        EXPECT_EQ(lastGoto(call(pool, arguments, kMaria, "1796792000.3").commands), "EXEC Goto ivr-exits,50011,1");
     }
     {
         // And one the CA never signed: refused like any bad certificate.
         IvrBackOffice office({"--port", std::to_string(port), "--recall-window", "0", "--tls-cert",
                               certificates.selfSigned().cert, "--tls-key", certificates.selfSigned().key});
         ASSERT_EQ(office.port(), port);
-        FastAgiClient::Result refused = call(pool.port(), arguments, kMaria, "1796792000.4");
+        FastAgiClient::Result refused = call(pool, arguments, kMaria, "1796792000.4");
         EXPECT_EQ(lastGoto(refused.commands), "EXEC Goto ivr-exits,50002,1");  // not ready, no document
         EXPECT_TRUE(office.journal().empty());
     }
@@ -224,8 +270,9 @@ TEST(FastAgiPool, AKilledCallProcessEndsItsCallAndIsReplaced) {
     const std::string configuration = office.writeConfig();
     FastAgiService pool;
     ASSERT_TRUE(startService(pool, {}));  // a pool of one
-    std::vector<pid_t> processes;
-    for (int attempt = 0; attempt < 500 && processes.empty(); ++attempt) {
+    std::vector<pid_t> processes = childrenOf(pool.pid());
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (processes.empty() && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));  // started just after the listening line
         processes = childrenOf(pool.pid());
     }
@@ -255,7 +302,7 @@ TEST(FastAgiPool, AKilledCallProcessEndsItsCallAndIsReplaced) {
     ASSERT_TRUE(pool.waitForLog("ended by signal 9"));
 
     // The pool has a new process, and the next call is served as ever.
-    FastAgiClient::Result next = call(pool.port(), {"atendimento", configuration}, kMaria, "1796795000.2");
+    FastAgiClient::Result next = call(pool, {"atendimento", configuration}, kMaria, "1796795000.2");
     EXPECT_EQ(lastGoto(next.commands), "EXEC Goto ivr-exits,50011,1");
     processes = childrenOf(pool.pid());
     ASSERT_EQ(processes.size(), 1u);

@@ -299,7 +299,8 @@ TEST(RecordsBesideTheCall, ACallerHangingUpLeavesNoRemoteLogEntryBehind) {
 
     IvrBackOffice late({"--recall-window", "0", "--delay-ms", "1000"});
     ASSERT_GT(late.port(), 0);
-    call.arguments = {"atendimento", late.writeConfig()};
+    // The readiness check waits well beyond the delay: the call is served.
+    call.arguments = {"atendimento", late.writeConfig(R"({"readyTimeout": 10})")};
     call.deadline = std::chrono::milliseconds(60000);
     call.preparePeer = [at](ScriptedAsteriskPeer& peer) {
         peer.hangUpAtCommand(at, ScriptedAsteriskPeer::HangupStyle::ExitOnHangup);
@@ -330,7 +331,10 @@ struct LateBackOffice {
 
     explicit LateBackOffice(int earlierRecords) : earlier(earlierRecords) {
         fillSpool(spool, office, earlier);
-        config = office.writeConfig("{\"spoolDirectory\": " + jsonString(spool) + ", \"pendingTimeout\": 40}");
+        // The readiness check waits well beyond the back office's delay, so
+        // a busy machine cannot turn the late answer into no answer.
+        config = office.writeConfig("{\"spoolDirectory\": " + jsonString(spool) +
+                                    ", \"pendingTimeout\": 40, \"readyTimeout\": 10}");
     }
 
     IvrCall call(const std::string& program) const {
@@ -389,16 +393,19 @@ TEST(RecordsBesideTheCall, TheCallerIsHandedBackBeforeTheRecordsAreFinished) {
 
 // The process that finishes a call's records after the hand-back: the one
 // whose command line names `config` and that leads a session of its own.
+// Any process listed may be gone by the time its files are read: those
+// read empty and are passed over.
 pid_t findDetached(const std::string& config) {
-    std::error_code ignored;
-    for (const auto& item : std::filesystem::directory_iterator("/proc", ignored)) {
-        const std::string name = item.path().filename().string();
+    std::error_code error;
+    for (std::filesystem::directory_iterator item("/proc", error), end; !error && item != end;
+         item.increment(error)) {
+        const std::string name = item->path().filename().string();
         if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
         const pid_t pid = static_cast<pid_t>(std::stol(name));
         if (pid == ::getpid()) continue;
-        std::string commandLine = TempDir::readFile(item.path().string() + "/cmdline");
+        std::string commandLine = TempDir::readFile(item->path().string() + "/cmdline");
         if (commandLine.find(config) == std::string::npos) continue;
-        const std::string stat = TempDir::readFile(item.path().string() + "/stat");
+        const std::string stat = TempDir::readFile(item->path().string() + "/stat");
         const std::size_t close = stat.rfind(')');
         if (close == std::string::npos) continue;
         std::istringstream fields(stat.substr(close + 1));

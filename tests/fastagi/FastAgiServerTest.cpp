@@ -254,7 +254,8 @@ TEST(FastAgiServer, RefusesBeyondMaxCallsAndOutsideTheAllowList) {
         // A call's place is free once the service has reaped its process,
         // which follows the call's own log line by a moment.
         bool served = false;
-        for (int attempt = 0; attempt < 100 && !served; ++attempt) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!served && std::chrono::steady_clock::now() < deadline) {
             FastAgiClient later(service.port());
             later.setArguments({"50004"});
             served = contains(later.run().commands, "EXEC Goto ivr-exits,50004,1");
@@ -349,7 +350,9 @@ TEST(FastAgiServer, DropsPeersThatSendNoProperStartupBlock) {
     ASSERT_TRUE(service.startFunction([] {
         FastAgiOptions options;
         options.port = 0;
-        options.startupTimeout = milliseconds(300);
+        // Long enough for a peer that sends its block right after connecting,
+        // even when the test is held up between the two.
+        options.startupTimeout = milliseconds(2000);
         options.maxStartupBytes = 1024;
         FastAgiServer server(options, [](int, FastAgiCallRecord&) {
             FastAgiServer::log("handler ran");
@@ -446,11 +449,18 @@ TEST(FastAgiServer, PooledProcessesAreReplacedAndACrashEndsOnlyItsCall) {
     ::close(held);
     ASSERT_TRUE(service.waitForLog("destination=ivr-exits,50020,1", 1));
 
-    const std::string text = metricsOf(metrics);
+    // A retired process is counted once the service has reaped it.
+    const std::string retired = "\nivr_call_processes_replaced_total{reason=\"calls\"} ";
+    std::string text = metricsOf(metrics);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (text.find(retired) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(milliseconds(20));
+        text = metricsOf(metrics);
+    }
     EXPECT_NE(text.find("\nivr_calls_crashed_total 1\n"), std::string::npos) << text;
     EXPECT_NE(text.find("\nivr_call_processes_replaced_total{reason=\"crash\"} 1\n"), std::string::npos) << text;
     // Two calls per process: the four calls after the crash retired two.
-    EXPECT_NE(text.find("\nivr_call_processes_replaced_total{reason=\"calls\"} "), std::string::npos) << text;
+    EXPECT_NE(text.find(retired), std::string::npos) << text;
     EXPECT_TRUE(service.waitForNoZombies());
     EXPECT_EQ(service.stop(), 0);
 }
@@ -465,11 +475,11 @@ TEST(FastAgiServer, ProcessPastItsMemoryBoundIsReplacedAfterItsCall) {
                              "EXEC Goto ivr-exits," + std::string(destination) + ",1"));
     }
     ASSERT_TRUE(service.waitForLog("status=0", 2));
-    std::string text;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        text = metricsOf(metrics);
-        if (text.find("{reason=\"memory\"} 2\n") != std::string::npos) break;
+    std::string text = metricsOf(metrics);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (text.find("{reason=\"memory\"} 2\n") == std::string::npos && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(milliseconds(50));  // the second one is reaped a moment after its call
+        text = metricsOf(metrics);
     }
     EXPECT_NE(text.find("\nivr_call_processes_replaced_total{reason=\"memory\"} 2\n"), std::string::npos) << text;
     EXPECT_EQ(service.stop(), 0);

@@ -250,7 +250,9 @@ TEST(BackgroundSenderTest, FinishWithoutTimeSpoolsWhatIsStillQueued) {
         sender.finish(std::chrono::milliseconds(0));
         std::vector<std::string> seen = bodiesOf(server.requests());
         const std::vector<std::string> spooled = spooledBodies(scratch.file("spool"));
-        EXPECT_LE(seen.size(), 1u);
+        // How many went before the finish came is the scheduler's choice;
+        // what was still queued then is spooled, not sent.
+        EXPECT_FALSE(spooled.empty());
         seen.insert(seen.end(), spooled.begin(), spooled.end());
         EXPECT_EQ(seen, bodies(0, 5));
     }

@@ -11,9 +11,10 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <thread>
+
+#include "tests/support/TempDir.h"
 
 namespace tarvik::testing {
 
@@ -99,8 +100,8 @@ std::size_t FastAgiService::zombieChildren() const {
     if (processes == nullptr) return 0;
     while (dirent* entry = readdir(processes)) {
         if (entry->d_name[0] < '0' || entry->d_name[0] > '9') continue;
-        std::ifstream stat(std::string("/proc/") + entry->d_name + "/stat");
-        std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+        // Empty when the process went away since the listing.
+        const std::string text = TempDir::readFile(std::string("/proc/") + entry->d_name + "/stat");
         std::size_t close = text.rfind(')');
         if (close == std::string::npos) continue;
         char state = 0;

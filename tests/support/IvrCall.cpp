@@ -52,6 +52,7 @@ JournalEntry parseJournalLine(const std::string& line) {
     entry.path = json["path"].asString();
     entry.operation = json["operation"].asString();
     entry.status = json["status"].isInt() ? json["status"].asInt() : 0;
+    entry.connection = json["connection"].isInt() ? json["connection"].asInt() : 0;
     for (const std::string& name : json["headers"].getMemberNames()) {
         entry.headers[name] = json["headers"][name].asString();
     }

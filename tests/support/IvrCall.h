@@ -37,6 +37,7 @@ struct JournalEntry {
     std::string path;       // request target as received
     std::string operation;  // the simulator's OP name ("phone", "send", ...) or "unknown"
     int status = 0;         // 0 for a dropped request
+    int connection = 0;     // the simulator's number of the connection it came over
     std::map<std::string, std::string> headers;
     std::string bodyText;
     Json::Value body;       // bodyText parsed; null when empty or not JSON

@@ -1,8 +1,12 @@
 #include "tests/support/LocalHttpServer.h"
 
+#include <dirent.h>
 #include <httplib.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <set>
 #include <strings.h>
 
@@ -13,6 +17,31 @@ namespace tarvik::testing {
 namespace {
 
 constexpr auto kReadyDeadline = std::chrono::seconds(5);
+// Longer than any test: a kept connection is never closed for being idle
+// while a test runs, so counting connections counts the client's doing.
+constexpr time_t kIdleSeconds = 300;
+
+// Shuts down this process's accepted connections on `port`. The library
+// waits out an idle connection's keep-alive time before it stops; a shut
+// down one ends at once.
+void shutDownConnections(int port) {
+    DIR* descriptors = opendir("/proc/self/fd");
+    if (descriptors == nullptr) return;
+    while (dirent* entry = readdir(descriptors)) {
+        if (entry->d_name[0] < '0' || entry->d_name[0] > '9') continue;
+        const int fd = std::atoi(entry->d_name);
+        sockaddr_in local{};
+        sockaddr_in peer{};
+        socklen_t localLength = sizeof(local);
+        socklen_t peerLength = sizeof(peer);
+        // The listening socket has no peer; the client's own end has another local port.
+        if (getsockname(fd, reinterpret_cast<sockaddr*>(&local), &localLength) == 0 && local.sin_family == AF_INET &&
+            ntohs(local.sin_port) == port && getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peerLength) == 0) {
+            ::shutdown(fd, SHUT_RDWR);
+        }
+    }
+    closedir(descriptors);
+}
 
 RecordedRequest record(const httplib::Request& request) {
     RecordedRequest recorded;
@@ -55,7 +84,7 @@ std::string RecordedRequest::header(const std::string& name) const {
 LocalHttpServer::LocalHttpServer(bool keepAlive) : server(std::make_unique<httplib::Server>()) {
     if (keepAlive) {
         server->set_keep_alive_max_count(100);
-        server->set_keep_alive_timeout(1);
+        server->set_keep_alive_timeout(kIdleSeconds);
     } else {
         server->set_keep_alive_max_count(1);
     }
@@ -108,6 +137,7 @@ void LocalHttpServer::stop() {
     changed.notify_all();
     server->stop();
     if (worker.joinable()) {
+        if (listeningPort > 0) shutDownConnections(listeningPort);
         worker.join();
     }
 }

@@ -48,10 +48,9 @@ struct CannedResponse {
 // thread for the length of a test. Routes are exact method + path; a request
 // without a route gets 404 with an empty body. Every request is recorded.
 //
-// By default every answer closes its connection, so stopping never waits for
-// a client's idle keep-alive connection. With keepAlive the server keeps
-// connections open (idle ones for 1 s), which tests of connection reuse need;
-// stopping may then take up to about a second.
+// By default every answer closes its connection. With keepAlive the server
+// keeps connections open, idle ones longer than any test runs, which tests
+// of connection reuse need; stopping shuts down those still open.
 class LocalHttpServer {
 public:
     using Handler = std::function<CannedResponse(const RecordedRequest&)>;

@@ -1,10 +1,13 @@
 #include "tests/support/TempDir.h"
 
+#include <fcntl.h>
 #include <stdlib.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <vector>
 
 namespace tarvik {
@@ -30,9 +33,26 @@ std::string TempDir::write(const std::string& name, const std::string& bytes) co
     return target.string();
 }
 
+// Plain reads, not a stream: a file under /proc vanishes with its process,
+// mid-read too, and a stream buffer reports that by throwing.
 std::string TempDir::readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return "";
+    std::string text;
+    char buffer[8192];
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got > 0) {
+            text.append(buffer, static_cast<std::size_t>(got));
+        } else if (got == 0) {
+            break;
+        } else if (errno != EINTR) {
+            text.clear();  // half a file would pass for a whole one
+            break;
+        }
+    }
+    ::close(fd);
+    return text;
 }
 
 }  // namespace tarvik

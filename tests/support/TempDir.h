@@ -20,7 +20,8 @@ public:
     // returns its path.
     std::string write(const std::string& name, const std::string& bytes) const;
     std::string read(const std::string& name) const { return readFile(file(name)); }
-    // Whole contents of any file; empty when it cannot be read.
+    // Whole contents of any file; empty when it cannot be read, also when it
+    // goes away while being read (a process's files under /proc). Never throws.
     static std::string readFile(const std::string& path);
 
 private:

@@ -251,11 +251,15 @@ TEST(BackofficeSim, CountsRecallsPerDocumentWithinTheWindow) {
     httplib::Client shortClient("127.0.0.1", shortWindow.port());
     boundClient(shortClient);
     const std::string request = "{\"document\":\"71563204835\"}";
+    const auto firstRegistered = std::chrono::steady_clock::now();
     shortClient.Post("/service/v1/recall/meta/register", request, "application/json");
     shortClient.Post("/service/v1/recall/meta/register", request, "application/json");
     auto recall = shortClient.Post("/service/v1/recall/meta/search", request, "application/json");
     ASSERT_TRUE(recall);
-    EXPECT_EQ(parseJson(recall->body)["attempt"].asInt(), 2);
+    // Still a recall, unless a busy machine let the window pass meanwhile.
+    if (std::chrono::steady_clock::now() - firstRegistered < std::chrono::seconds(1)) {
+        EXPECT_EQ(parseJson(recall->body)["attempt"].asInt(), 2) << recall->body;
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(1200));
     auto later = shortClient.Post("/service/v1/recall/meta/search", request, "application/json");
     ASSERT_TRUE(later);
@@ -426,7 +430,8 @@ TEST(BackofficeSim, StopsCleanlyOnSigtermAndSigint) {
         auto ready = client.Get("/service/v1/ready");
         status = ready ? ready->status : 0;
     });
-    for (int i = 0; i < 500 && journalLines(journal).empty(); ++i) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (journalLines(journal).empty() && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     EXPECT_EQ(exitCodeAfter(slow, SIGTERM), 0);
@@ -436,7 +441,9 @@ TEST(BackofficeSim, StopsCleanlyOnSigtermAndSigint) {
 }
 
 TEST(BackofficeSim, KeepsConnectionsAliveAndCountsThem) {
-    SimProcess sim({"--port", "0", "--data", exampleCustomersPath()});
+    // Idle connections outlive the test: the burst below may take long on a
+    // busy machine, and the kept connection must still be there after it.
+    SimProcess sim({"--port", "0", "--data", exampleCustomersPath(), "--keep-alive", "600"});
     ASSERT_GT(sim.waitListening(), 0) << sim.standardError();
     auto stats = [&](httplib::Client& client) {
         auto result = client.Get("/_sim/stats");
