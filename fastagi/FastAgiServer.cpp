@@ -419,6 +419,16 @@ void FastAgiServer::noteProcessExit(pid_t child, int status, const CallProcessPo
 
 std::size_t FastAgiServer::callsInProgress() const { return calls.size() + (pool ? pool->busy() : 0); }
 
+void FastAgiServer::waitForCallsUntil(std::chrono::steady_clock::time_point deadline) {
+    while (!calls.empty() || (pool && pool->size() > 0)) {
+        auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - Clock::now()).count();
+        if (left <= 0) break;
+        timespec wait{static_cast<time_t>(left / 1000000000), static_cast<long>(left % 1000000000)};
+        waitOnce(&wait);
+        reapChildren();
+    }
+}
+
 void FastAgiServer::drain() {
     // New connections are refused from now on. Shutting the socket down
     // stops it listening in every process that holds a copy (a call process
@@ -431,28 +441,14 @@ void FastAgiServer::drain() {
     log(formatBounded("fastagi: stopping, %zu calls in progress", callsInProgress()));
     if (pool) pool->closeChannels();  // idle processes leave now, busy ones after their call
 
-    Clock::time_point deadline = Clock::now() + options.drainTimeout;
-    while (!calls.empty() || (pool && pool->size() > 0)) {
-        auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - Clock::now()).count();
-        if (left <= 0) break;
-        timespec wait{static_cast<time_t>(left / 1000000000), static_cast<long>(left % 1000000000)};
-        waitOnce(&wait);
-        reapChildren();
-    }
+    waitForCallsUntil(Clock::now() + options.drainTimeout);
     if (!calls.empty() || (pool && pool->size() > 0)) {
         log(formatBounded("fastagi: stopping %zu calls still running after the drain timeout", callsInProgress()));
         // SIGTERM first: a call process writes its undelivered records to
         // the spool within a second. What is still there then is killed.
         for (const auto& call : calls) ::kill(call.first, SIGTERM);
         if (pool) pool->signalAll(SIGTERM);
-        const Clock::time_point grace = Clock::now() + std::chrono::seconds(2);
-        while (!calls.empty() || (pool && pool->size() > 0)) {
-            auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(grace - Clock::now()).count();
-            if (left <= 0) break;
-            timespec wait{static_cast<time_t>(left / 1000000000), static_cast<long>(left % 1000000000)};
-            waitOnce(&wait);
-            reapChildren();
-        }
+        waitForCallsUntil(Clock::now() + std::chrono::seconds(2));
         for (const auto& call : calls) ::kill(call.first, SIGKILL);
         if (pool) pool->signalAll(SIGKILL);
         while (!calls.empty() || (pool && pool->size() > 0)) {

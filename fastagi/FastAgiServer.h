@@ -70,6 +70,8 @@ private:
     void noteProcessExit(pid_t child, int status, const CallProcessPool::Exit& exit);
     std::size_t callsInProgress() const;
     void reapChildren();
+    // Waits for the calls and pool processes to end, at most until `deadline`.
+    void waitForCallsUntil(std::chrono::steady_clock::time_point deadline);
     void drain();
 
     FastAgiOptions options;
