@@ -7,7 +7,7 @@ namespace tarvik {
 EarlyLookups::EarlyLookups(std::unique_ptr<ApiRequest> readyRequest, std::unique_ptr<ApiRequest> lookupRequest,
                            ReadyJudge isReadyAnswer)
     : ready(std::move(readyRequest)), lookup(std::move(lookupRequest)) {
-    worker = std::thread([this, isReadyAnswer = std::move(isReadyAnswer)] {
+    worker.start([this, isReadyAnswer = std::move(isReadyAnswer)] {
         readyAnswer = ready->send();
         if (lookup && isReadyAnswer(readyAnswer.get())) {
             lookupAnswer = lookup->send();

@@ -2,9 +2,9 @@
 
 #include <functional>
 #include <memory>
-#include <thread>
 
 #include "api/ApiRequest.h"
+#include "util/ReusedThread.h"
 
 namespace tarvik {
 
@@ -41,7 +41,7 @@ private:
     ApiRequest::Result readyAnswer;
     ApiRequest::Result lookupAnswer;
     bool lookupSent = false;
-    std::thread worker;
+    ReusedThread worker;
 };
 
 }  // namespace tarvik

@@ -3,9 +3,12 @@
 back-office simulator: ivr-orvel run process per call, served by the FastAGI
 service with a process forked per call (--calls-per-process 1), and by its
 pool of call processes (per-call CPU, wall time, new back-office connections
-per call, which over TLS are full handshakes). Then a burst of calls spread
-over some seconds at the pool, and the service's memory with many calls in
-progress.
+per call, which over TLS are full handshakes). Then the pool beside its
+floor, bench-pool-floor: the sample call's I/O recorded once through a proxy
+and replayed by pre-forked workers (CPU of each side from a cgroup of its
+own, rounds interleaved, one call at a time and 20 at a time). Then a burst
+of calls spread over some seconds at the pool, and the service's memory with
+many calls in progress.
 
 Usage: bench/fastagi_bench.py [--build DIR] [--calls N] [--burst N] [--seconds S]
                               [--max-calls N] [--cpu-target-ms MS] [--held N]
