@@ -23,7 +23,7 @@ EarlyExchanges::EarlyExchanges(std::unique_ptr<ApiRequest> readyRequest, std::un
                                ReadyJudge isReadyAnswer) {
     queue(std::move(readyRequest), std::nullopt, false);
     if (lookupRequest) queue(std::move(lookupRequest), std::nullopt, true);
-    worker = std::thread([this, judge = std::move(isReadyAnswer)] { run(judge); });
+    worker.start([this, judge = std::move(isReadyAnswer)] { run(judge); });
 }
 
 EarlyExchanges::~EarlyExchanges() { finish(); }

@@ -5,10 +5,10 @@
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <thread>
 #include <vector>
 
 #include "api/ApiRequest.h"
+#include "util/ReusedThread.h"
 #include "api/BackOfficeRecord.h"
 
 namespace tarvik {
@@ -72,7 +72,7 @@ private:
     std::vector<std::unique_ptr<Exchange>> exchanges;
     std::size_t next = 0;
     bool closing = false;
-    std::thread worker;
+    ReusedThread worker;
 };
 
 }  // namespace tarvik

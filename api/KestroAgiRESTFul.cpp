@@ -80,6 +80,20 @@ TransferFault faultOf(CURLcode outcome) {
 struct EasyCleanup {
     void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
 };
+// One easy handle per thread, reset before each request: libcurl makes its
+// own multi handle (and that one's wake-up socket pair) once per handle, so a
+// handle kept across requests saves that set-up and tear-down on every one.
+// The service's parent never makes a request, so no handle crosses a fork.
+CURL* threadEasyHandle() {
+    thread_local std::unique_ptr<CURL, EasyCleanup> handle;
+    if (handle) {
+        curl_easy_reset(handle.get());
+    } else {
+        handle.reset(curl_easy_init());
+    }
+    return handle.get();
+}
+
 struct ListCleanup {
     void operator()(curl_slist* list) const { curl_slist_free_all(list); }
 };
@@ -294,11 +308,10 @@ KestroAgiDataSourceResult* KestroAgiRESTFul::request(int method, const char* url
         totalMs = totalMs > 0 ? std::min(totalMs, leftMs) : leftMs;
     }
     CURLSH* sharedCache = (options.cache != nullptr ? *options.cache : curlProcess().sharedCache()).handle();
-    std::unique_ptr<CURL, EasyCleanup> handle(curl_easy_init());
-    if (!handle) {
+    CURL* curl = threadEasyHandle();
+    if (curl == nullptr) {
         return nullptr;
     }
-    CURL* curl = handle.get();
     const char* target = url == nullptr ? "" : url;
 
     curl_easy_setopt(curl, CURLOPT_URL, target);

@@ -1,12 +1,14 @@
 #include "bench/CallRunner.h"
 
 #include "bench/ChildProcess.h"
+#include "bench/LeftBehind.h"
 
 #include <errno.h>
 #include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <memory>
 
 namespace tarvik {
@@ -151,7 +153,12 @@ std::vector<CallOutcome> CallRunner::run(const std::vector<CallPlan>& calls, std
         }
         serviceAll(static_cast<int>(left));
     }
+    // The batch ends when what its calls left behind (a process finishing
+    // their records) has ended too; that CPU is theirs.
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(giveUpAt - Clock::now());
+    lastLeftBehindCpuMs_ = LeftBehind::collect(std::max(left, std::chrono::milliseconds(1000)));
     lastBatchMs_ = millisecondsBetween(batchStart, Clock::now());
+    if (live.size() == 1) live.front()->outcome.cpuMs += lastLeftBehindCpuMs_;
 
     std::vector<CallOutcome> outcomes;
     for (auto& call : live) {

@@ -21,7 +21,8 @@ struct CallPlan {
 };
 
 // What one run cost and said. Times are milliseconds from just before the
-// spawn; CPU is the child's user plus system time from wait4.
+// spawn; CPU is the child's user plus system time from wait4, plus, for a
+// run of one call, that of the processes it left behind (LeftBehind).
 struct CallOutcome {
     bool started = false;
     bool exited = false;        // exited on its own before the deadline
@@ -44,12 +45,16 @@ public:
     std::vector<CallOutcome> run(const std::vector<CallPlan>& calls, std::chrono::milliseconds deadline);
 
     // Milliseconds from the first spawn to the last exit of the latest run.
+    // Processes left behind by the calls count until they have ended.
     double lastBatchMs() const { return lastBatchMs_; }
+    // CPU of the processes the latest run's calls left behind.
+    double lastLeftBehindCpuMs() const { return lastLeftBehindCpuMs_; }
 
 private:
     const AgiScript& script_;
     int errorFd_;
     double lastBatchMs_ = 0;
+    double lastLeftBehindCpuMs_ = 0;
 };
 
 }  // namespace tarvik

@@ -9,6 +9,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <mutex>
+#include <set>
+
 extern char** environ;
 
 namespace tarvik {
@@ -20,6 +23,17 @@ void closeFd(int& fd) {
         ::close(fd);
         fd = -1;
     }
+}
+
+std::mutex startedLock;
+std::set<pid_t>& startedPids() {
+    static std::set<pid_t> pids;
+    return pids;
+}
+
+void forget(pid_t pid) {
+    std::lock_guard<std::mutex> lock(startedLock);
+    startedPids().erase(pid);
 }
 
 int openPidFd(pid_t pid) {
@@ -76,6 +90,10 @@ bool ChildProcess::start(const std::vector<std::string>& argv, int errorFd, std:
         return false;
     }
     pid_ = pid;
+    {
+        std::lock_guard<std::mutex> lock(startedLock);
+        startedPids().insert(pid);
+    }
     input_ = toChild[1];
     output_ = fromChild[0];
     ::fcntl(output_, F_SETFL, ::fcntl(output_, F_GETFL) | O_NONBLOCK);
@@ -114,6 +132,7 @@ bool ChildProcess::reap(int& status, struct rusage& usage) {
     if (result != pid_) {
         return false;
     }
+    forget(pid_);
     pid_ = -1;
     closeFd(exitFd_);
     return true;
@@ -128,8 +147,18 @@ void ChildProcess::kill() {
     struct rusage usage {};
     while (::wait4(pid_, &status, 0, &usage) < 0 && errno == EINTR) {
     }
+    forget(pid_);
     pid_ = -1;
     closeFd(exitFd_);
+}
+
+}  // namespace tarvik
+
+namespace tarvik {
+
+bool ChildProcess::isStarted(pid_t pid) {
+    std::lock_guard<std::mutex> lock(startedLock);
+    return startedPids().count(pid) != 0;
 }
 
 }  // namespace tarvik

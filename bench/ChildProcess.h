@@ -44,6 +44,10 @@ public:
     void kill();
     bool running() const { return pid_ > 0; }
 
+    // Whether pid is a process started here and not yet reaped (any other
+    // child of the driver was left behind by one of them).
+    static bool isStarted(pid_t pid);
+
 private:
     pid_t pid_ = -1;
     int input_ = -1;

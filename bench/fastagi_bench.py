@@ -3,12 +3,16 @@
 back-office simulator: ivr-orvel run process per call, served by the FastAGI
 service with a process forked per call (--calls-per-process 1), and by its
 pool of call processes (per-call CPU, wall time, new back-office connections
-per call, which over TLS are full handshakes). Then a burst of calls spread
-over some seconds at the pool, and the service's memory with many calls in
-progress.
+per call, which over TLS are full handshakes). Then the pool beside its
+floor, bench-pool-floor: the sample call's I/O recorded once through a proxy
+and replayed by pre-forked workers (CPU of each side from a cgroup of its
+own, rounds interleaved, one call at a time and 20 at a time). Then a burst
+of calls spread over some seconds at the pool, and the service's memory with
+many calls in progress.
 
 Usage: bench/fastagi_bench.py [--build DIR] [--calls N] [--burst N] [--seconds S]
                               [--max-calls N] [--cpu-target-ms MS] [--held N]
+                              [--floor-rounds N] [--floor-calls N] [--only pool-floor]
 
 Everything runs on 127.0.0.1 against the back-office simulator with the
 example customers. Exit status 0 when every check holds, 1 otherwise.
@@ -181,10 +185,13 @@ def wait_for(predicate, seconds):
     return predicate()
 
 
-def start_listening(argv, pattern, log_path, stdout_log):
+def start_listening(argv, pattern, log_path, stdout_log, meter=None):
     log = open(log_path, "wb")
     process = subprocess.Popen(argv, stdin=subprocess.DEVNULL,
-                               stdout=log if stdout_log else subprocess.DEVNULL, stderr=log)
+                               stdout=log if stdout_log else subprocess.DEVNULL, stderr=log,
+                               preexec_fn=meter.enter if meter else None)
+    if meter:
+        meter.pid = process.pid
     found = []
 
     def listening():
@@ -199,6 +206,51 @@ def start_listening(argv, pattern, log_path, stdout_log):
         process.kill()
         raise SystemExit("fastagi_bench: %s did not start (see %s)" % (argv[0], log_path))
     return process, found[0]
+
+
+class CpuMeter:
+    """CPU of a process and of everything it starts, threads and processes
+    that have ended included, from a cgroup of its own (cpuacct, nanoseconds)
+    where this machine lets the benchmark make one; else from /proc, where a
+    process's time comes in clock ticks and that of ended call processes only
+    once they are reaped."""
+
+    ROOTS = ("/sys/fs/cgroup/cpuacct", "/sys/fs/cgroup/cpu,cpuacct")
+    source = ""
+
+    def __init__(self, name):
+        self.path = None
+        for root in self.ROOTS:
+            path = os.path.join(root, "fastagi-bench-%d-%s" % (os.getpid(), name))
+            try:
+                os.mkdir(path)
+            except OSError:
+                continue
+            self.path = path
+            break
+        self.pid = None
+        CpuMeter.source = ("a cgroup of each side (cpuacct)" if self.path else
+                           "/proc (clock ticks; no cgroup could be made)")
+
+    def enter(self):
+        """For Popen's preexec_fn: the new process joins the group."""
+        if self.path:
+            with open(os.path.join(self.path, "cgroup.procs"), "w") as procs:
+                procs.write("0")
+
+    def seconds(self):
+        if self.path:
+            with open(os.path.join(self.path, "cpuacct.usage")) as usage:
+                return int(usage.read()) / 1e9
+        return tree_cpu_seconds(self.pid)
+
+    def close(self):
+        if self.path:
+            wait_for(lambda: not open(os.path.join(self.path, "cgroup.procs")).read().strip(), 10)
+            try:
+                os.rmdir(self.path)
+            except OSError:
+                pass
 
 
 def summary(label, calls, cpu_ms=None, connections=None):
@@ -271,7 +323,10 @@ class Rig:
         name = "https" if tls else "http"
         self.journal = os.path.join(work, name + "-journal.jsonl")
         argv = [sim, "--port", "0", "--data", os.path.join(ROOT, "examples/backoffice/customers.json"),
-                "--token", "change-me", "--journal", self.journal, "--recall-window", "0"]
+                "--token", "change-me", "--journal", self.journal, "--recall-window", "0",
+                # A thread per open connection: pooled processes keep two each
+                # and the floor's workers one, all at once.
+                "--threads", "256"]
         if tls:
             argv += ["--tls-cert", certificates[1], "--tls-key", certificates[2]]
         self.process, self.port = start_listening(argv, r"listening on 127\.0\.0\.1:(\d+)",
@@ -298,10 +353,10 @@ class Rig:
             self.process.kill()
 
 
-def start_service(ivr, work, name, extra, max_calls):
+def start_service(ivr, work, name, extra, max_calls, meter=None):
     log = os.path.join(work, name + ".log")
     service, port = start_listening([ivr, "--fastagi", "127.0.0.1:0", "--max-calls", str(max_calls)] + extra,
-                                    r"fastagi: listening on 127\.0\.0\.1:(\d+)", log, False)
+                                    r"fastagi: listening on 127\.0\.0\.1:(\d+)", log, False, meter)
     return service, port, log
 
 
@@ -332,6 +387,157 @@ def measure_service(label, rig, service, port, calls, tag, pooled):
     return cpu, connections, problems_of(warm + measured)
 
 
+class RecordingProxy:
+    """Stands between the IVR and the simulator and notes every HTTP request
+    the IVR sends (its bytes, split by headers and Content-Length) with the
+    time it was complete."""
+
+    def __init__(self, target_port):
+        self.target_port = target_port
+        self.requests = []  # (time, bytes)
+        self.lock = threading.Lock()
+        self.listener = socket.socket()
+        self.listener.bind(("127.0.0.1", 0))
+        self.listener.listen(16)
+        self.port = self.listener.getsockname()[1]
+        threading.Thread(target=self.accept, daemon=True).start()
+
+    def accept(self):
+        while True:
+            try:
+                client, _ = self.listener.accept()
+            except OSError:
+                return
+            server = socket.create_connection(("127.0.0.1", self.target_port))
+            threading.Thread(target=self.relay, args=(client, server, True), daemon=True).start()
+            threading.Thread(target=self.relay, args=(server, client, False), daemon=True).start()
+
+    def relay(self, source, target, requests):
+        pending = b""
+        while True:
+            try:
+                chunk = source.recv(65536)
+            except OSError:
+                chunk = b""
+            if not chunk:
+                try:
+                    target.shutdown(socket.SHUT_WR)
+                except OSError:
+                    pass
+                return
+            if requests:
+                pending += chunk
+                while b"\r\n\r\n" in pending:
+                    head = pending.split(b"\r\n\r\n", 1)[0]
+                    match = re.search(rb"(?im)^content-length:\s*(\d+)", head)
+                    size = len(head) + 4 + (int(match.group(1)) if match else 0)
+                    if len(pending) < size:
+                        break
+                    with self.lock:
+                        self.requests.append((time.monotonic(), pending[:size]))
+                    pending = pending[size:]
+            target.sendall(chunk)
+
+    def close(self):
+        self.listener.close()
+
+
+def record_call(ivr, rig, work):
+    """Runs the sample call once through a recording proxy and writes the
+    floor's script: its AGI command lines and HTTP requests in the order they
+    happened."""
+    proxy = RecordingProxy(rig.port)
+    with open(rig.configuration) as source:
+        config = json.load(source)
+    config["kestro"] = "http://127.0.0.1:%d" % proxy.port
+    configuration = os.path.join(work, "recorded-orvel.json")
+    with open(configuration, "w") as target:
+        json.dump(config, target)
+    started = time.monotonic()
+    child = subprocess.Popen([ivr, "atendimento", configuration], stdin=subprocess.PIPE,
+                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    child.stdin.write(startup_block("1796795000.1", ["atendimento", configuration], False))
+    child.stdin.flush()
+    lines = []
+
+    def send(data):
+        lines.append(time.monotonic())
+        try:
+            child.stdin.write(data)
+            child.stdin.flush()
+        except BrokenPipeError:
+            pass
+
+    commands = converse(lambda: os.read(child.stdout.fileno(), 65536), send, started + CALL_DEADLINE)
+    child.stdin.close()
+    child.wait()
+    # What the call left behind may still be sending its records.
+    wait_for(lambda: len(proxy.requests) >= 14, 5)
+    time.sleep(0.2)
+    proxy.close()
+    steps = [(at, b"A", (command + "\n").encode()) for at, command in zip(lines, commands)]
+    with proxy.lock:
+        steps += [(at, b"H", request) for at, request in proxy.requests]
+    steps.sort(key=lambda step: step[0])
+    script = os.path.join(work, "recorded-call.script")
+    with open(script, "wb") as target:
+        for _, kind, data in steps:
+            target.write(kind + b" %d\n" % len(data) + data)
+    return script, len(commands), len(proxy.requests)
+
+
+def start_floor(build, work, name, rig, script, certificates, workers, meter):
+    argv = [os.path.join(build, "bench/bench-pool-floor"), "--script", script, "--backoffice",
+            "127.0.0.1:%d" % rig.port, "--workers", str(workers)]
+    if rig.tls:
+        argv += ["--ca", certificates[0]]
+    process, port = start_listening(argv, r"listening on 127\.0\.0\.1:(\d+)",
+                                    os.path.join(work, name + "-floor.log"), False, meter)
+    return process, port
+
+
+def run_calls(port, configuration, tag, count, at_once):
+    """count calls, at_once of them at a time."""
+    calls = [None] * count
+    next_index = [0]
+    lock = threading.Lock()
+
+    def placer():
+        while True:
+            with lock:
+                index = next_index[0]
+                next_index[0] += 1
+            if index >= count:
+                return
+            calls[index] = fastagi_call(port, configuration, "%s.%d" % (tag, index))
+
+    threads = [threading.Thread(target=placer) for _ in range(min(at_once, count))]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    return calls
+
+
+def measure_beside_floor(rig, service_port, floor_port, meters, tag, rounds, per_round, at_once):
+    """The pool and its floor, rounds interleaved so that drift hits both:
+    CPU per call of each (call processes and workers included)."""
+    cpu = {"pool": 0.0, "floor": 0.0}
+    problems = []
+    sides = [("pool", service_port), ("floor", floor_port)]
+    for round_index in range(rounds):
+        for name, port in (sides if round_index % 2 == 0 else sides[::-1]):
+            before = meters[name].seconds()
+            calls = run_calls(port, rig.configuration, "%s%d%s" % (tag, round_index, name[0]), per_round, at_once)
+            cpu[name] += meters[name].seconds() - before
+            if name == "pool":
+                problems.extend(problems_of(calls))
+            else:
+                problems.extend("floor call %s: %s" % (call.unique_id, call.error) for call in calls if call.error)
+    total = rounds * per_round
+    return cpu["pool"] * 1000 / total, cpu["floor"] * 1000 / total, problems
+
+
 def hold_calls(port, configuration, count):
     """Calls that wait at their first command (Asterisk never answers)."""
     held = []
@@ -353,11 +559,16 @@ def main():
     parser.add_argument("--max-calls", type=int, default=200)
     parser.add_argument("--cpu-target-ms", type=float, default=1.0)
     parser.add_argument("--held", type=int, default=200)
+    parser.add_argument("--floor-rounds", type=int, default=6)
+    parser.add_argument("--floor-calls", type=int, default=40)
+    parser.add_argument("--floor-target", type=float, default=1.5)
+    parser.add_argument("--only", choices=["pool-floor"], help="run that section alone")
     options = parser.parse_args()
     build = options.build if os.path.isabs(options.build) else os.path.join(ROOT, options.build)
     ivr = os.path.join(build, "sites/orvel/ivr-orvel")
     sim = os.path.join(build, "tools/backoffice-sim/backoffice-sim")
-    for program in (ivr, sim):
+    floor_program = os.path.join(build, "bench/bench-pool-floor")
+    for program in (ivr, sim, floor_program):
         if not os.access(program, os.X_OK):
             raise SystemExit("fastagi_bench: %s is missing; build it first" % program)
 
@@ -366,6 +577,12 @@ def main():
     problems = []
     try:
         certificates = make_certificates(work)
+        if options.only == "pool-floor":
+            problems = run_pool_beside_floor(ivr, sim, build, work, certificates, options)
+            for problem in problems[:20]:
+                print("  PROBLEM: " + problem)
+            keep = bool(problems)
+            return 1 if problems else 0
         print("fastagi_bench: %d sequential warm calls per row; service CPU counts its call processes" %
               options.calls)
         print("  %-28s %5s  %8s  %8s  %8s  %9s" % ("", "calls", "cpu ms", "wall ms", "p95 ms", "conns/call"))
@@ -405,6 +622,7 @@ def main():
                    "met" if cpu <= options.cpu_target_ms else "MISSED", connections,
                    "met" if connections <= 0.001 else "MISSED"))
 
+        problems.extend(run_pool_beside_floor(ivr, sim, build, work, certificates, options))
         problems.extend(run_burst_and_memory(ivr, sim, work, certificates, options))
         for problem in problems[:20]:
             print("  PROBLEM: " + problem)
@@ -416,6 +634,52 @@ def main():
             print("fastagi_bench: work files kept in " + work)
         else:
             shutil.rmtree(work, ignore_errors=True)
+
+
+def run_pool_beside_floor(ivr, sim, build, work, certificates, options):
+    """The pool against its floor (bench-pool-floor replaying the sample
+    call's recorded I/O), over HTTP and TLS, one call at a time and 20 at a
+    time, rounds interleaved."""
+    problems = []
+    script, lines, requests = None, 0, 0
+    print("  pool beside its floor: %d interleaved rounds of %d calls per cell; CPU per call counts every process "
+          "and thread of the service (floor: its workers)" % (options.floor_rounds, options.floor_calls))
+    print("  %-8s %-9s %10s %10s %7s  %-16s %s" % ("", "at a time", "pool ms", "floor ms", "ratio", "target", "verdict"))
+    for tls in (False, True):
+        name = "https" if tls else "http"
+        rig = Rig(work, sim, tls, certificates)
+        try:
+            if script is None:
+                script, lines, requests = record_call(ivr, rig, work)
+            meters = {"pool": CpuMeter(name + "-pool"), "floor": CpuMeter(name + "-floor")}
+            service, service_port, _ = start_service(ivr, work, "%s-pool-floor" % name, [], options.max_calls,
+                                                     meters["pool"])
+            floor, floor_port = start_floor(build, work, name, rig, script, certificates, 24, meters["floor"])
+            try:
+                for at_once in (1, 20):
+                    # Warm: the pool grows to at_once processes and every one
+                    # holds its back-office connections; the floor's workers too.
+                    run_calls(service_port, rig.configuration, "1796796%d%02d.w" % (tls, at_once), 2 * at_once, at_once)
+                    run_calls(floor_port, rig.configuration, "1796797%d%02d.w" % (tls, at_once), 2 * at_once, at_once)
+                    pool_cpu, floor_cpu, found = measure_beside_floor(
+                        rig, service_port, floor_port, meters, "1796798%d%02d." % (tls, at_once),
+                        options.floor_rounds, options.floor_calls, at_once)
+                    problems.extend(found)
+                    ratio = pool_cpu / max(floor_cpu, 1e-9)
+                    print("  %-8s %-9d %10.2f %10.2f %7.2f  %-16s %s" %
+                          (name, at_once, pool_cpu, floor_cpu, ratio, "<= %.1f x floor" % options.floor_target,
+                           "met" if ratio <= options.floor_target else "MISSED"))
+            finally:
+                floor.send_signal(signal.SIGTERM)
+                floor.wait(timeout=20)
+                stop_service(service)
+                for meter in meters.values():
+                    meter.close()
+        finally:
+            rig.stop()
+    print("  floor: the sample call's %d AGI lines and %d HTTP requests, recorded once and replayed by 24 "
+          "pre-forked workers; CPU from %s" % (lines, requests, CpuMeter.source))
+    return problems
 
 
 def run_burst_and_memory(ivr, sim, work, certificates, options):

@@ -3,12 +3,16 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 
 namespace tarvik {
 
 namespace {
 constexpr std::size_t kMaxReport = 512;
+// A datagram of report lines: a call's twenty-odd reports fit in two.
+constexpr std::size_t kMaxDatagram = 4096;
 }  // namespace
 
 CallReports::CallReports() {
@@ -32,22 +36,50 @@ void CallReports::becomeSender() {
     receiving = -1;
 }
 
-void CallReports::send(const std::string& report) const {
+void CallReports::send(const std::string& report) {
     if (sending < 0 || report.empty()) return;
+    const std::string line = report.substr(0, std::min(report.find('\n'), kMaxReport - 1)) + "\n";
+    std::string full;
+    {
+        std::lock_guard<std::mutex> guard(keptMutex);
+        if (kept.size() + line.size() > kMaxDatagram) full.swap(kept);
+        kept += line;
+    }
+    sendDatagram(full);
+}
+
+void CallReports::flush() {
+    std::string lines;
+    {
+        std::lock_guard<std::mutex> guard(keptMutex);
+        lines.swap(kept);
+    }
+    sendDatagram(lines);
+}
+
+void CallReports::sendDatagram(const std::string& lines) const {
+    if (sending < 0 || lines.empty()) return;
     ssize_t sent;
     do {
-        sent = ::send(sending, report.data(), report.size() < kMaxReport ? report.size() : kMaxReport, MSG_DONTWAIT);
+        sent = ::send(sending, lines.data(), lines.size(), MSG_DONTWAIT);
     } while (sent < 0 && errno == EINTR);
 }
 
 void CallReports::receiveAll(const std::function<void(const std::string&)>& take) const {
     if (receiving < 0) return;
-    char buffer[kMaxReport];
+    char buffer[kMaxDatagram];
     for (;;) {
         ssize_t got = ::recv(receiving, buffer, sizeof(buffer), MSG_DONTWAIT);
         if (got < 0 && errno == EINTR) continue;
         if (got <= 0) return;
-        take(std::string(buffer, static_cast<std::size_t>(got)));
+        const char* line = buffer;
+        const char* end = buffer + got;
+        while (line < end) {
+            const char* feed = static_cast<const char*>(std::memchr(line, '\n', static_cast<std::size_t>(end - line)));
+            const char* stop = feed != nullptr ? feed : end;
+            if (stop > line) take(std::string(line, stop));
+            line = stop + 1;
+        }
     }
 }
 

@@ -1,14 +1,18 @@
 #pragma once
 
 #include <functional>
+#include <mutex>
 #include <string>
 
 namespace tarvik {
 
 // One-line reports from the call processes to the service process, over a
-// datagram socket pair made before the first fork: each report is one
-// datagram, so reports of concurrent calls never mix. Sending never blocks
-// a call; a report that finds the queue full is lost.
+// datagram socket pair made before the first fork. A call process gathers
+// its reports and sends them together (lines in one datagram, never split
+// across two) at the end of each call or when a datagram is full: every
+// datagram wakes the service, and a call makes some twenty reports. Reports
+// of concurrent calls never mix. Sending never blocks a call; a datagram
+// that finds the queue full is lost.
 class CallReports {
 public:
     CallReports();
@@ -23,13 +27,20 @@ public:
 
     // In a call process: the receiving end is not its business.
     void becomeSender();
-    void send(const std::string& report) const;
+    // Keeps a report for the next flush (any thread of the call process).
+    void send(const std::string& report);
+    // Sends what was kept.
+    void flush();
     // In the service: hands every waiting report to `take`.
     void receiveAll(const std::function<void(const std::string&)>& take) const;
 
 private:
+    void sendDatagram(const std::string& lines) const;
+
     int receiving = -1;
     int sending = -1;
+    std::mutex keptMutex;
+    std::string kept;
 };
 
 }  // namespace tarvik

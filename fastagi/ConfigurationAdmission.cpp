@@ -2,7 +2,6 @@
 
 #include <climits>
 #include <cstdlib>
-#include <fstream>
 #include <memory>
 #include <vector>
 
@@ -11,7 +10,7 @@
 #include "fastagi/FastAgiNetwork.h"
 #include "configuration/ConfigurationKeyTable.h"
 #include "util/JsonMembers.h"
-#include "util/JsonText.h"
+#include "util/JsonFile.h"
 
 namespace tarvik {
 
@@ -92,10 +91,11 @@ bool ConfigurationAdmission::confine(std::string& path, std::string& reason) con
 }
 
 bool ConfigurationAdmission::readFile(const std::string& path, const sockaddr* peer, std::string& reason) {
-    std::ifstream file(path);
-    Json::Value root;
+    JsonFile::Outcome outcome;
+    std::shared_ptr<const Json::Value> parsed = JsonFile::load(path, outcome);
     // A file that cannot be read or parsed is the module's to report.
-    if (!file.is_open() || !JsonText::parse(file, root, false)) return true;
+    if (!parsed) return true;
+    const Json::Value& root = *parsed;
     collectReplacements(root, profileReplacements);
     const Json::Value* peers = JsonMembers::find(root, configurationKeyName(ConfigurationKeyId::AllowPeers));
     if (peers == nullptr) return true;

@@ -101,7 +101,7 @@ ServiceSignals* activeSignals = nullptr;
 constexpr int kEndingCallWaitMs = 200;
 
 // In a call process: where its back-office exchanges are reported.
-const CallReports* callReports = nullptr;
+CallReports* callReports = nullptr;
 
 void reportTransfer(const char* url, long code, double seconds) {
     if (callReports != nullptr) callReports->send(ServiceMetrics::requestReport(url != nullptr ? url : "", code, seconds));
@@ -349,6 +349,7 @@ int FastAgiServer::serveCall(int socketFd, const std::string& peer) {
     // Closing first lets Asterisk go on in the dial plan at once.
     ::close(socketFd);
     reports.send(ServiceMetrics::callReport(record.getDestination(), record.getReplacements(), record.elapsedSeconds()));
+    reports.flush();
     log(record.finish(status));
     return status;
 }
@@ -368,6 +369,7 @@ void FastAgiServer::runCallProcess(int channel) {
         // the call left to finish in this process is finished here, before
         // the next call is taken.
         if (options.afterCall) options.afterCall();
+        reports.flush();
         std::fflush(nullptr);
         std::string answer = "done";
         if (served >= options.callsPerProcess) {
@@ -378,6 +380,7 @@ void FastAgiServer::runCallProcess(int channel) {
         ::send(channel, answer.data(), answer.size(), MSG_NOSIGNAL);
         if (answer != "done") break;
     }
+    reports.flush();
     std::fflush(nullptr);
     _exit(0);
 }

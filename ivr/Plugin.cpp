@@ -4,14 +4,13 @@
 
 #include <chrono>
 #include <cstring>
-#include <fstream>
 
 #include "api/HttpClient.h"
 #include "configuration/ConfigurationKeyTable.h"
 #include "model/ISPClient.h"
 #include "util/CText.h"
+#include "util/JsonFile.h"
 #include "util/JsonMembers.h"
-#include "util/JsonText.h"
 
 namespace tarvik {
 
@@ -45,18 +44,18 @@ void Plugin::setDestination(KestroAgiImpl&, const char* text) { destination = te
 void Plugin::loadConfiguration(KestroAgiImpl& session, const char* path) {
     if (path == nullptr) return;
 
-    std::ifstream file(path);
-    if (!file.is_open()) {
+    JsonFile::Outcome outcome;
+    std::shared_ptr<const Json::Value> root = JsonFile::load(path, outcome);
+    if (outcome == JsonFile::Outcome::unreadable) {
         session.verbose("configuration file %s not exists", path);
         return;
     }
-    Json::Value root;
-    if (!JsonText::parse(file, root, false)) {
+    if (!root) {
         session.verbose("failure on load json configuration from file %s", path);
         return;
     }
 
-    readConfiguration(session, root);
+    readConfiguration(session, *root);
 
     if (!profile.load(session, path)) session.verbose("failure on load profile");
 }

@@ -3,11 +3,10 @@
 #include <json/json.h>
 
 #include <exception>
-#include <fstream>
 
 #include "agi/KestroAgiImpl.h"
 #include "configuration/ConfigurationKeyTable.h"
-#include "util/JsonText.h"
+#include "util/JsonFile.h"
 
 namespace tarvik {
 
@@ -80,16 +79,17 @@ bool Profile::load(KestroAgiImpl& session, const char* path) {
     if (path == nullptr) {
         return false;
     }
-    std::ifstream stream(path);
-    if (!stream.is_open()) {
+    JsonFile::Outcome outcome;
+    std::shared_ptr<const Json::Value> parsed = JsonFile::load(path, outcome);
+    if (outcome == JsonFile::Outcome::unreadable) {
         session.verbose("profile file %s not exists", path);
         return false;
     }
-    Json::Value root;
-    if (!JsonText::parse(stream, root, false)) {
+    if (!parsed) {
         session.verbose("failure on load json configuration from profile file %s", path);
         return false;
     }
+    const Json::Value& root = *parsed;
     if (!root.isObject() || !root.isMember(key(Id::Profile))) {
         session.verbose("no profile in configuration file %s", path);
         return true;

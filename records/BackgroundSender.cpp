@@ -48,7 +48,7 @@ BackgroundSender::~BackgroundSender() {
 void BackgroundSender::start() {
     if (worker.joinable()) return;
     StopSignal::watch(this);
-    worker = std::thread([this] { run(); });
+    worker.start([this] { run(); });
 }
 
 void BackgroundSender::enqueue(BackOfficeRecord record) {

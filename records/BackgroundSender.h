@@ -9,7 +9,6 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "api/ApiRequest.h"
@@ -18,6 +17,7 @@
 #include "records/BackOfficeIdentity.h"
 #include "records/DeliveryVerdict.h"
 #include "records/RecordSpool.h"
+#include "util/ReusedThread.h"
 
 namespace tarvik {
 
@@ -30,8 +30,10 @@ namespace tarvik {
 // first takes the oldest spooled records of its own back office, so an
 // outage's records reach it once it answers again.
 //
-// Threads: start() creates the only thread; a process that forks (the
-// hand-back) does so before. The thread never touches the call's session.
+// Threads: start() runs the sender on a thread of its own (a ReusedThread: a
+// process serving many calls keeps it for the next call's sender); a process
+// that forks (the hand-back) does so before. The thread never touches the
+// call's session.
 class BackgroundSender {
 public:
     struct Settings {
@@ -119,7 +121,7 @@ private:
     bool done = false;
     std::chrono::steady_clock::time_point deadline;
     std::vector<std::string> notices;
-    std::thread worker;
+    ReusedThread worker;
 };
 
 }  // namespace tarvik

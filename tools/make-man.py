@@ -134,7 +134,8 @@ def keys(readme):
     if len(rows) < 3:
         fail("no table under a heading \"Configuration keys\" in " + readme)
     heading = [cell.lower() for cell in rows[0]]
-    if heading[:4] != ["name", "type", "default", "meaning"]:
+    # README heads the key column "Key"; "Name" is read too.
+    if heading[:4] not in (["name", "type", "default", "meaning"], ["key", "type", "default", "meaning"]):
         fail("the configuration keys table's columns are %s, not name, type, default, meaning" % rows[0])
     out = []
     for name, kind, default, meaning in (row[:4] for row in rows[2:]):
