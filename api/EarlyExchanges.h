@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "api/ApiRequest.h"
-#include "util/ReusedThread.h"
 #include "api/BackOfficeRecord.h"
+#include "util/ReusedThread.h"
 
 namespace tarvik {
 
