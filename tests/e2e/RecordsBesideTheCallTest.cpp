@@ -681,7 +681,9 @@ TEST(RecordsBesideTheCall, StoppingTheFinishingProcessSpoolsWhatIsPending) {
     ::prctl(PR_SET_CHILD_SUBREAPER, 0);
     ASSERT_GT(stopped.load(), 0) << "no detached process was seen";
     ASSERT_EQ(reaped, stopped.load());
-    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM)
+        << "exited " << (WIFEXITED(status) ? WEXITSTATUS(status) : -1) << ", signal "
+        << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
     EXPECT_EQ(result.lastGoto(), gotoExit("50011")) << transcript(result);
 
     // Nothing is claimed any more; everything not delivered is waiting.
