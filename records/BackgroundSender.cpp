@@ -29,6 +29,11 @@ const char* methodName(int method) {
     }
 }
 
+// For a service's metrics: a record the back office did not take, by reason.
+void countNotDelivered(const DeliveryVerdict& verdict) {
+    SpoolObserver::report(formatBounded("not-delivered-%s", verdict.metric).c_str(), 1);
+}
+
 }  // namespace
 
 BackgroundSender::BackgroundSender(Settings settingsIn) : settings(std::move(settingsIn)) {
@@ -172,7 +177,7 @@ void BackgroundSender::deliverOwn(const BackOfficeRecord& record) {
 
 void BackgroundSender::settle(const BackOfficeRecord& record, const DeliveryVerdict& verdict) {
     if (verdict.fate == DeliveryVerdict::Fate::delivered) return;
-    SpoolObserver::report(formatBounded("not-delivered-%s", verdict.metric).c_str(), 1);
+    countNotDelivered(verdict);
     if (verdict.retryAfterSeconds > 0 && spool) {
         std::lock_guard<std::mutex> guard(spoolMutex);
         spool->holdOff(verdict.retryAfterSeconds);
@@ -217,13 +222,13 @@ bool BackgroundSender::deliverSpooled(const RecordSpool::Claimed& claimed, Flush
             if (report != nullptr) ++report->delivered;
             return true;
         case DeliveryVerdict::Fate::setAside:
-            SpoolObserver::report(formatBounded("not-delivered-%s", verdict.metric).c_str(), 1);
+            countNotDelivered(verdict);
             // One that cannot be set aside is counted among the stuck ones.
             if (spool->setAside(claimed) && report != nullptr) ++report->setAside;
             return true;
         case DeliveryVerdict::Fate::waiting:
         default:
-            SpoolObserver::report(formatBounded("not-delivered-%s", verdict.metric).c_str(), 1);
+            countNotDelivered(verdict);
             spool->holdOff(verdict.retryAfterSeconds);
             spool->release(claimed);
             if (report != nullptr) ++report->keptForLater;

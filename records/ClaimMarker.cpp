@@ -36,17 +36,15 @@ unsigned long long ClaimMarker::startTime(long pid) {
 }
 
 std::string ClaimMarker::own() {
-    static const std::string marker = [] {
-        const long pid = static_cast<long>(::getpid());
-        return formatBounded("%s%ld-%llu", kPrefix, pid, startTime(pid));
-    }();
-    // A forked child has another process id than the one cached.
+    // Read once per thread and process id (a forked child has its own).
+    thread_local long cachedPid = 0;
+    thread_local std::string marker;
     const long pid = static_cast<long>(::getpid());
-    if (marker.compare(0, std::strlen(kPrefix) + std::to_string(pid).size() + 1,
-                       std::string(kPrefix) + std::to_string(pid) + "-") == 0) {
-        return marker;
+    if (pid != cachedPid) {
+        marker = formatBounded("%s%ld-%llu", kPrefix, pid, startTime(pid));
+        cachedPid = pid;
     }
-    return formatBounded("%s%ld-%llu", kPrefix, pid, startTime(pid));
+    return marker;
 }
 
 bool ClaimMarker::ownerIsGone(const std::string& marker) {

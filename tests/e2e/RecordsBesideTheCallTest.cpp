@@ -417,41 +417,59 @@ pid_t findDetached(const std::string& config) {
     return -1;
 }
 
-TEST(RecordsBesideTheCall, KillingTheProcessWithRecordsPendingLosesNoSpooledRecord) {
-    // Twice the earlier records the sender gets through during the call.
-    LateBackOffice late(16);
-    ASSERT_GT(late.office.port(), 0);
-    // The detached process becomes ours when the started one ends, so the
-    // test reaps it: a killed process nobody reaped yet still holds its pid,
-    // and its claims are given back only once it is gone.
-    ASSERT_EQ(::prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+// Runs the late back office's call and sends `signal` to the process that
+// finishes its records, `after` once it is seen, then reaps it. The detached
+// process becomes ours when the started one ends, so the test reaps it: a
+// killed process nobody reaped yet still holds its pid, and its claims are
+// given back only once it is gone.
+struct SignalledFinisher {
+    IvrCallResult result;
+    pid_t pid = -1;
+    pid_t reaped = 0;
+    int status = 0;
+};
+
+SignalledFinisher signalTheFinisher(const LateBackOffice& late, int signal, std::chrono::milliseconds after) {
+    SignalledFinisher finisher;
+    EXPECT_EQ(::prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
     std::atomic<bool> stop{false};
-    std::atomic<pid_t> killed{-1};
+    std::atomic<pid_t> signalled{-1};
     std::thread watcher([&] {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(90);
         while (!stop && std::chrono::steady_clock::now() < deadline) {
             const pid_t detached = findDetached(late.config);
             if (detached > 0) {
-                // Mid-way through a delivery the back office holds 1.5 s.
-                std::this_thread::sleep_for(std::chrono::milliseconds(300));
-                if (::kill(detached, SIGKILL) == 0) killed = detached;
+                std::this_thread::sleep_for(after);
+                if (::kill(detached, signal) == 0) signalled = detached;
                 return;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
     });
-    IvrCallResult result = runIvrCall(late.office, late.call(orvelProgram()));
+    finisher.result = runIvrCall(late.office, late.call(orvelProgram()));
     stop = true;
     watcher.join();
-    if (killed.load() > 0) {
-        int status = 0;
+    finisher.pid = signalled.load();
+    if (finisher.pid > 0) {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-        while (::waitpid(killed.load(), &status, WNOHANG) == 0 && std::chrono::steady_clock::now() < deadline) {
+        while ((finisher.reaped = ::waitpid(finisher.pid, &finisher.status, WNOHANG)) == 0 &&
+               std::chrono::steady_clock::now() < deadline) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
     }
     ::prctl(PR_SET_CHILD_SUBREAPER, 0);
-    ASSERT_GT(killed.load(), 0) << "no detached process was seen";
+    return finisher;
+}
+
+TEST(RecordsBesideTheCall, KillingTheProcessWithRecordsPendingLosesNoSpooledRecord) {
+    // Twice the earlier records the sender gets through during the call.
+    LateBackOffice late(16);
+    ASSERT_GT(late.office.port(), 0);
+    // Mid-way through a delivery the back office holds 1.5 s.
+    const SignalledFinisher finisher = signalTheFinisher(late, SIGKILL, std::chrono::milliseconds(300));
+    const IvrCallResult& result = finisher.result;
+    const pid_t killed = finisher.pid;
+    ASSERT_GT(killed, 0) << "no detached process was seen";
     EXPECT_FALSE(result.child.timedOut);
     EXPECT_EQ(result.exitStatus(), 0) << transcript(result);
     EXPECT_EQ(result.lastGoto(), gotoExit("50011")) << transcript(result);
@@ -477,7 +495,7 @@ TEST(RecordsBesideTheCall, KillingTheProcessWithRecordsPendingLosesNoSpooledReco
         waiting.insert(parsed["seq"].asInt());
     }
     EXPECT_FALSE(waiting.empty()) << "the process was killed with no earlier record pending";
-    const std::string claimedByKilled = ".claimed-" + std::to_string(killed.load());
+    const std::string claimedByKilled = ".claimed-" + std::to_string(killed);
     std::size_t claims = 0;
     for (const std::string& name : spoolFiles(late.spool)) {
         if (name.find(claimedByKilled) != std::string::npos) ++claims;
@@ -652,35 +670,11 @@ TEST(RecordsBesideTheCall, FlushingAMissingSpoolFails) {
 TEST(RecordsBesideTheCall, StoppingTheFinishingProcessSpoolsWhatIsPending) {
     LateBackOffice late(16);
     ASSERT_GT(late.office.port(), 0);
-    ASSERT_EQ(::prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
-    std::atomic<bool> stop{false};
-    std::atomic<pid_t> stopped{-1};
-    std::thread watcher([&] {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(90);
-        while (!stop && std::chrono::steady_clock::now() < deadline) {
-            const pid_t detached = findDetached(late.config);
-            if (detached > 0 && ::kill(detached, SIGTERM) == 0) {
-                stopped = detached;
-                return;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-    });
-    IvrCallResult result = runIvrCall(late.office, late.call(orvelProgram()));
-    stop = true;
-    watcher.join();
-    int status = 0;
-    pid_t reaped = 0;
-    if (stopped.load() > 0) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-        while ((reaped = ::waitpid(stopped.load(), &status, WNOHANG)) == 0 &&
-               std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-    }
-    ::prctl(PR_SET_CHILD_SUBREAPER, 0);
-    ASSERT_GT(stopped.load(), 0) << "no detached process was seen";
-    ASSERT_EQ(reaped, stopped.load());
+    const SignalledFinisher finisher = signalTheFinisher(late, SIGTERM, std::chrono::milliseconds(0));
+    const IvrCallResult& result = finisher.result;
+    const int status = finisher.status;
+    ASSERT_GT(finisher.pid, 0) << "no detached process was seen";
+    ASSERT_EQ(finisher.reaped, finisher.pid);
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM)
         << "exited " << (WIFEXITED(status) ? WEXITSTATUS(status) : -1) << ", signal "
         << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
