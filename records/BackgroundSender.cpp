@@ -53,6 +53,7 @@ BackgroundSender::~BackgroundSender() {
 void BackgroundSender::start() {
     if (worker.joinable()) return;
     StopSignal::watch(this);
+    startedAt = RecordSpool::timeWrittenNow();
     worker.start([this] { run(); });
 }
 
@@ -130,7 +131,7 @@ bool BackgroundSender::pastDeadline() {
 }
 
 void BackgroundSender::run() {
-    if (spool) deliverBatch(claimBatch(), nullptr);
+    if (spool) deliverBatch(claimBatch(startedAt), nullptr);
 
     for (;;) {
         BackOfficeRecord record;
@@ -191,9 +192,9 @@ void BackgroundSender::settle(const BackOfficeRecord& record, const DeliveryVerd
                        record.path.c_str(), verdict.reason.c_str(), fate));
 }
 
-std::vector<RecordSpool::Claimed> BackgroundSender::claimBatch() {
+std::vector<RecordSpool::Claimed> BackgroundSender::claimBatch(const std::string& writtenBefore) {
     std::lock_guard<std::mutex> guard(spoolMutex);
-    return spool->claim(settings.spooledPerCall);
+    return spool->claim(settings.spooledPerCall, writtenBefore);
 }
 
 bool BackgroundSender::deliverBatch(const std::vector<RecordSpool::Claimed>& batch, FlushReport* report) {
@@ -262,7 +263,7 @@ BackgroundSender::FlushReport BackgroundSender::flushSpool() {
     FlushReport report;
     if (!spool) return report;
     for (;;) {
-        std::vector<RecordSpool::Claimed> batch = claimBatch();
+        std::vector<RecordSpool::Claimed> batch = claimBatch(std::string());
         if (batch.empty() || !deliverBatch(batch, &report)) break;
     }
     {

@@ -89,7 +89,8 @@ private:
     ApiRequest::Result transmit(const BackOfficeRecord& record, TransferFault& fault);
     // finish() was called and its time is up.
     bool pastDeadline();
-    std::vector<RecordSpool::Claimed> claimBatch();
+    // Records written before `writtenBefore` (empty: any), oldest first.
+    std::vector<RecordSpool::Claimed> claimBatch(const std::string& writtenBefore);
     // Delivers spooled records in order until the back office cannot take
     // one or the time is up; the rest wait again. False when it stopped early.
     bool deliverBatch(const std::vector<RecordSpool::Claimed>& batch, FlushReport* report);
@@ -122,6 +123,8 @@ private:
     std::chrono::steady_clock::time_point deadline;
     std::vector<std::string> notices;
     ReusedThread worker;
+    // When start() was called: the thread takes only records spooled before.
+    std::string startedAt;
 };
 
 }  // namespace tarvik

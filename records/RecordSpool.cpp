@@ -64,12 +64,16 @@ void syncDirectory(const std::string& path) {
     ::close(fd);
 }
 
+std::string timeNow() {
+    const auto now = std::chrono::system_clock::now().time_since_epoch();
+    return formatBounded("%019lld", static_cast<long long>(
+                                        std::chrono::duration_cast<std::chrono::nanoseconds>(now).count()));
+}
+
 // Unique within the machine: time, process and a counter of this process.
 std::string freshName() {
     static std::atomic<unsigned> counter{0};
-    const auto now = std::chrono::system_clock::now().time_since_epoch();
-    const long long nanoseconds = std::chrono::duration_cast<std::chrono::nanoseconds>(now).count();
-    return formatBounded("%019lld-%ld-%u", nanoseconds, static_cast<long>(::getpid()), counter++);
+    return timeNow() + formatBounded("-%ld-%u", static_cast<long>(::getpid()), counter++);
 }
 
 // Writes `text` under a temporary name, syncs it and renames it to `target`.
@@ -252,7 +256,9 @@ void RecordSpool::giveBackOrphanedClaims() {
     }
 }
 
-std::vector<RecordSpool::Claimed> RecordSpool::claim(std::size_t count) {
+std::string RecordSpool::timeWrittenNow() { return timeNow(); }
+
+std::vector<RecordSpool::Claimed> RecordSpool::claim(std::size_t count, const std::string& writtenBefore) {
     std::vector<Claimed> claimed;
     std::string problem;
     if (count == 0 || !usable(false, problem) || heldOff()) return claimed;
@@ -263,6 +269,7 @@ std::vector<RecordSpool::Claimed> RecordSpool::claim(std::size_t count) {
     for (const Entry& entry : waitingEntries()) {
         if (claimed.size() >= count) break;
         if (!entry.mine || stuck.count(entry.name) != 0 || foreign.count(entry.name) != 0) continue;
+        if (!writtenBefore.empty() && entry.name.compare(0, writtenBefore.size(), writtenBefore) >= 0) continue;
         Claimed item;
         item.waitingPath = directory_ + "/" + entry.name;
         item.claimedPath = item.waitingPath + mine;

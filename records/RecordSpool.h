@@ -65,7 +65,12 @@ public:
     // process (none while the back office asked to be left alone). Records
     // past their age are dropped; files that are no record, records of the
     // older form and records naming no record operation are set aside.
-    std::vector<Claimed> claim(std::size_t count);
+    // `writtenBefore` (a time written, as names begin; empty: any) leaves
+    // out records written since: a call takes earlier calls' records, never
+    // the ones it has just spooled itself.
+    std::vector<Claimed> claim(std::size_t count, const std::string& writtenBefore = std::string());
+    // The name prefix of a record written now, for writtenBefore.
+    static std::string timeWrittenNow();
     // The record waits again for a later try.
     void release(const Claimed& claimed);
     // Delivered.
