@@ -56,7 +56,9 @@ void EarlyExchanges::run(const ReadyJudge& isReadyAnswer) {
         changed.wait(lock, [this] { return next < exchanges.size() || closing; });
         if (next >= exchanges.size()) return;
         Exchange& exchange = *exchanges[next];
-        if (exchange.afterReadyOnly && !ready) {
+        if (exchange.state == State::withdrawn) {
+            // the flow sends it itself
+        } else if (exchange.afterReadyOnly && !ready) {
             exchange.state = State::skipped;
         } else {
             // The request itself is only read by others while it travels.
@@ -76,10 +78,17 @@ void EarlyExchanges::run(const ReadyJudge& isReadyAnswer) {
 
 bool EarlyExchanges::take(const ApiRequest& request, ApiRequest::Result& result, TransferFault& fault) {
     std::unique_lock<std::mutex> lock(mutex);
-    for (auto& candidate : exchanges) {
-        Exchange& exchange = *candidate;
-        if (exchange.state == State::taken || exchange.state == State::skipped) continue;
+    for (std::size_t index = 0; index < exchanges.size(); ++index) {
+        Exchange& exchange = *exchanges[index];
+        if (exchange.state != State::waiting && exchange.state != State::answered) continue;
         if (!exchange.request->sameAs(request)) continue;
+        if (index > next) {
+            // Still behind another: waiting would add that one's round trip.
+            for (std::size_t later = index; later < exchanges.size(); ++later) {
+                if (exchanges[later]->state == State::waiting) exchanges[later]->state = State::withdrawn;
+            }
+            return false;
+        }
         changed.wait(lock, [&exchange] { return exchange.state != State::waiting; });
         if (exchange.state != State::answered) return false;
         result = std::move(exchange.result);

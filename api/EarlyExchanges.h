@@ -45,7 +45,9 @@ public:
 
     // True when `request` was started early and not taken yet: waits for
     // its answer and moves it into `result` (null: transfer failed, `fault`
-    // says why).
+    // says why). One still queued behind another is withdrawn instead, with
+    // every one queued behind it (false): the flow sends them itself, in its
+    // own order, rather than wait for the queue to reach them.
     bool take(const ApiRequest& request, ApiRequest::Result& result, TransferFault& fault);
 
     // Sends what is still waiting, stops the thread and gives back the
@@ -53,7 +55,7 @@ public:
     std::vector<Untaken> finish();
 
 private:
-    enum class State { waiting, answered, skipped, taken };
+    enum class State { waiting, answered, skipped, withdrawn, taken };
     struct Exchange {
         std::unique_ptr<ApiRequest> request;
         std::optional<BackOfficeRecord> record;

@@ -174,8 +174,11 @@ void Plugin::startChecksEarly(KestroAgiImpl& session, ISPSignature* contract) {
     if (checksStartedEarly || !http || !http->hasBackgroundRecords()) return;
     checksStartedEarly = true;
     const PluginFeatures& switches = DialogueContext(*this, session).features();
-    if (!endpointSendProtocol.empty() && switches.externalProtocol) http->startExternalProtocol(client.get(), contract);
+    // The recall pair first: the search must follow the registration, so
+    // that chain is the longest. A ticket still queued when the flow needs
+    // it goes on the flow's own connection instead.
     if (switches.recall) http->startRecall(document, callerId, protocol);
+    if (!endpointSendProtocol.empty() && switches.externalProtocol) http->startExternalProtocol(client.get(), contract);
 }
 
 void Plugin::startForwardEvent(IvrDestination destination) {

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -81,10 +82,23 @@ TEST(EarlyRequests, FailuresAndHangUpsMeetTheInLinePaths) {
         ASSERT_GT(earlyOffice.port(), 0);
         IvrCallResult inLine = runIvrCall(inLineOffice, invoiceCall(withSpool(inLineOffice, kInLine)));
         IvrCallResult early = runIvrCall(earlyOffice, invoiceCall(withSpool(earlyOffice, kEarly)));
+        // A ticket that runs out of time stops the caller's path from waiting
+        // on that back office; started early, the recall pair was answered
+        // before it and those answers are used.
+        const bool recallAnsweredFirst = fault.back() == "ticket=3000";
+        auto withoutRecall = [recallAnsweredFirst](std::vector<std::string> lines) {
+            if (!recallAnsweredFirst) return lines;
+            lines.erase(std::remove_if(lines.begin(), lines.end(),
+                                       [](const std::string& line) { return line.find("recall") != std::string::npos; }),
+                        lines.end());
+            return lines;
+        };
         EXPECT_EQ(early.exitStatus(), inLine.exitStatus());
-        EXPECT_EQ(callLines(early, earlyOffice), callLines(inLine, inLineOffice)) << transcript(early);
+        EXPECT_EQ(withoutRecall(callLines(early, earlyOffice)), withoutRecall(callLines(inLine, inLineOffice)))
+            << transcript(early);
         for (const char* operation : {"ticket", "recall-register", "recall-search", "send"}) {
-            EXPECT_EQ(count(early.journal, operation), count(inLine.journal, operation)) << operation;
+            const std::size_t expected = recallAnsweredFirst && operation[0] == 'r' ? 1 : count(inLine.journal, operation);
+            EXPECT_EQ(count(early.journal, operation), expected) << operation;
         }
     }
 
