@@ -42,6 +42,8 @@ bool identify(const std::string& path, Identity& identity) {
     return true;
 }
 
+const std::size_t kMostKept = 64;
+
 std::mutex keptMutex;
 std::map<std::string, Kept>& keptFiles() {
     static std::map<std::string, Kept> files;
@@ -76,6 +78,9 @@ std::shared_ptr<const Json::Value> JsonFile::load(const std::string& path, Outco
     Identity after;
     if (known && identify(path, after) && after == before) {
         std::lock_guard<std::mutex> guard(keptMutex);
+        // A peer naming file after file must not grow the process without
+        // bound: past a few dozen, start again from this one.
+        if (keptFiles().size() >= kMostKept && keptFiles().count(path) == 0) keptFiles().clear();
         keptFiles()[path] = Kept{before, root};
     }
     return root;
