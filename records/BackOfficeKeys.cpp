@@ -16,6 +16,10 @@ void BackOfficeKeys::read(const Json::Value& root) {
     JsonMembers::readSeconds(root, configurationKeyName(Id::ReadyTimeout), readySeconds);
     JsonMembers::readSeconds(root, configurationKeyName(Id::PendingTimeout), pendingSeconds);
     JsonMembers::readString(root, configurationKeyName(Id::SpoolDirectory), spoolDirectory);
+    // Bounds beyond any disk, or that would overflow: ignored.
+    JsonMembers::readCount(root, configurationKeyName(Id::SpoolMaxRecords), spoolMaxRecords, 1000000000LL);
+    JsonMembers::readCount(root, configurationKeyName(Id::SpoolMaxMegabytes), spoolMaxMegabytes, 1LL << 30);
+    JsonMembers::readCount(root, configurationKeyName(Id::SpoolMaxDays), spoolMaxDays, 3650);
     if (const Json::Value* plugin = JsonMembers::find(root, configurationKeyName(Id::Plugin))) {
         JsonMembers::readString(*plugin, configurationKeyName(Id::PluginDriver), pluginDriver);
         JsonMembers::readString(*plugin, configurationKeyName(Id::PluginId), pluginId);
@@ -41,7 +45,16 @@ BackgroundSender::Settings BackOfficeKeys::senderSettings() const {
     settings.options.verifyTls = verifyTls;
     settings.options.caFile = caFile;
     settings.spoolDirectory = spoolDirectory;
+    settings.limits = spoolLimits();
     return settings;
+}
+
+RecordSpool::Limits BackOfficeKeys::spoolLimits() const {
+    RecordSpool::Limits limits;
+    limits.maxRecords = static_cast<std::size_t>(spoolMaxRecords);
+    limits.maxBytes = static_cast<std::uintmax_t>(spoolMaxMegabytes) * 1024u * 1024u;
+    limits.maxAge = std::chrono::seconds(static_cast<long long>(spoolMaxDays) * 24 * 3600);
+    return limits;
 }
 
 }  // namespace tarvik

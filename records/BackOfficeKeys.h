@@ -30,6 +30,9 @@ struct BackOfficeKeys {
     long readySeconds = configurationKey(Id::ReadyTimeout).defaultNumber();
     long pendingSeconds = configurationKey(Id::PendingTimeout).defaultNumber();
     std::string spoolDirectory = kDefaultSpoolDir;
+    long long spoolMaxRecords = configurationKey(Id::SpoolMaxRecords).defaultNumber();
+    long long spoolMaxMegabytes = configurationKey(Id::SpoolMaxMegabytes).defaultNumber();
+    long long spoolMaxDays = configurationKey(Id::SpoolMaxDays).defaultNumber();
     std::string pluginDriver;  // "plugin"."driver": with the address, the
     std::string pluginId;      // "plugin"."id": back office records belong to
 
@@ -41,6 +44,7 @@ struct BackOfficeKeys {
     BackOfficeIdentity identity() const;
     // What a sender of records needs, without a call.
     BackgroundSender::Settings senderSettings() const;
+    RecordSpool::Limits spoolLimits() const;
 };
 
 }  // namespace tarvik

@@ -41,7 +41,7 @@ BackgroundSender::BackgroundSender(Settings settingsIn) : settings(std::move(set
     settings.options.giveUp = &giveUp;
     settings.options.cancel = &cancel;
     if (!settings.spoolDirectory.empty()) {
-        spool = std::make_unique<RecordSpool>(settings.spoolDirectory, settings.identity);
+        spool = std::make_unique<RecordSpool>(settings.spoolDirectory, settings.identity, settings.limits);
     }
 }
 
@@ -101,7 +101,7 @@ void BackgroundSender::abandon() {
         if (inFlight) left.push_front(*inFlight);
         inFlight.reset();
     }
-    for (const BackOfficeRecord& record : left) keep(record, false);
+    for (const BackOfficeRecord& record : left) keep(record, nullptr);
     if (spool) {
         std::lock_guard<std::mutex> guard(spoolMutex);
         spool->releaseAll();
@@ -111,7 +111,10 @@ void BackgroundSender::abandon() {
 void BackgroundSender::reportWaiting() {
     if (!spool || !SpoolObserver::installed()) return;
     std::lock_guard<std::mutex> guard(spoolMutex);
-    SpoolObserver::report("waiting", spool->waitingCount());
+    const std::int64_t oldest = spool->oldestWaiting();
+    const double age = oldest > 0 ? static_cast<double>(RecordSpool::timeWrittenNow() - oldest) / 1e9 : 0.0;
+    SpoolObserver::reportOffice(settings.identity.address().c_str(), spool->waitingCount(), spool->asideCount(),
+                                age > 0 ? age : 0.0);
 }
 
 ApiRequest::Result BackgroundSender::transmit(const BackOfficeRecord& record, TransferFault& fault) {
@@ -184,15 +187,15 @@ void BackgroundSender::settle(const BackOfficeRecord& record, const DeliveryVerd
         spool->holdOff(verdict.retryAfterSeconds);
     }
     const bool aside = verdict.fate == DeliveryVerdict::Fate::setAside;
-    const bool kept = keep(record, aside);
+    const bool kept = keep(record, aside ? &verdict : nullptr);
     const char* fate = !kept ? "not kept: no usable spool"
-                       : aside ? "set aside in the spool's aside/ folder"
+                       : aside ? "set aside in the spool"
                                : "waiting in the spool";
     note(formatBounded("record %s (%s %s) not delivered: %s; %s", record.kind.c_str(), methodName(record.method),
                        record.path.c_str(), verdict.reason.c_str(), fate));
 }
 
-std::vector<RecordSpool::Claimed> BackgroundSender::claimBatch(const std::string& writtenBefore) {
+std::vector<RecordSpool::Claimed> BackgroundSender::claimBatch(std::int64_t writtenBefore) {
     std::lock_guard<std::mutex> guard(spoolMutex);
     return spool->claim(settings.spooledPerCall, writtenBefore);
 }
@@ -225,7 +228,7 @@ bool BackgroundSender::deliverSpooled(const RecordSpool::Claimed& claimed, Flush
         case DeliveryVerdict::Fate::setAside:
             countNotDelivered(verdict);
             // One that cannot be set aside is counted among the stuck ones.
-            if (spool->setAside(claimed) && report != nullptr) ++report->setAside;
+            if (spool->setAside(claimed, verdict.reason) && report != nullptr) ++report->setAside;
             return true;
         case DeliveryVerdict::Fate::waiting:
         default:
@@ -237,11 +240,12 @@ bool BackgroundSender::deliverSpooled(const RecordSpool::Claimed& claimed, Flush
     }
 }
 
-bool BackgroundSender::keep(const BackOfficeRecord& record, bool aside) {
+bool BackgroundSender::keep(const BackOfficeRecord& record, const DeliveryVerdict* refused) {
     if (!spool) return false;
     std::lock_guard<std::mutex> guard(spoolMutex);
     std::string problem;
-    const bool kept = aside ? spool->storeAside(record, problem) : spool->store(record, problem);
+    const bool kept = refused != nullptr ? spool->storeAside(record, refused->reason, problem)
+                                         : spool->store(record, problem);
     if (!kept && !spoolProblemNoted) {
         // One line per call is enough to tell the operator.
         spoolProblemNoted = true;
@@ -263,7 +267,7 @@ BackgroundSender::FlushReport BackgroundSender::flushSpool() {
     FlushReport report;
     if (!spool) return report;
     for (;;) {
-        std::vector<RecordSpool::Claimed> batch = claimBatch(std::string());
+        std::vector<RecordSpool::Claimed> batch = claimBatch(0);
         if (batch.empty() || !deliverBatch(batch, &report)) break;
     }
     {

@@ -44,6 +44,7 @@ public:
         KestroAgiRESTFul::TransferOptions options;
         std::string spoolDirectory;  // empty: no spool
         std::size_t spooledPerCall = 50;
+        RecordSpool::Limits limits;
     };
 
     struct FlushReport {
@@ -89,15 +90,15 @@ private:
     ApiRequest::Result transmit(const BackOfficeRecord& record, TransferFault& fault);
     // finish() was called and its time is up.
     bool pastDeadline();
-    // Records written before `writtenBefore` (empty: any), oldest first.
-    std::vector<RecordSpool::Claimed> claimBatch(const std::string& writtenBefore);
+    // Records written before `writtenBefore` (0: any), oldest first.
+    std::vector<RecordSpool::Claimed> claimBatch(std::int64_t writtenBefore);
     // Delivers spooled records in order until the back office cannot take
     // one or the time is up; the rest wait again. False when it stopped early.
     bool deliverBatch(const std::vector<RecordSpool::Claimed>& batch, FlushReport* report);
     // False when the back office could not take it (the rest should wait).
     bool deliverSpooled(const RecordSpool::Claimed& claimed, FlushReport* report);
     // Writes the record to the spool (or aside); false when it is lost.
-    bool keep(const BackOfficeRecord& record, bool aside);
+    bool keep(const BackOfficeRecord& record, const DeliveryVerdict* refused);
     void note(const std::string& line);
     void collectSpoolNotices();
     // For a service's metrics: how many records wait in the spool now.
@@ -124,7 +125,7 @@ private:
     std::vector<std::string> notices;
     ReusedThread worker;
     // When start() was called: the thread takes only records spooled before.
-    std::string startedAt;
+    std::int64_t startedAt = 0;
 };
 
 }  // namespace tarvik

@@ -1,110 +1,35 @@
 #include "records/RecordSpool.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
 #include "records/ClaimMarker.h"
+#include "records/OlderSpoolFiles.h"
 #include "records/RecordFile.h"
 #include "util/BoundedFormat.h"
-#include "util/DescriptorWrite.h"
 #include "util/SpoolObserver.h"
 
 namespace tarvik {
 
 namespace {
 
-const char* const kRecordSuffix = ".rec";
-const char* const kTempPrefix = ".tmp-";
-const char* const kHoldPrefix = ".hold-";
-const char* const kAsideFolder = "aside";
-// No record comes near this; a bigger file is not read.
-constexpr off_t kMaxRecordBytes = 1024 * 1024;
+const char* const kDatabaseName = "spool.db";
+// Seconds a back office may ask to be left alone at most.
+constexpr long kLongestHold = 3600;
+// Rows looked at per step when making room or dropping old records.
+constexpr int kRoomStep = 64;
 
-bool endsWith(const std::string& text, const std::string& end) {
-    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
+using Statement = SpoolDatabase::Statement;
+using Transaction = SpoolDatabase::Transaction;
 
-bool startsWith(const std::string& text, const char* start) { return text.compare(0, std::strlen(start), start) == 0; }
-
-// The file's text when it is a regular file of a sane size, never through a
-// symbolic link; false otherwise.
-bool readRegularFile(const std::string& path, std::string& text) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return false;
-    struct stat facts {};
-    bool fine = ::fstat(fd, &facts) == 0 && S_ISREG(facts.st_mode) && facts.st_size <= kMaxRecordBytes;
-    text.clear();
-    char buffer[8192];
-    while (fine) {
-        const ssize_t got = ::read(fd, buffer, sizeof(buffer));
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) fine = false;
-        if (got <= 0) break;
-        text.append(buffer, static_cast<std::size_t>(got));
-        if (text.size() > static_cast<std::size_t>(kMaxRecordBytes)) fine = false;
-    }
-    ::close(fd);
-    return fine;
-}
-
-// A rename survives a power cut only once its directory is synced.
-void syncDirectory(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    ::fsync(fd);
-    ::close(fd);
-}
-
-std::string timeNow() {
-    const auto now = std::chrono::system_clock::now().time_since_epoch();
-    return formatBounded("%019lld", static_cast<long long>(
-                                        std::chrono::duration_cast<std::chrono::nanoseconds>(now).count()));
-}
-
-// Unique within the machine: time, process and a counter of this process.
-std::string freshName() {
-    static std::atomic<unsigned> counter{0};
-    return timeNow() + formatBounded("-%ld-%u", static_cast<long>(::getpid()), counter++);
-}
-
-// Writes `text` under a temporary name, syncs it and renames it to `target`.
-bool writeWhole(const std::string& directory, const std::string& text, const std::string& target, int& error) {
-    const std::string temporary = directory + "/" + kTempPrefix + freshName();
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        error = errno;
-        return false;
-    }
-    // Written whole and synced before it gets a name that is ever read, so a
-    // process killed half-way leaves only a temporary file.
-    bool written = writeAll(fd, text.data(), text.size()) && ::fsync(fd) == 0;
-    error = errno;
-    ::close(fd);
-    if (!written || ::rename(temporary.c_str(), target.c_str()) != 0) {
-        if (written) error = errno;
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    syncDirectory(directory);
-    return true;
-}
-
-// Whether a waiting file's name is one of this back office's records (or of
-// the older form, which every reader sets aside).
-bool isMine(const std::string& name, const std::string& ownSuffix) {
-    if (endsWith(name, ownSuffix)) return true;
-    const std::string stem = name.substr(0, name.size() - std::strlen(kRecordSuffix));
-    return stem.find('.') == std::string::npos;
-}
+std::int64_t nowSeconds() { return static_cast<std::int64_t>(std::time(nullptr)); }
 
 }  // namespace
 
@@ -112,10 +37,13 @@ RecordSpool::RecordSpool(std::string directory, BackOfficeIdentity identity)
     : RecordSpool(std::move(directory), std::move(identity), Limits()) {}
 
 RecordSpool::RecordSpool(std::string directory, BackOfficeIdentity identityIn, Limits limits)
-    : directory_(std::move(directory)),
-      identity(std::move(identityIn)),
-      waitingSuffix("." + identity.tag() + kRecordSuffix),
-      limits(limits) {}
+    : directory_(std::move(directory)), identity(std::move(identityIn)), limits(limits) {}
+
+std::int64_t RecordSpool::timeWrittenNow() {
+    return static_cast<std::int64_t>(
+        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch())
+            .count());
+}
 
 bool RecordSpool::usable(bool create, std::string& problem) {
     if (usability >= 0) {
@@ -138,9 +66,12 @@ bool RecordSpool::usable(bool create, std::string& problem) {
     } else if ((facts.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
         problem = formatBounded("spool directory %s is not used: it is writable by group or others (mode %03o)",
                                 directory_.c_str(), static_cast<unsigned>(facts.st_mode & 0777));
-    } else {
+    } else if (open(create, problem)) {
         usability = 1;
         return true;
+    } else {
+        // A database that cannot be made now may be made later.
+        return false;
     }
     // A directory that cannot be created now may be made later: only a
     // directory that exists and is wrong is refused for good.
@@ -151,270 +82,490 @@ bool RecordSpool::usable(bool create, std::string& problem) {
     return false;
 }
 
-bool RecordSpool::store(const BackOfficeRecord& record, std::string& problem) {
-    if (!usable(true, problem)) return false;
-    const std::string text = RecordFile::write(record, identity);
-    makeRoomFor(text.size());
-    int error = 0;
-    if (!writeWhole(directory_, text, directory_ + "/" + freshName() + waitingSuffix, error)) {
-        problem = formatBounded("spool directory %s cannot be written: %s", directory_.c_str(), std::strerror(error));
+bool RecordSpool::open(bool create, std::string& problem) {
+    if (database.isOpen()) return true;
+    const std::string path = directory_ + "/" + kDatabaseName;
+    struct stat facts {};
+    if (!create && ::lstat(path.c_str(), &facts) != 0 && errno == ENOENT) {
+        // Nothing was ever stored here: a reader has nothing to open, but an
+        // older spool's files may still be waiting to be taken in.
+        OlderSpoolFiles::Scan older = OlderSpoolFiles::scan(directory_);
+        notRecords += older.notRecords;
+        if (older.records.empty()) {
+            problem.clear();
+            return true;
+        }
+    }
+    // Records are the operator's business alone: the database (and the log
+    // files SQLite makes with its mode) readable by this user only.
+    const int made = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (made >= 0) ::close(made);
+    std::string why;
+    if (!database.open(path, true, why)) {
+        problem = formatBounded("spool directory %s cannot be used: %s", directory_.c_str(), why.c_str());
         return false;
     }
-    SpoolObserver::report("stored", 1);
+    importOlderForm();
     return true;
 }
 
-std::vector<RecordSpool::Entry> RecordSpool::waitingEntries() const {
-    std::vector<Entry> entries;
-    DIR* folder = ::opendir(directory_.c_str());
-    if (folder == nullptr) return entries;
-    while (dirent* item = ::readdir(folder)) {
-        const std::string name = item->d_name;
-        if (name.empty() || name[0] == '.' || !endsWith(name, kRecordSuffix)) continue;
-        struct stat facts {};
-        if (::lstat((directory_ + "/" + name).c_str(), &facts) != 0 || S_ISDIR(facts.st_mode)) continue;
-        Entry entry;
-        entry.name = name;
-        entry.bytes = static_cast<std::uintmax_t>(facts.st_size);
-        entry.written = std::chrono::system_clock::from_time_t(facts.st_mtime);
-        entry.mine = isMine(name, waitingSuffix);
-        entries.push_back(entry);
+void RecordSpool::importOlderForm() {
+    OlderSpoolFiles::Scan older = OlderSpoolFiles::scan(directory_);
+    notRecords += older.notRecords;
+    if (older.records.empty()) return;
+    // Oldest first, so they keep their place in the queue.
+    std::sort(older.records.begin(), older.records.end(),
+              [](const OlderSpoolFiles::Found& a, const OlderSpoolFiles::Found& b) { return a.written < b.written; });
+    Transaction transaction(database);
+    if (!transaction.begun()) return;
+    Statement office(database,
+                     "INSERT INTO offices(address, driver, plugin) VALUES(?1, ?2, ?3)"
+                     " ON CONFLICT(address, driver, plugin) DO UPDATE SET heldUntil = heldUntil RETURNING id");
+    Statement add(database,
+                  "INSERT INTO records(office, aside, written, bytes, reason, record)"
+                  " VALUES(?1, ?2, ?3, ?4, ?5, ?6)");
+    std::size_t records = 0;
+    std::size_t aside = 0;
+    for (const OlderSpoolFiles::Found& found : older.records) {
+        office.reset();
+        office.bind(1, found.identity.address()).bind(2, found.identity.pluginDriver()).bind(3, found.identity.pluginId());
+        if (!office.step()) return;
+        const std::int64_t id = office.integer(0);
+        office.run();
+        const std::string text = RecordFile::write(found.record, found.identity);
+        add.reset();
+        add.bind(1, id).bind(2, found.aside ? 1 : 0).bind(3, found.written);
+        add.bind(4, static_cast<std::int64_t>(text.size()));
+        add.bind(5, std::string(found.aside ? "set aside by an earlier release" : ""));
+        add.bind(6, text);
+        if (!add.run()) return;
+        ++(found.aside ? aside : records);
     }
-    ::closedir(folder);
-    std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.name < b.name; });
-    return entries;
+    if (!transaction.commit()) return;
+    OlderSpoolFiles::removeTaken(older.records);
+    imported += records;
+    importedAside += aside;
 }
 
-std::size_t RecordSpool::waitingCount() const {
-    const std::vector<Entry> entries = waitingEntries();
-    return static_cast<std::size_t>(
-        std::count_if(entries.begin(), entries.end(), [](const Entry& entry) { return entry.mine; }));
+std::int64_t RecordSpool::officeId(bool create) {
+    if (office_ != 0 || !database.isOpen()) return office_;
+    Statement find(database, "SELECT id FROM offices WHERE address = ?1 AND driver = ?2 AND plugin = ?3");
+    find.bind(1, identity.address()).bind(2, identity.pluginDriver()).bind(3, identity.pluginId());
+    if (find.step()) {
+        office_ = find.integer(0);
+    } else if (create) {
+        Statement add(database, "INSERT INTO offices(address, driver, plugin) VALUES(?1, ?2, ?3)");
+        add.bind(1, identity.address()).bind(2, identity.pluginDriver()).bind(3, identity.pluginId());
+        if (add.run()) office_ = database.lastInsertId();
+    }
+    return office_;
 }
 
-void RecordSpool::removeLeftovers() {
-    DIR* folder = ::opendir(directory_.c_str());
-    if (folder == nullptr) return;
-    const auto now = std::chrono::system_clock::now();
-    std::vector<std::string> old;
-    while (dirent* item = ::readdir(folder)) {
-        const std::string name = item->d_name;
-        if (!startsWith(name, kTempPrefix)) continue;
-        struct stat facts {};
-        if (::lstat((directory_ + "/" + name).c_str(), &facts) != 0) continue;
-        if (now - std::chrono::system_clock::from_time_t(facts.st_mtime) > limits.leftoverAge) old.push_back(name);
-    }
-    ::closedir(folder);
-    for (const std::string& name : old) {
-        if (::unlink((directory_ + "/" + name).c_str()) == 0) ++leftovers;
-    }
+bool RecordSpool::fileSystemLow() {
+    struct statvfs facts {};
+    if (::statvfs(directory_.c_str(), &facts) != 0 || facts.f_blocks == 0) return false;
+    const unsigned long long total = static_cast<unsigned long long>(facts.f_blocks);
+    const unsigned long long free = static_cast<unsigned long long>(facts.f_bavail);
+    return free * 100 < total * limits.reservedPercent;
 }
 
-void RecordSpool::makeRoomFor(std::uintmax_t bytes) {
-    removeLeftovers();
-    // The bounds hold for the whole directory: every back office's records
-    // and what writers are still writing.
-    std::vector<Entry> entries = waitingEntries();
-    std::uintmax_t total = bytes;
-    std::size_t count = entries.size() + 1;
-    DIR* folder = ::opendir(directory_.c_str());
-    if (folder != nullptr) {
-        while (dirent* item = ::readdir(folder)) {
-            const std::string name = item->d_name;
-            struct stat facts {};
-            if (!startsWith(name, kTempPrefix) || ::lstat((directory_ + "/" + name).c_str(), &facts) != 0) continue;
-            total += static_cast<std::uintmax_t>(facts.st_size);
-            ++count;
+std::size_t RecordSpool::dropOldest(bool aside, std::size_t records, std::int64_t bytes, std::int64_t olderThan) {
+    // Claimed records are being sent right now: they are not dropped.
+    Statement oldest(database,
+                     "SELECT id, bytes, written FROM records WHERE aside = ?1 AND claimer IS NULL ORDER BY id LIMIT ?2");
+    Statement drop(database, "DELETE FROM records WHERE id = ?1");
+    std::size_t count = 0;
+    for (bool more = true; more;) {
+        oldest.reset();
+        oldest.bind(1, aside ? 1 : 0).bind(2, kRoomStep);
+        std::vector<std::int64_t> victims;
+        int rows = 0;
+        more = false;
+        while (oldest.step()) {
+            ++rows;
+            const bool needed = records > 0 || bytes > 0;
+            // Records are in the order stored, so the first young one ends
+            // the search for old ones.
+            const bool tooOld = olderThan > 0 && oldest.integer(2) < olderThan;
+            if (!needed && !tooOld) break;
+            victims.push_back(oldest.integer(0));
+            if (records > 0) --records;
+            bytes -= oldest.integer(1);
         }
-        ::closedir(folder);
-    }
-    for (const Entry& entry : entries) total += entry.bytes;
-    for (const Entry& oldest : entries) {
-        if (count <= limits.maxRecords && total <= limits.maxBytes) break;
-        if (::unlink((directory_ + "/" + oldest.name).c_str()) == 0) {
-            ++dropped;
-            SpoolObserver::report("dropped", 1);
+        for (const std::int64_t id : victims) {
+            drop.reset();
+            if (drop.bind(1, id).run()) ++count;
         }
-        total -= oldest.bytes;
-        --count;
+        more = rows == kRoomStep && static_cast<int>(victims.size()) == rows;
     }
+    if (count > 0) {
+        dropped += count;
+        SpoolObserver::report("dropped", count);
+    }
+    return count;
+}
+
+bool RecordSpool::makeRoom(bool aside, std::int64_t bytes, std::string& problem) {
+    Statement totals(database, "SELECT IFNULL(SUM(records), 0), IFNULL(SUM(bytes), 0) FROM counts WHERE aside = ?1");
+    totals.bind(1, aside ? 1 : 0);
+    const bool read = totals.step();
+    const std::int64_t records = read ? totals.integer(0) : 0;
+    const std::int64_t stored = read ? totals.integer(1) : 0;
+    const std::int64_t maxRecords = static_cast<std::int64_t>(limits.maxRecords);
+    const std::int64_t maxBytes = static_cast<std::int64_t>(limits.maxBytes);
+    const std::size_t overCount = records + 1 > maxRecords ? static_cast<std::size_t>(records + 1 - maxRecords) : 0;
+    std::int64_t overBytes = stored + bytes > maxBytes ? stored + bytes - maxBytes : 0;
+    // On a nearly full file system the new record takes the place of old
+    // ones, so the file does not grow.
+    const bool low = fileSystemLow();
+    if (low) overBytes = std::max(overBytes, bytes);
+    const std::int64_t cutoff = timeWrittenNow() - static_cast<std::int64_t>(limits.maxAge.count()) * 1000000000;
+    const std::size_t freed = dropOldest(aside, overCount, overBytes, cutoff);
+    if (low && freed == 0) {
+        problem = formatBounded("spool directory %s: the file system has less than %u%% free; the record is not kept",
+                                directory_.c_str(), limits.reservedPercent);
+        return false;
+    }
+    return true;
+}
+
+bool RecordSpool::insert(const BackOfficeRecord& record, bool aside, const std::string& refused,
+                         std::string& problem) {
+    if (!usable(true, problem) || !open(true, problem)) return false;
+    const std::string text = RecordFile::write(record, identity);
+    Transaction transaction(database);
+    bool stored = transaction.begun() && officeId(true) != 0 &&
+                  makeRoom(aside, static_cast<std::int64_t>(text.size()), problem);
+    if (stored) {
+        Statement add(database,
+                      "INSERT INTO records(office, aside, written, bytes, reason, refused, record)"
+                      " VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)");
+        add.bind(1, office_).bind(2, aside ? 1 : 0).bind(3, timeWrittenNow());
+        add.bind(4, static_cast<std::int64_t>(text.size())).bind(5, aside ? refused : std::string());
+        if (!aside && !refused.empty()) {
+            add.bind(6, refused);
+        }
+        add.bind(7, text);
+        stored = add.run() && transaction.commit();
+    }
+    if (!stored) {
+        if (problem.empty()) {
+            problem = formatBounded("spool directory %s cannot be written: %s", directory_.c_str(),
+                                    database.error().c_str());
+        }
+        // Rows of a failed transaction were never there; the office id
+        // may not be either.
+        office_ = 0;
+        return false;
+    }
+    SpoolObserver::report(aside ? "set-aside" : "stored", 1);
+    return true;
+}
+
+bool RecordSpool::store(const BackOfficeRecord& record, std::string& problem) {
+    return insert(record, false, std::string(), problem);
+}
+
+bool RecordSpool::storeAside(const BackOfficeRecord& record, const std::string& why, std::string& problem) {
+    if (insert(record, true, why, problem)) return true;
+    std::string second;
+    if (!insert(record, false, why.empty() ? std::string("refused") : why, second)) return false;
+    pending.push_back(formatBounded("%s; it waits in the spool and is set aside before it could be sent again",
+                                    problem.c_str()));
+    problem.clear();
+    return true;
 }
 
 void RecordSpool::giveBackOrphanedClaims() {
-    DIR* folder = ::opendir(directory_.c_str());
-    if (folder == nullptr) return;
-    std::vector<std::string> orphans;
-    while (dirent* item = ::readdir(folder)) {
-        const std::string name = item->d_name;
-        const std::size_t marker = name.rfind(ClaimMarker::kPrefix);
-        if (marker == std::string::npos || marker == 0) continue;
-        if (ClaimMarker::ownerIsGone(name.substr(marker))) orphans.push_back(name);
+    std::vector<std::string> gone;
+    {
+        Statement claimers(database, "SELECT marker FROM claimers");
+        while (claimers.step()) {
+            const std::string marker = claimers.text(0);
+            if (marker != ClaimMarker::own() && ClaimMarker::ownerIsGone(marker)) gone.push_back(marker);
+        }
     }
-    ::closedir(folder);
-    for (const std::string& name : orphans) {
-        const std::string waiting = name.substr(0, name.rfind(ClaimMarker::kPrefix));
-        ::rename((directory_ + "/" + name).c_str(), (directory_ + "/" + waiting).c_str());
+    Statement giveBack(database, "UPDATE records SET claimer = NULL WHERE claimer = ?1");
+    Statement forget(database, "DELETE FROM claimers WHERE marker = ?1");
+    for (const std::string& marker : gone) {
+        giveBack.reset();
+        giveBack.bind(1, marker).run();
+        forget.reset();
+        forget.bind(1, marker).run();
     }
 }
 
-std::string RecordSpool::timeWrittenNow() { return timeNow(); }
-
-std::vector<RecordSpool::Claimed> RecordSpool::claim(std::size_t count, const std::string& writtenBefore) {
+std::vector<RecordSpool::Claimed> RecordSpool::claim(std::size_t count, std::int64_t writtenBefore) {
     std::vector<Claimed> claimed;
     std::string problem;
-    if (count == 0 || !usable(false, problem) || heldOff()) return claimed;
+    if (count == 0 || !usable(false, problem) || !database.isOpen() || officeId(false) == 0 || heldOff()) {
+        return claimed;
+    }
+    Transaction transaction(database);
+    if (!transaction.begun()) return claimed;
     giveBackOrphanedClaims();
-    removeLeftovers();
-    const auto now = std::chrono::system_clock::now();
-    const std::string mine = ClaimMarker::own();
-    for (const Entry& entry : waitingEntries()) {
-        if (claimed.size() >= count) break;
-        if (!entry.mine || stuck.count(entry.name) != 0 || foreign.count(entry.name) != 0) continue;
-        if (!writtenBefore.empty() && entry.name.compare(0, writtenBefore.size(), writtenBefore) >= 0) continue;
-        Claimed item;
-        item.waitingPath = directory_ + "/" + entry.name;
-        item.claimedPath = item.waitingPath + mine;
-        // Renaming is the claim: of processes racing for one file, exactly
-        // one rename succeeds.
-        if (::rename(item.waitingPath.c_str(), item.claimedPath.c_str()) != 0) continue;
-        if (now - entry.written > limits.maxAge) {
-            ::unlink(item.claimedPath.c_str());
-            ++dropped;
-            SpoolObserver::report("dropped", 1);
-            continue;
-        }
-        std::string text;
-        BackOfficeIdentity written;
-        const RecordFile::Reading reading = readRegularFile(item.claimedPath, text)
-                                                ? RecordFile::read(text, item.record, written)
-                                                : RecordFile::Reading::notRecord;
-        if (reading == RecordFile::Reading::record && written == identity) {
-            claimed.push_back(std::move(item));
-        } else if (reading == RecordFile::Reading::record) {
-            // Another back office's record under a name like ours: not ours to send.
-            release(item);
-            foreign.insert(entry.name);
-        } else if (reading == RecordFile::Reading::noBackOffice) {
-            if (moveAside(item.claimedPath, item.waitingPath, "names no back office")) ++olderForm;
-        } else if (reading == RecordFile::Reading::notAnOperation) {
-            if (moveAside(item.claimedPath, item.waitingPath, "is no record operation")) ++notOperations;
-        } else {
-            if (moveAside(item.claimedPath, item.waitingPath, "is not a record")) ++setAsideCount;
+    const std::string marker = ClaimMarker::own();
+    const std::int64_t cutoff = timeWrittenNow() - static_cast<std::int64_t>(limits.maxAge.count()) * 1000000000;
+    Statement next(database,
+                   "SELECT id, written, refused, record FROM records WHERE office = ?1 AND aside = 0"
+                   " AND claimer IS NULL AND id > ?2 AND written < ?3 ORDER BY id LIMIT ?4");
+    Statement take(database, "UPDATE records SET claimer = ?2 WHERE id = ?1");
+    Statement drop(database, "DELETE FROM records WHERE id = ?1");
+    Statement aside(database, "UPDATE records SET aside = 1, refused = NULL, reason = ?2 WHERE id = ?1");
+    std::vector<Claimed> taken;
+    std::size_t tooOld = 0;
+    std::size_t refused = 0;
+    std::size_t notOperation = 0;
+    std::int64_t after = 0;
+    bool more = true;
+    while (more && taken.size() < count) {
+        more = false;
+        next.reset();
+        next.bind(1, office_).bind(2, after).bind(3, writtenBefore > 0 ? writtenBefore : INT64_MAX);
+        next.bind(4, static_cast<std::int64_t>(count - taken.size()));
+        struct Row {
+            std::int64_t id;
+            std::int64_t written;
+            std::string refused;
+            std::string text;
+        };
+        std::vector<Row> rows;
+        while (next.step()) rows.push_back(Row{next.integer(0), next.integer(1), next.text(2), next.text(3)});
+        for (Row& row : rows) {
+            after = row.id;
+            more = true;
+            if (stuck.count(row.id) != 0) continue;
+            Claimed item;
+            item.id = row.id;
+            BackOfficeIdentity written;
+            const RecordFile::Reading reading = RecordFile::read(row.text, item.record, written);
+            if (row.written < cutoff) {
+                drop.reset();
+                if (drop.bind(1, row.id).run()) ++tooOld;
+            } else if (!row.refused.empty()) {
+                // Refused before, when it could not be set aside: never sent again.
+                aside.reset();
+                if (aside.bind(1, row.id).bind(2, row.refused).run()) ++refused;
+            } else if (reading != RecordFile::Reading::record) {
+                aside.reset();
+                if (aside.bind(1, row.id).bind(2, std::string("is no record operation")).run()) ++notOperation;
+            } else {
+                take.reset();
+                if (take.bind(1, row.id).bind(2, marker).run()) taken.push_back(std::move(item));
+            }
         }
     }
-    return claimed;
+    if (!taken.empty()) {
+        Statement claimer(database, "INSERT OR IGNORE INTO claimers(marker) VALUES(?1)");
+        claimer.bind(1, marker).run();
+    }
+    if (!transaction.commit()) return claimed;
+    held += taken.size();
+    dropped += tooOld;
+    setAsideCount += refused;
+    notOperations += notOperation;
+    if (tooOld > 0) SpoolObserver::report("dropped", tooOld);
+    if (refused + notOperation > 0) SpoolObserver::report("set-aside", refused + notOperation);
+    return taken;
+}
+
+void RecordSpool::forgetClaimerWhenIdle() {
+    if (held > 0) return;
+    Statement forget(database, "DELETE FROM claimers WHERE marker = ?1");
+    forget.bind(1, ClaimMarker::own()).run();
 }
 
 void RecordSpool::release(const Claimed& claimed) {
-    ::rename(claimed.claimedPath.c_str(), claimed.waitingPath.c_str());
+    Statement giveBack(database, "UPDATE records SET claimer = NULL WHERE id = ?1 AND claimer = ?2");
+    giveBack.bind(1, claimed.id).bind(2, ClaimMarker::own()).run();
+    if (held > 0) --held;
+    forgetClaimerWhenIdle();
 }
 
 void RecordSpool::releaseAll() {
-    DIR* folder = ::opendir(directory_.c_str());
-    if (folder == nullptr) return;
-    const std::string mine = ClaimMarker::own();
-    std::vector<std::string> held;
-    while (dirent* item = ::readdir(folder)) {
-        const std::string name = item->d_name;
-        if (endsWith(name, mine)) held.push_back(name);
-    }
-    ::closedir(folder);
-    for (const std::string& name : held) {
-        const std::string waiting = name.substr(0, name.size() - mine.size());
-        ::rename((directory_ + "/" + name).c_str(), (directory_ + "/" + waiting).c_str());
-    }
+    if (!database.isOpen()) return;
+    Statement giveBack(database, "UPDATE records SET claimer = NULL WHERE claimer = ?1");
+    giveBack.bind(1, ClaimMarker::own()).run();
+    held = 0;
+    forgetClaimerWhenIdle();
 }
 
 void RecordSpool::remove(const Claimed& claimed) {
-    if (::unlink(claimed.claimedPath.c_str()) == 0) SpoolObserver::report("delivered", 1);
+    Statement drop(database, "DELETE FROM records WHERE id = ?1 AND claimer = ?2");
+    if (drop.bind(1, claimed.id).bind(2, ClaimMarker::own()).run() && database.changes() > 0) {
+        SpoolObserver::report("delivered", 1);
+    }
+    if (held > 0) --held;
+    forgetClaimerWhenIdle();
 }
 
-bool RecordSpool::setAside(const Claimed& claimed) {
-    if (!moveAside(claimed.claimedPath, claimed.waitingPath, "was refused by the back office")) return false;
-    ++setAsideCount;
-    return true;
-}
-
-bool RecordSpool::asideFolder(std::string& path) const {
-    path = directory_ + "/" + kAsideFolder;
-    ::mkdir(path.c_str(), 0700);
-    struct stat facts {};
-    // Never through a link: aside/ must be this spool's own folder.
-    return ::lstat(path.c_str(), &facts) == 0 && S_ISDIR(facts.st_mode);
-}
-
-bool RecordSpool::storeAside(const BackOfficeRecord& record, std::string& problem) {
-    std::string aside;
-    if (!usable(true, problem)) return false;
-    int error = ENOTDIR;
-    if (asideFolder(aside) &&
-        writeWhole(aside, RecordFile::write(record, identity), aside + "/" + freshName() + waitingSuffix, error)) {
+bool RecordSpool::setAside(const Claimed& claimed, const std::string& why) {
+    std::string problem;
+    bool moved = false;
+    {
+        Transaction transaction(database);
+        if (transaction.begun() && makeRoom(true, 0, problem)) {
+            Statement aside(database,
+                            "UPDATE records SET aside = 1, claimer = NULL, refused = NULL, reason = ?3"
+                            " WHERE id = ?1 AND claimer = ?2");
+            moved = aside.bind(1, claimed.id).bind(2, ClaimMarker::own()).bind(3, why).run() &&
+                    transaction.commit();
+        }
+    }
+    if (held > 0) --held;
+    if (moved) {
+        ++setAsideCount;
         SpoolObserver::report("set-aside", 1);
+        forgetClaimerWhenIdle();
         return true;
     }
-    problem = formatBounded("spool directory %s: %s/ cannot be written: %s", directory_.c_str(), kAsideFolder,
-                            std::strerror(error));
+    if (problem.empty()) problem = database.error();
+    // It waits where it was, marked when that can be written, and this
+    // object never sends it again.
+    Statement mark(database, "UPDATE records SET claimer = NULL, refused = ?3 WHERE id = ?1 AND claimer = ?2");
+    mark.bind(1, claimed.id).bind(2, ClaimMarker::own()).bind(3, why).run();
+    stuck.insert(claimed.id);
+    forgetClaimerWhenIdle();
+    pending.push_back(formatBounded("spool %s: record %lld %s but cannot be set aside (%s): it stays in the spool "
+                                    "and is not sent again",
+                                    directory_.c_str(), static_cast<long long>(claimed.id), why.c_str(),
+                                    problem.c_str()));
     return false;
 }
-
-bool RecordSpool::moveAside(const std::string& claimedPath, const std::string& waitingPath, const char* why) {
-    std::string aside;
-    const std::string name = waitingPath.substr(waitingPath.rfind('/') + 1);
-    const bool folderFine = asideFolder(aside);
-    if (folderFine && ::rename(claimedPath.c_str(), (aside + "/" + name).c_str()) == 0) {
-        syncDirectory(aside);
-        syncDirectory(directory_);
-        SpoolObserver::report("set-aside", 1);
-        return true;
-    }
-    const int error = folderFine ? errno : ENOTDIR;
-    ::rename(claimedPath.c_str(), waitingPath.c_str());
-    stuck.insert(name);
-    pending.push_back(formatBounded("spool %s: record %s %s but cannot be set aside in %s/ (%s): it stays in the "
-                                    "spool and is not sent again",
-                                    directory_.c_str(), name.c_str(), why, kAsideFolder, std::strerror(error)));
-    return false;
-}
-
-std::string RecordSpool::holdPath() const { return directory_ + "/" + kHoldPrefix + identity.tag(); }
 
 void RecordSpool::holdOff(long seconds) {
     if (seconds <= 0) return;
     std::string problem;
-    if (!usable(true, problem)) return;
-    const long long until = static_cast<long long>(std::time(nullptr)) + seconds;
-    int error = 0;
-    writeWhole(directory_, formatBounded("%lld\n", until), holdPath(), error);
+    if (!usable(true, problem) || !open(true, problem) || officeId(true) == 0) return;
+    const std::int64_t until = nowSeconds() + std::min(seconds, kLongestHold);
+    Statement hold(database, "UPDATE offices SET heldUntil = MAX(heldUntil, ?2) WHERE id = ?1");
+    hold.bind(1, office_).bind(2, until).run();
 }
 
 bool RecordSpool::heldOff() {
-    std::string text;
-    if (!readRegularFile(holdPath(), text)) return false;
-    return std::strtoll(text.c_str(), nullptr, 10) > static_cast<long long>(std::time(nullptr));
+    std::string problem;
+    if (!usable(false, problem) || !database.isOpen() || officeId(false) == 0) return false;
+    Statement hold(database, "SELECT heldUntil FROM offices WHERE id = ?1");
+    hold.bind(1, office_);
+    return hold.step() && hold.integer(0) > nowSeconds();
+}
+
+std::size_t RecordSpool::count(bool aside) {
+    std::string problem;
+    if (!usable(false, problem) || !database.isOpen() || officeId(false) == 0) return 0;
+    Statement records(database, "SELECT records FROM counts WHERE office = ?1 AND aside = ?2");
+    records.bind(1, office_).bind(2, aside ? 1 : 0);
+    return records.step() ? static_cast<std::size_t>(std::max<std::int64_t>(0, records.integer(0))) : 0;
+}
+
+std::size_t RecordSpool::waitingCount() { return count(false); }
+
+std::size_t RecordSpool::asideCount() { return count(true); }
+
+std::int64_t RecordSpool::oldestWaiting() {
+    std::string problem;
+    if (!usable(false, problem) || !database.isOpen() || officeId(false) == 0) return 0;
+    Statement oldest(database, "SELECT written FROM records WHERE office = ?1 AND aside = 0 ORDER BY id LIMIT 1");
+    oldest.bind(1, office_);
+    return oldest.step() ? oldest.integer(0) : 0;
+}
+
+std::vector<RecordSpool::OfficeSummary> RecordSpool::offices() {
+    std::vector<OfficeSummary> summaries;
+    std::string problem;
+    if (!usable(false, problem) || !database.isOpen()) return summaries;
+    Statement list(database,
+                   "SELECT o.address, o.driver, o.plugin, o.heldUntil,"
+                   " IFNULL((SELECT records FROM counts WHERE office = o.id AND aside = 0), 0),"
+                   " IFNULL((SELECT records FROM counts WHERE office = o.id AND aside = 1), 0),"
+                   " IFNULL((SELECT written FROM records WHERE office = o.id AND aside = 0 ORDER BY id LIMIT 1), 0)"
+                   " FROM offices o ORDER BY o.address, o.driver, o.plugin");
+    const std::int64_t now = nowSeconds();
+    while (list.step()) {
+        OfficeSummary summary;
+        summary.identity = BackOfficeIdentity(list.text(0), list.text(1), list.text(2));
+        summary.heldUntil = list.integer(3) > now ? list.integer(3) : 0;
+        summary.waiting = static_cast<std::size_t>(list.integer(4));
+        summary.aside = static_cast<std::size_t>(list.integer(5));
+        summary.oldestWritten = list.integer(6);
+        if (summary.waiting > 0 || summary.aside > 0 || summary.heldUntil > 0) summaries.push_back(summary);
+    }
+    return summaries;
+}
+
+std::size_t RecordSpool::requeueAside() {
+    std::string problem;
+    if (!usable(false, problem) || !database.isOpen() || officeId(false) == 0) return 0;
+    Transaction transaction(database);
+    Statement requeue(database,
+                      "UPDATE records SET aside = 0, reason = NULL, refused = NULL WHERE office = ?1 AND aside = 1");
+    if (!transaction.begun() || !requeue.bind(1, office_).run()) return 0;
+    const int moved = database.changes();
+    return transaction.commit() ? static_cast<std::size_t>(moved) : 0;
+}
+
+std::size_t RecordSpool::moveFrom(const std::string& address) {
+    std::string problem;
+    const std::string from = BackOfficeIdentity::canonicalAddress(address);
+    if (from == identity.address() || !usable(false, problem) || !database.isOpen()) return 0;
+    Transaction transaction(database);
+    if (!transaction.begun() || officeId(true) == 0) return 0;
+    Statement move(database,
+                   "UPDATE records SET office = ?1, claimer = NULL WHERE office IN"
+                   " (SELECT id FROM offices WHERE address = ?2 AND driver = ?3 AND plugin = ?4)");
+    if (!move.bind(1, office_).bind(2, from).bind(3, identity.pluginDriver()).bind(4, identity.pluginId()).run()) {
+        office_ = 0;
+        return 0;
+    }
+    const int moved = database.changes();
+    if (!transaction.commit()) {
+        office_ = 0;
+        return 0;
+    }
+    return static_cast<std::size_t>(moved);
+}
+
+std::size_t RecordSpool::removeAddress(const std::string& address) {
+    std::string problem;
+    const std::string gone = BackOfficeIdentity::canonicalAddress(address);
+    if (!usable(false, problem) || !database.isOpen()) return 0;
+    Transaction transaction(database);
+    Statement drop(database, "DELETE FROM records WHERE office IN (SELECT id FROM offices WHERE address = ?1)");
+    if (!transaction.begun() || !drop.bind(1, gone).run()) return 0;
+    const int removed = database.changes();
+    Statement forget(database, "DELETE FROM offices WHERE address = ?1");
+    forget.bind(1, gone).run();
+    Statement counts(database, "DELETE FROM counts WHERE office NOT IN (SELECT id FROM offices)");
+    counts.run();
+    if (!transaction.commit()) return 0;
+    if (gone == identity.address()) office_ = 0;
+    return static_cast<std::size_t>(removed);
 }
 
 std::vector<std::string> RecordSpool::takeNotices() {
     std::vector<std::string> notices;
     notices.swap(pending);
     const char* dir = directory_.c_str();
+    if (imported + importedAside > 0) {
+        notices.push_back(formatBounded("spool %s: took in %zu waiting and %zu aside records of an earlier "
+                                        "release's spool files", dir, imported, importedAside));
+    }
     if (dropped > 0) {
         notices.push_back(formatBounded("spool %s: dropped %zu records (spool full or records too old)", dir, dropped));
     }
     if (setAsideCount > 0) {
-        notices.push_back(formatBounded("spool %s: set %zu records aside in %s/ (refused by the back office or not a "
-                                        "record)", dir, setAsideCount, kAsideFolder));
-    }
-    if (olderForm > 0) {
-        notices.push_back(formatBounded("spool %s: set %zu records of an older form aside in %s/ (they name no back "
-                                        "office, so none is guessed)", dir, olderForm, kAsideFolder));
+        notices.push_back(formatBounded("spool %s: set %zu records aside (refused by the back office)", dir,
+                                        setAsideCount));
     }
     if (notOperations > 0) {
-        notices.push_back(formatBounded("spool %s: set %zu files aside in %s/ that name a request no record makes "
-                                        "(never sent)", dir, notOperations, kAsideFolder));
+        notices.push_back(formatBounded("spool %s: set %zu records aside that name a request no record makes "
+                                        "(never sent)", dir, notOperations));
     }
-    if (leftovers > 0) {
-        notices.push_back(formatBounded("spool %s: removed %zu unfinished files writers left behind", dir, leftovers));
+    if (notRecords > 0) {
+        notices.push_back(formatBounded("spool %s: moved %zu files that are no record of a back office to aside/ "
+                                        "(never sent)", dir, notRecords));
     }
-    dropped = setAsideCount = olderForm = notOperations = leftovers = 0;
+    dropped = setAsideCount = notOperations = notRecords = imported = importedAside = 0;
     return notices;
 }
 

@@ -9,76 +9,85 @@
 
 #include "api/BackOfficeRecord.h"
 #include "records/BackOfficeIdentity.h"
+#include "records/SpoolDatabase.h"
 
 namespace tarvik {
 
-// Records a back office could not take, one file each, kept until a call or
+// Records a back office could not take, kept until a call or
 // `--flush-spool` of a configuration naming the same back office delivers
-// them. Many processes and configurations share a spool:
-//   TIME-PID-N.TAG.rec        a record of the back office whose identity tag
-//                             is TAG (written whole, synced, then renamed in)
-//   TIME-PID-N.rec            a record of an older form, naming no back
-//                             office: set aside, never guessed
-//   .tmp-...                  a record being written; never read, removed
-//                             when a writer left it behind long ago
-//   NAME.claimed-PID-START    a record one process is sending; nobody else may
-//   .hold-TAG                 until when TAG's back office asked to be left alone
-//   aside/NAME                refused by the back office, or no record: kept
-//                             for the operator, never sent
-// Names begin with the time written, so the oldest come first. The
-// directory is used only when it is owned by the user this process runs as
-// and not writable by group or others; nothing in it is followed through a
-// symbolic link and only regular files are read.
+// them. The spool directory holds one database (spool.db, SQLite in WAL
+// mode, every commit synced) shared by every process and configuration
+// using it: a record per row, tagged with its back office, in the order
+// stored; a claimed record names the process sending it; refused records
+// wait aside for the operator. Counts per back office are kept beside the
+// rows, so storing, claiming, bounding and reporting cost the same however
+// many records wait. Files of the older one-file-per-record form found in
+// the directory are taken in once.
+//
+// The directory is used only when it is owned by the user this process
+// runs as and not writable by group or others; the database is never
+// opened through a symbolic link.
 class RecordSpool {
 public:
     struct Limits {
-        std::size_t maxRecords = 10000;
-        std::uintmax_t maxBytes = 64u * 1024u * 1024u;
+        // Each bound holds for the waiting records and, counted apart, for
+        // those set aside.
+        std::size_t maxRecords = 1000000;
+        std::uintmax_t maxBytes = 1024ull * 1024u * 1024u;
         std::chrono::seconds maxAge{7 * 24 * 3600};
-        // A temporary file older than this was left by a writer that died.
-        std::chrono::seconds leftoverAge{600};
+        // Never take the last share of the file system (percent).
+        unsigned reservedPercent = 5;
     };
 
     struct Claimed {
-        std::string claimedPath;
-        std::string waitingPath;
+        std::int64_t id = 0;
         BackOfficeRecord record;
+    };
+
+    // One back office's share of the spool, for the queue tools.
+    struct OfficeSummary {
+        BackOfficeIdentity identity;
+        std::size_t waiting = 0;
+        std::size_t aside = 0;
+        std::int64_t oldestWritten = 0;  // nanoseconds since the epoch; 0: none waiting
+        std::int64_t heldUntil = 0;      // seconds since the epoch; 0: not held
     };
 
     RecordSpool(std::string directory, BackOfficeIdentity identity);
     RecordSpool(std::string directory, BackOfficeIdentity identity, Limits limits);
 
     const std::string& directory() const { return directory_; }
+    const BackOfficeIdentity& office() const { return identity; }
 
     // Whether records may be kept here; `create` makes a missing directory
-    // (0700; its parents are the operator's). Checked once; a reason is
-    // given when it may not.
+    // (0700; its parents are the operator's) and database. Checked once; a
+    // reason is given when it may not.
     bool usable(bool create, std::string& problem);
 
-    // Writes the record (mode 0600), first dropping the oldest records when
-    // the spool is full. False, with the reason in `problem`, when it cannot.
+    // Keeps the record, first dropping the oldest when a bound is reached.
+    // False, with the reason in `problem`, when it cannot.
     bool store(const BackOfficeRecord& record, std::string& problem);
-    // Writes a record the back office refused straight into aside/.
-    bool storeAside(const BackOfficeRecord& record, std::string& problem);
+    // Keeps a record the back office refused aside. When that cannot be
+    // done it is kept waiting, marked so that it is set aside before it
+    // could ever be sent again; false only when it could not be kept at all.
+    bool storeAside(const BackOfficeRecord& record, const std::string& why, std::string& problem);
 
     // Takes up to `count` of this back office's oldest records for this
     // process (none while the back office asked to be left alone). Records
-    // past their age are dropped; files that are no record, records of the
-    // older form and records naming no record operation are set aside.
-    // `writtenBefore` (a time written, as names begin; empty: any) leaves
-    // out records written since: a call takes earlier calls' records, never
+    // past their age are dropped, rows that are no record operation set
+    // aside. `writtenBefore` (a time as timeWrittenNow gives; 0: any) leaves
+    // out records stored since: a call takes earlier calls' records, never
     // the ones it has just spooled itself.
-    std::vector<Claimed> claim(std::size_t count, const std::string& writtenBefore = std::string());
-    // The name prefix of a record written now, for writtenBefore.
-    static std::string timeWrittenNow();
+    std::vector<Claimed> claim(std::size_t count, std::int64_t writtenBefore = 0);
+    static std::int64_t timeWrittenNow();
     // The record waits again for a later try.
     void release(const Claimed& claimed);
     // Delivered.
     void remove(const Claimed& claimed);
     // Refused by the back office: kept aside, never sent again. False when
-    // it cannot be moved there: it then waits where it was, is not claimed
-    // again by this object, and is reported.
-    bool setAside(const Claimed& claimed);
+    // that cannot be written: the record then waits, is not claimed again
+    // by this object, and is reported.
+    bool setAside(const Claimed& claimed, const std::string& why);
     // Gives back every claim this process holds (it is being stopped).
     void releaseAll();
 
@@ -87,46 +96,58 @@ public:
     void holdOff(long seconds);
     bool heldOff();
 
-    // What this object dropped, set aside or could not set aside since the
-    // last call, one line each; empty when nothing happened.
+    // What this object dropped, set aside, took in or could not set aside
+    // since the last call, one line each; empty when nothing happened.
     std::vector<std::string> takeNotices();
 
-    // This back office's records waiting (not claimed).
-    std::size_t waitingCount() const;
+    // This back office's records waiting (claimed ones included) and aside.
+    std::size_t waitingCount();
+    std::size_t asideCount();
+    // Nanoseconds since the epoch of its oldest waiting record; 0: none.
+    std::int64_t oldestWaiting();
     // Records that could not be set aside in this object's life.
     std::size_t stuckCount() const { return stuck.size(); }
 
+    // Queue tools: every back office with records here; this back office's
+    // aside records back in the queue; records of another address (with
+    // this plugin driver and id) moved to this back office; every record of
+    // the back offices at an address removed. Each returns how many.
+    std::vector<OfficeSummary> offices();
+    std::size_t requeueAside();
+    std::size_t moveFrom(const std::string& address);
+    std::size_t removeAddress(const std::string& address);
+
 private:
-    struct Entry {
-        std::string name;
-        std::uintmax_t bytes = 0;
-        std::chrono::system_clock::time_point written;
-        bool mine = false;  // this back office's, or of the older form
-    };
-    std::vector<Entry> waitingEntries() const;
+    bool open(bool create, std::string& problem);
+    // This back office's row id; 0 when it has none (and `create` is off).
+    std::int64_t officeId(bool create);
+    // Makes room for `bytes` more among the waiting (aside false) or aside
+    // records, dropping the oldest; false when the file system is nearly
+    // full and nothing could be dropped. Inside a transaction.
+    bool makeRoom(bool aside, std::int64_t bytes, std::string& problem);
+    std::size_t dropOldest(bool aside, std::size_t records, std::int64_t bytes, std::int64_t olderThan);
+    bool fileSystemLow();
+    bool insert(const BackOfficeRecord& record, bool aside, const std::string& refused, std::string& problem);
     void giveBackOrphanedClaims();
-    void removeLeftovers();
-    // Moves a claimed file into aside/; false (and the file waits again)
-    // when it cannot.
-    bool moveAside(const std::string& claimedPath, const std::string& waitingPath, const char* why);
-    void makeRoomFor(std::uintmax_t bytes);
-    std::string holdPath() const;
-    // aside/, made when missing; false when it is not this spool's own folder.
-    bool asideFolder(std::string& path) const;
+    void forgetClaimerWhenIdle();
+    std::size_t count(bool aside);
+    void importOlderForm();
 
     std::string directory_;
     BackOfficeIdentity identity;
-    std::string waitingSuffix;
     Limits limits;
+    SpoolDatabase database;
+    std::int64_t office_ = 0;
     int usability = -1;  // unknown, 0 no, 1 yes
     std::string unusable;
-    std::set<std::string> stuck;
-    std::set<std::string> foreign;  // named like ours, but another back office's
+    std::set<std::int64_t> stuck;
+    std::size_t held = 0;  // claims this object holds
     std::size_t dropped = 0;
-    std::size_t leftovers = 0;
     std::size_t setAsideCount = 0;
-    std::size_t olderForm = 0;
     std::size_t notOperations = 0;
+    std::size_t imported = 0;
+    std::size_t importedAside = 0;
+    std::size_t notRecords = 0;
     std::vector<std::string> pending;
 };
 

@@ -45,6 +45,10 @@ const option kLongOptions[] = {
     {"check", required_argument, nullptr, kCheck},
     {"offline", no_argument, nullptr, kOffline},
     {"flush-spool", required_argument, nullptr, kFlushSpool},
+    {"list-spool", required_argument, nullptr, kFlushSpool},
+    {"requeue-aside", required_argument, nullptr, kFlushSpool},
+    {"move-spool", required_argument, nullptr, kFlushSpool},
+    {"delete-spool", required_argument, nullptr, kFlushSpool},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -131,6 +135,7 @@ int ModuleIvr::execute(int argc, char** argv, IModuleIvr& module) {
     bool check = false;
     bool offline = false;
     std::string flushPath;
+    std::string spoolCommand;  // "flush-spool", "list-spool", ...
     bool flush = false;
 
     // Start a fresh scan (the runner may be used more than once per process
@@ -176,7 +181,9 @@ int ModuleIvr::execute(int argc, char** argv, IModuleIvr& module) {
                 offline = true;
                 break;
             case kFlushSpool:
+                if (flush) return commandLineError(argc, argv, "one spool command at a time");
                 flushPath = optarg;
+                spoolCommand = kLongOptions[longIndex].name;
                 flush = true;
                 break;
             case kFastAgi:
@@ -208,17 +215,22 @@ int ModuleIvr::execute(int argc, char** argv, IModuleIvr& module) {
         }
     }
     if (check + flush + fastAgi > 1) {
-        return commandLineError(argc, argv, "--check, --flush-spool and --fastagi go one at a time");
+        return commandLineError(argc, argv, "--check, the spool commands and --fastagi go one at a time");
+    }
+    // Moving and deleting name the back-office address they act on.
+    const bool namesAddress = spoolCommand == "move-spool" || spoolCommand == "delete-spool";
+    if (namesAddress && optind + 1 != argc) {
+        return commandLineError(argc, argv, "--" + spoolCommand + " needs CONFIG.json and one back-office address");
     }
     if (offline && !check) return commandLineError(argc, argv, "--offline goes only with --check");
     if (!fastAgiTuning.empty() && !fastAgi) {
         return commandLineError(argc, argv, "--" + fastAgiTuning + " goes only with --fastagi");
     }
-    if ((check || flush || fastAgi) && optind < argc) {
+    if ((check || (flush && !namesAddress) || fastAgi) && optind < argc) {
         return commandLineError(argc, argv, formatBounded("unexpected argument %s", argv[optind]));
     }
     if (check) return runConfigurationCheck(checkPath, offline);
-    if (flush) return runSpoolFlush(flushPath);
+    if (flush) return runSpoolCommand(spoolCommand, flushPath, std::vector<std::string>(argv + optind, argv + argc));
     if (fastAgi) return service->run(*this, module);
 
     std::vector<std::string> positional(argv + optind, argv + argc);
@@ -251,14 +263,15 @@ int ModuleIvr::runConfigurationCheck(const std::string& path, bool offline) {
     return configurationChecker(path, offline);
 }
 
-void ModuleIvr::setSpoolFlush(SpoolFlusher flusher) { spoolFlusher = std::move(flusher); }
+void ModuleIvr::setSpoolCommands(SpoolCommands commands) { spoolCommands = std::move(commands); }
 
-int ModuleIvr::runSpoolFlush(const std::string& path) {
-    if (!spoolFlusher) {
+int ModuleIvr::runSpoolCommand(const std::string& command, const std::string& path,
+                               const std::vector<std::string>& arguments) {
+    if (!spoolCommands) {
         printToStandardError("This program has no spool\n");
         return 1;
     }
-    return spoolFlusher(path);
+    return spoolCommands(command, path, arguments);
 }
 
 void ModuleIvr::setService(ProgramService* programService) { service = programService; }

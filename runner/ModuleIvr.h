@@ -42,11 +42,13 @@ public:
     using ConfigurationChecker = std::function<int(const std::string& path, bool offline)>;
     void setConfigurationCheck(ConfigurationChecker checker);
 
-    // --flush-spool CONFIG.json: sends the records the configuration's
-    // spool holds and returns the exit status. Supplied by the program's
-    // main, like the check: the runner knows no back office.
-    using SpoolFlusher = std::function<int(const std::string& path)>;
-    void setSpoolFlush(SpoolFlusher flusher);
+    // --flush-spool CONFIG.json and the other spool commands (the command's
+    // long name, the configuration, an address for those that take one):
+    // returns the exit status. Supplied by the program's main, like the
+    // check: the runner knows no back office.
+    using SpoolCommands = std::function<int(const std::string& command, const std::string& path,
+                                            const std::vector<std::string>& arguments)>;
+    void setSpoolCommands(SpoolCommands commands);
 
     // The FastAGI service (--fastagi and its options); without one those
     // options are refused. Not owned.
@@ -76,10 +78,11 @@ private:
                   const ConfigurationGate& gate);
     void reportFailure(const char* text);
     int runConfigurationCheck(const std::string& path, bool offline);
-    int runSpoolFlush(const std::string& path);
+    int runSpoolCommand(const std::string& command, const std::string& path,
+                        const std::vector<std::string>& arguments);
 
     ConfigurationChecker configurationChecker;
-    SpoolFlusher spoolFlusher;
+    SpoolCommands spoolCommands;
     ProgramService* service = nullptr;
     std::unique_ptr<KestroAgiImpl> session;
 };

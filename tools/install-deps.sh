@@ -11,7 +11,7 @@ set -e
 # libssl-dev: the simulator serves HTTPS; openssl: the TLS tests make their
 # throwaway CA and certificates with it.
 PACKAGES="cmake make g++ pkg-config libcurl4-openssl-dev libxml2-dev libjsoncpp-dev \
-libgtest-dev libgmock-dev libcpp-httplib-dev libssl-dev openssl curl python3 haproxy"
+libsqlite3-dev libgtest-dev libgmock-dev libcpp-httplib-dev libssl-dev openssl curl python3 haproxy"
 case "${1:-}" in
     fuzz) PACKAGES="$PACKAGES clang libclang-rt-14-dev" ;;
     prompts) PACKAGES="$PACKAGES espeak-ng sox" ;;

@@ -32,4 +32,12 @@ void JsonMembers::readSeconds(const Json::Value& object, const char* key, long& 
     target = static_cast<long>(std::ceil(seconds));
 }
 
+void JsonMembers::readCount(const Json::Value& object, const char* key, long long& target, long long most) {
+    const Json::Value* value = find(object, key);
+    if (value == nullptr || !value->isNumeric()) return;
+    const double number = value->asDouble();
+    if (!(number >= 1.0) || number > static_cast<double>(most) || number != std::floor(number)) return;
+    target = static_cast<long long>(number);
+}
+
 }  // namespace tarvik

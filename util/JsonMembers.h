@@ -18,6 +18,8 @@ public:
     // Whole seconds, rounded up, from above zero up to a day: anything else
     // (zero, negative, absurd) would leave a call waiting without bound.
     static void readSeconds(const Json::Value& object, const char* key, long& target);
+    // A whole number from 1 up to `most`; anything else keeps the target.
+    static void readCount(const Json::Value& object, const char* key, long long& target, long long most);
 };
 
 }  // namespace tarvik

@@ -5,7 +5,7 @@
 #include "check/ConfigurationCheck.h"
 #include "fastagi/FastAgiMode.h"
 #include "ivr/PromptCatalog.h"
-#include "records/SpoolFlushCommand.h"
+#include "records/SpoolCommand.h"
 #include "runner/ModuleIvr.h"
 #include "sites/orvel/OrvelV3.h"
 
@@ -19,9 +19,10 @@ int main(int argc, char** argv) {
                                                          tarvik::PromptCatalog::without({"Orvel-u4-05"}));
     });
     // Sending the spool is no call: it needs neither a session nor the module.
-    runner.setSpoolFlush([](const std::string& path) {
-        return tarvik::SpoolFlushCommand::run(path.c_str(), std::cout, std::cerr);
-    });
+    runner.setSpoolCommands(
+        [](const std::string& command, const std::string& path, const std::vector<std::string>& arguments) {
+            return tarvik::SpoolCommand::run(command, path, arguments, std::cout, std::cerr);
+        });
     // The FastAGI service sets libcurl up once, before it forks its calls,
     // and its pooled call processes make a fresh module for every call.
     tarvik::FastAgiMode service(&tarvik::KestroAgiRESTFul::initialiseLibrary,

@@ -26,6 +26,7 @@
 
 #include "tests/e2e/FaultCallChecks.h"
 #include "tests/e2e/SpoolFiles.h"
+#include "tests/support/SpoolContents.h"
 #include "tests/support/IvrCall.h"
 #include "tests/support/RefusingPort.h"
 #include "tests/support/SimProcess.h"
@@ -42,30 +43,13 @@ const std::vector<std::string> kNotReadyLog = {"authenticated", "trace", "forwar
 
 std::string jsonString(const std::string& text) { return Json::valueToQuotedString(text.c_str()); }
 
-// Files of a spool that are waiting or claimed (aside/ and temporaries not).
-std::vector<std::string> spoolFiles(const std::string& directory) {
-    std::vector<std::string> names;
-    std::error_code ignored;
-    for (const auto& item : std::filesystem::directory_iterator(directory, ignored)) {
-        const std::string name = item.path().filename().string();
-        if (name == "aside" || name.compare(0, 5, ".tmp-") == 0) continue;
-        names.push_back(name);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
+// Records of a spool that are waiting or claimed (not those aside).
+std::vector<SpooledRow> spoolFiles(const std::string& directory) { return waitingRows(directory); }
 
 // The record bodies waiting in a spool, oldest first.
 std::vector<std::string> spooledBodies(const std::string& directory) {
     std::vector<std::string> bodies;
-    for (const std::string& name : spoolFiles(directory)) {
-        Json::Value record;
-        Json::CharReaderBuilder reader;
-        std::string errors;
-        std::istringstream text(TempDir::readFile(directory + "/" + name));
-        EXPECT_TRUE(Json::parseFromStream(reader, text, &record, &errors)) << name << ": " << errors;
-        bodies.push_back(record["body"].asString());
-    }
+    for (const SpooledRow& row : waitingRows(directory)) bodies.push_back(row.body);
     return bodies;
 }
 
@@ -133,11 +117,10 @@ TEST(RecordsBesideTheCall, ABackOfficeThatNeverAnswersCostsTheCallOneTimeLimit) 
     expectOnlyProgramCommands(result.commands());
     EXPECT_EQ(office.spooledLogTypes(), kNotReadyLog);
     // The spool never holds the token; each record names its back office.
-    const std::string tag = exampleOffice(office.baseUrl()).tag();
-    for (const std::string& name : spoolFiles(office.spoolPath())) {
-        const std::string text = TempDir::readFile(office.spoolPath() + "/" + name);
-        EXPECT_EQ(text.find("change-me"), std::string::npos) << text;
-        EXPECT_NE(name.find("." + tag + ".rec"), std::string::npos) << name;
+    const std::string address = exampleOffice(office.baseUrl()).address();
+    for (const SpooledRow& row : spoolFiles(office.spoolPath())) {
+        EXPECT_EQ(row.record.find("change-me"), std::string::npos) << row.record;
+        EXPECT_EQ(row.address, address) << row.record;
     }
 }
 
@@ -206,7 +189,7 @@ TEST_F(RecordsAfterAnOutage, ReachTheBackOfficeWithTheNextCall) {
         EXPECT_EQ(entry.headers.count("PreAuthorization"), 1u);
     }
     EXPECT_TRUE(spoolFiles(spool).empty());
-    EXPECT_FALSE(std::filesystem::exists(spool + "/aside"));
+    EXPECT_TRUE(asideRows(spool).empty());
 }
 
 TEST_F(RecordsAfterAnOutage, AreDeliveredByFlushSpool) {
@@ -495,10 +478,10 @@ TEST(RecordsBesideTheCall, KillingTheProcessWithRecordsPendingLosesNoSpooledReco
         waiting.insert(parsed["seq"].asInt());
     }
     EXPECT_FALSE(waiting.empty()) << "the process was killed with no earlier record pending";
-    const std::string claimedByKilled = ".claimed-" + std::to_string(killed);
+    const std::string claimedByKilled = ".claimed-" + std::to_string(killed) + "-";
     std::size_t claims = 0;
-    for (const std::string& name : spoolFiles(late.spool)) {
-        if (name.find(claimedByKilled) != std::string::npos) ++claims;
+    for (const SpooledRow& row : spoolFiles(late.spool)) {
+        if (row.claimer.compare(0, claimedByKilled.size(), claimedByKilled) == 0) ++claims;
     }
     EXPECT_GT(claims, 0u);
     for (int seq = 0; seq < late.earlier; ++seq) {
@@ -682,9 +665,7 @@ TEST(RecordsBesideTheCall, StoppingTheFinishingProcessSpoolsWhatIsPending) {
 
     // Nothing is claimed any more; everything not delivered is waiting.
     std::set<int> waiting;
-    for (const std::string& name : spoolFiles(late.spool)) {
-        EXPECT_EQ(name.find(".claimed-"), std::string::npos) << name;
-    }
+    for (const SpooledRow& row : spoolFiles(late.spool)) EXPECT_EQ(row.claimer, "") << row.record;
     for (const std::string& body : spooledBodies(late.spool)) {
         Json::Value parsed;
         Json::CharReaderBuilder reader;

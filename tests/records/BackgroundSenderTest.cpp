@@ -14,6 +14,7 @@
 #include "records/BackgroundSender.h"
 #include "api/KestroAgiRESTFul.h"
 #include "records/RecordSpool.h"
+#include "tests/support/SpoolContents.h"
 #include "tests/support/LocalHttpServer.h"
 #include "tests/support/RefusingPort.h"
 #include "tests/support/TempDir.h"
@@ -146,12 +147,9 @@ TEST(BackgroundSenderTest, UndeliveredRecordsAreSpooledRefusedOnesSetAside) {
         EXPECT_EQ(bodiesOf(server.requests()), bodies(0, 3));
         // Refused: never sent again, but kept aside for the operator, each with its line.
         EXPECT_TRUE(spooledBodies(scratch.file("spool")).empty());
-        std::size_t aside = 0;
-        for (const auto& item : std::filesystem::directory_iterator(scratch.file("spool/aside"))) {
-            EXPECT_NE(TempDir::readFile(item.path().string()).find("\"n\\\":"), std::string::npos);
-            ++aside;
-        }
-        EXPECT_EQ(aside, 3u);
+        const std::vector<testing::SpooledRow> aside = testing::asideRows(scratch.file("spool"));
+        for (const auto& row : aside) EXPECT_NE(row.body.find("\"n\":"), std::string::npos) << row.body;
+        EXPECT_EQ(aside.size(), 3u);
         for (const std::string& line : sender.takeNotices()) {
             EXPECT_NE(line.find("not delivered: answer 400; set aside"), std::string::npos) << line;
         }
@@ -297,12 +295,7 @@ TEST(BackgroundSenderTest, FlushSpoolReportsDeliveredSetAsideAndKept) {
             EXPECT_EQ(request.header("PreAuthorization"), "Bearer flush-token");
         }
         EXPECT_TRUE(spooledBodies(spool).empty());
-        std::size_t aside = 0;
-        for (const auto& item : std::filesystem::directory_iterator(spool + "/aside")) {
-            (void)item;
-            ++aside;
-        }
-        EXPECT_EQ(aside, 1u);
+        EXPECT_EQ(testing::asideRows(spool).size(), 1u);
         const std::vector<std::string> notices = sender.takeNotices();
         ASSERT_EQ(notices.size(), 1u);
         EXPECT_NE(notices[0].find("set 1 records aside"), std::string::npos) << notices[0];
@@ -342,14 +335,9 @@ TEST(BackgroundSenderTest, EachAnswerDecidesWhetherARecordWaitsOrIsSetAside) {
     sender.finish(kFinishLimit);
 
     EXPECT_EQ(bodiesOf(server.requests()), bodies(0, 9));
-    std::size_t aside = 0;
-    for (const auto& item : std::filesystem::directory_iterator(spool + "/aside")) {
-        const std::string text = TempDir::readFile(item.path().string());
-        EXPECT_TRUE(text.find("{\\\"n\\\":4}") != std::string::npos || text.find("{\\\"n\\\":5}") != std::string::npos)
-            << text;
-        ++aside;
-    }
-    EXPECT_EQ(aside, 2u);
+    const std::vector<testing::SpooledRow> aside = testing::asideRows(spool);
+    for (const auto& row : aside) EXPECT_TRUE(row.body == "{\"n\":4}" || row.body == "{\"n\":5}") << row.body;
+    EXPECT_EQ(aside.size(), 2u);
     const std::vector<std::string> notices = sender.takeNotices();
     ASSERT_EQ(notices.size(), 9u);
     for (std::size_t index = 0; index < notices.size(); ++index) {

@@ -1,7 +1,10 @@
 // The spool of undeliverable records, on a real directory: what it writes,
-// in which order it gives records back, how processes share it, and what it
-// does with files that are half written, no record, too many or too old.
+// in which order it gives records back, how processes share it, what it
+// keeps within its bounds, and what it takes in of an earlier release's
+// one-file-per-record spool.
 
+#include <signal.h>
+#include <sqlite3.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -22,7 +25,9 @@
 
 #include "api/KestroAgiRESTFul.h"
 #include "records/RecordFile.h"
+#include "records/ClaimMarker.h"
 #include "records/RecordSpool.h"
+#include "tests/support/SpoolContents.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestProcess.h"
 
@@ -60,12 +65,24 @@ std::vector<std::string> namesIn(const std::string& directory) {
     return names;
 }
 
-std::vector<std::string> waitingFiles(const std::string& directory) {
-    std::vector<std::string> names;
-    for (const std::string& name : namesIn(directory)) {
-        if (name.size() > 4 && name.compare(name.size() - 4, 4, ".rec") == 0) names.push_back(name);
-    }
-    return names;
+// Changes the spool's database behind its users' backs, as a process of
+// another release or a crash would have left it.
+void runSql(const std::string& directory, const std::string& sql) {
+    sqlite3* database = nullptr;
+    ASSERT_EQ(sqlite3_open((directory + "/spool.db").c_str(), &database), SQLITE_OK);
+    sqlite3_busy_timeout(database, 10000);
+    EXPECT_EQ(sqlite3_exec(database, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sql;
+    sqlite3_close(database);
+}
+
+// A file of the earlier one-file-per-record form, written `secondsAgo`.
+void writeOlderForm(TempDir& scratch, const std::string& name, const std::string& text) {
+    scratch.write("spool/" + name, text);
+}
+
+std::string stampSecondsAgo(long seconds) {
+    const long long now = RecordSpool::timeWrittenNow();
+    return std::to_string(now - static_cast<long long>(seconds) * 1000000000LL);
 }
 
 void storeAll(RecordSpool& spool, int from, int to) {
@@ -100,19 +117,17 @@ TEST(RecordSpoolTest, StoreClaimReleaseAndRemoveOldestFirst) {
     RecordSpool spool(scratch.file("spool"), office());
     storeAll(spool, 0, 3);
     EXPECT_EQ(spool.waitingCount(), 3u);
-
-    const std::vector<std::string> files = waitingFiles(spool.directory());
-    ASSERT_EQ(files.size(), 3u);
-    for (const std::string& name : files) {
+    for (const std::string& name : namesIn(spool.directory())) {
         struct stat facts {};
         ASSERT_EQ(::stat((spool.directory() + "/" + name).c_str(), &facts), 0);
-        EXPECT_EQ(facts.st_mode & 07777, 0600u) << name;
+        EXPECT_EQ(facts.st_mode & 077, 0u) << name;
         const std::string text = TempDir::readFile(spool.directory() + "/" + name);
-        EXPECT_EQ(text.find("Bearer"), std::string::npos) << text;
-        EXPECT_EQ(text.find("PreAuthorization"), std::string::npos) << text;
+        EXPECT_EQ(text.find("Bearer"), std::string::npos) << name;
+        EXPECT_EQ(text.find("PreAuthorization"), std::string::npos) << name;
+    }
+    for (const testing::SpooledRow& row : testing::spooledRows(spool.directory())) {
         // The back office it belongs to, so no other is ever given it.
-        EXPECT_NE(text.find("\"backOffice\":\"http://127.0.0.1:80/base\""), std::string::npos) << text;
-        EXPECT_NE(text.find("\"pluginDriver\":\"test-driver\""), std::string::npos) << text;
+        EXPECT_EQ(row.address, "http://127.0.0.1:80/base");
     }
 
     // Oldest first, the whole record back.
@@ -125,24 +140,21 @@ TEST(RecordSpoolTest, StoreClaimReleaseAndRemoveOldestFirst) {
     EXPECT_EQ(first[0].record.path, expected.path);
     EXPECT_EQ(first[0].record.headers, expected.headers);
     EXPECT_EQ(first[0].record.failureText, expected.failureText);
-    const std::string mine = first[0].waitingPath + ".claimed-" + std::to_string(::getpid()) + "-";
-    EXPECT_EQ(first[0].claimedPath.compare(0, mine.size(), mine), 0) << first[0].claimedPath;
-    EXPECT_TRUE(std::filesystem::exists(first[0].claimedPath));
-    EXPECT_FALSE(std::filesystem::exists(first[0].waitingPath));
-    // Claimed records are not waiting.
-    EXPECT_EQ(spool.waitingCount(), 1u);
+    const std::vector<testing::SpooledRow> rows = testing::waitingRows(spool.directory());
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[0].claimer, ClaimMarker::own());
+    EXPECT_EQ(rows[2].claimer, "");
 
     // The first goes back and comes first again; the second is delivered.
     spool.release(first[0]);
     spool.remove(first[1]);
-    EXPECT_FALSE(std::filesystem::exists(first[1].claimedPath));
     std::vector<RecordSpool::Claimed> again = spool.claim(10);
     EXPECT_EQ(bodiesOf(again), (std::vector<std::string>{logEntry(0).body, logEntry(2).body}));
     for (const auto& item : again) spool.remove(item);
     EXPECT_EQ(spool.waitingCount(), 0u);
     EXPECT_TRUE(spool.claim(10).empty());
     EXPECT_TRUE(spool.takeNotices().empty());
-    EXPECT_TRUE(namesIn(spool.directory()).empty());
+    EXPECT_TRUE(testing::spooledRows(spool.directory()).empty());
 }
 
 TEST(RecordSpoolTest, SharersNeverClaimTheSameRecord) {
@@ -188,16 +200,19 @@ TEST(RecordSpoolTest, SharersNeverClaimTheSameRecord) {
         EXPECT_EQ(seen, std::multiset<std::string>(expected.begin(), expected.end()));
     }
     {
-        // Two processes racing; each writes what it took to a file of its own.
+        // Two processes racing, each storing too; each writes what it took
+        // to a file of its own.
         RecordSpool writer(directory, office());
         storeAll(writer, 0, 200);
         std::vector<std::unique_ptr<TestProcess>> children;
         for (int index = 0; index < 2; ++index) {
             const std::string output = scratch.file("taken-" + std::to_string(index));
-            children.push_back(forkChild([&directory, output] {
+            children.push_back(forkChild([&directory, output, index] {
                 RecordSpool spool(directory, office());
                 std::ofstream out(output);
-                for (;;) {
+                std::string problem;
+                for (int stored = 0;; ++stored) {
+                    if (stored < 50 && !spool.store(logEntry(1000 + index * 100 + stored), problem)) return 2;
                     std::vector<RecordSpool::Claimed> one = spool.claim(1);
                     if (one.empty()) break;
                     out << one[0].record.body << "\n";
@@ -208,51 +223,54 @@ TEST(RecordSpoolTest, SharersNeverClaimTheSameRecord) {
             }));
             ASSERT_TRUE(children.back()->started());
         }
-        for (auto& child : children) EXPECT_EQ(child->waitExitStatus(std::chrono::seconds(30)), 0);
+        for (auto& child : children) EXPECT_EQ(child->waitExitStatus(std::chrono::seconds(60)), 0);
         std::multiset<std::string> seen;
         for (int index = 0; index < 2; ++index) {
             std::istringstream lines(scratch.read("taken-" + std::to_string(index)));
             std::string line;
             while (std::getline(lines, line)) seen.insert(line);
         }
-        const std::vector<std::string> expected = bodiesFrom(0, 200);
+        RecordSpool rest(directory, office());
+        for (const auto& item : rest.claim(1000)) seen.insert(item.record.body);
+        std::vector<std::string> expected = bodiesFrom(0, 200);
+        for (const std::string& body : bodiesFrom(1000, 1050)) expected.push_back(body);
+        for (const std::string& body : bodiesFrom(1100, 1150)) expected.push_back(body);
         EXPECT_EQ(seen, std::multiset<std::string>(expected.begin(), expected.end()));
-        EXPECT_TRUE(namesIn(directory).empty());
     }
 }
 
-TEST(RecordSpoolTest, HalfWrittenFilesAreLeftAloneAndNonRecordsSetAside) {
+// Writers killed in mid-store leave whole records or none, and the counts
+// stay those of the rows.
+TEST(RecordSpoolTest, WritersKilledInMidStoreLeaveNoHalfRecord) {
     TempDir scratch;
-    RecordSpool spool(scratch.file("spool"), office());
-    storeAll(spool, 0, 1);
-    // A writer killed half-way leaves its temporary file; nobody reads it.
-    scratch.write("spool/.tmp-99999-0", "{\"kind\":\"logger\",\"method\":1,\"pa");
-    // Names sort before the real record, so they are met first.
-    scratch.write("spool/0000000000000000001-1-0.rec", "this is no record\n");
-    scratch.write("spool/0000000000000000002-1-0.rec",
-                  "{\"kind\":\"logger\",\"method\":1,\"path\":\"http://elsewhere/x\",\"headers\":{},\"body\":\"\"}\n");
-
-    std::vector<RecordSpool::Claimed> claimed = spool.claim(10);
-    EXPECT_EQ(bodiesOf(claimed), bodiesFrom(0, 1));
-    EXPECT_TRUE(std::filesystem::exists(scratch.file("spool/.tmp-99999-0")));
-    EXPECT_EQ(namesIn(scratch.file("spool/aside")),
-              (std::vector<std::string>{"0000000000000000001-1-0.rec", "0000000000000000002-1-0.rec"}));
-    EXPECT_EQ(scratch.read("spool/aside/0000000000000000001-1-0.rec"), "this is no record\n");
-
-    // The file that is no record, and the record of the older form that
-    // names no back office: neither is guessed at.
-    const std::vector<std::string> notices = spool.takeNotices();
-    ASSERT_EQ(notices.size(), 2u);
-    EXPECT_NE(notices[0].find("set 1 records aside"), std::string::npos) << notices[0];
-    EXPECT_NE(notices[0].find(spool.directory()), std::string::npos) << notices[0];
-    EXPECT_NE(notices[1].find("older form"), std::string::npos) << notices[1];
-    EXPECT_TRUE(spool.takeNotices().empty());
-
-    // A record the back office refused joins them, and is not sent again.
-    spool.setAside(claimed[0]);
-    EXPECT_EQ(namesIn(scratch.file("spool/aside")).size(), 3u);
-    EXPECT_TRUE(spool.claim(10).empty());
-    ASSERT_EQ(spool.takeNotices().size(), 1u);
+    const std::string directory = scratch.file("spool");
+    {
+        RecordSpool first(directory, office());
+        storeAll(first, 0, 1);
+    }
+    std::vector<std::unique_ptr<TestProcess>> writers;
+    for (int index = 0; index < 3; ++index) {
+        writers.push_back(forkChild([&directory, index] {
+            RecordSpool spool(directory, office());
+            std::string problem;
+            for (int number = 0;; ++number) spool.store(logEntry(10000 * (index + 1) + number), problem);
+            return 0;
+        }));
+        ASSERT_TRUE(writers.back()->started());
+    }
+    // Killed once they have stored something.
+    const auto bound = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (testing::spooledRows(directory).size() <= 30 && std::chrono::steady_clock::now() < bound) {
+    }
+    for (auto& writer : writers) ::kill(writer->pid(), SIGKILL);
+    for (auto& writer : writers) writer->waitExitStatus(std::chrono::seconds(30));
+    RecordSpool after(directory, office());
+    const std::size_t counted = after.waitingCount();
+    std::vector<RecordSpool::Claimed> all = after.claim(1000000);
+    EXPECT_EQ(all.size(), counted);
+    EXPECT_GT(all.size(), 30u);
+    for (const auto& item : all) EXPECT_EQ(item.record.kind, "logger") << item.record.body;
+    EXPECT_TRUE(after.takeNotices().empty());
 }
 
 TEST(RecordSpoolTest, BoundsDropTheOldestAndTooOldRecords) {
@@ -262,6 +280,11 @@ TEST(RecordSpoolTest, BoundsDropTheOldestAndTooOldRecords) {
         limits.maxRecords = 3;
         RecordSpool spool(scratch.file("count"), office(), limits);
         storeAll(spool, 0, 5);
+        EXPECT_EQ(spool.waitingCount(), 3u);
+        // Aside records are counted apart: three of them drop no waiting one.
+        std::string problem;
+        for (int number = 5; number < 8; ++number) ASSERT_TRUE(spool.storeAside(logEntry(number), "answer 400", problem));
+        EXPECT_EQ(spool.asideCount(), 3u);
         EXPECT_EQ(spool.waitingCount(), 3u);
         const std::vector<std::string> notices = spool.takeNotices();
         ASSERT_EQ(notices.size(), 1u);
@@ -280,51 +303,65 @@ TEST(RecordSpoolTest, BoundsDropTheOldestAndTooOldRecords) {
         EXPECT_EQ(bodiesOf(spool.claim(10)), bodiesFrom(2, 4));
     }
     {
+        // A file system nearly full: a new record takes an old one's place,
+        // and with none to give up it is not kept.
+        RecordSpool::Limits limits;
+        limits.reservedPercent = 101;
+        RecordSpool spool(scratch.file("full"), office(), limits);
+        std::string problem;
+        EXPECT_FALSE(spool.store(logEntry(0), problem));
+        EXPECT_NE(problem.find("less than 101% free"), std::string::npos) << problem;
+        RecordSpool roomy(scratch.file("full"), office());
+        storeAll(roomy, 1, 3);
+        EXPECT_TRUE(spool.store(logEntry(3), problem)) << problem;
+        EXPECT_EQ(bodiesOf(spool.claim(10)), bodiesFrom(2, 4));
+    }
+    {
+        // Records past their age, as an earlier release left them: dropped,
+        // never sent.
         RecordSpool::Limits limits;
         limits.maxAge = std::chrono::seconds(3600);
-        RecordSpool spool(scratch.file("age"), office(), limits);
-        storeAll(spool, 0, 3);
-        // The first two were written two hours ago.
-        const std::vector<std::string> files = waitingFiles(spool.directory());
-        ASSERT_EQ(files.size(), 3u);
-        struct timeval then[2] = {};
-        ::gettimeofday(&then[0], nullptr);
-        then[0].tv_sec -= 7200;
-        then[1] = then[0];
-        for (int index = 0; index < 2; ++index) {
-            ASSERT_EQ(::utimes((spool.directory() + "/" + files[index]).c_str(), then), 0);
+        for (int number = 0; number < 2; ++number) {
+            scratch.write("age/" + stampSecondsAgo(7200 - number) + "-1-0." + office().tag() + ".rec",
+                          RecordFile::write(logEntry(number), office()));
         }
+        RecordSpool spool(scratch.file("age"), office(), limits);
+        storeAll(spool, 2, 3);
         EXPECT_EQ(bodiesOf(spool.claim(10)), bodiesFrom(2, 3));
-        EXPECT_EQ(waitingFiles(spool.directory()).size(), 0u);
-        const std::vector<std::string> notices = spool.takeNotices();
-        ASSERT_EQ(notices.size(), 1u);
-        EXPECT_NE(notices[0].find("dropped 2 records"), std::string::npos) << notices[0];
+        EXPECT_EQ(testing::spooledRows(spool.directory()).size(), 1u);
+        std::string notices;
+        for (const std::string& line : spool.takeNotices()) notices += line + "\n";
+        EXPECT_NE(notices.find("dropped 2 records"), std::string::npos) << notices;
     }
 }
 
 TEST(RecordSpoolTest, ClaimsOfDeadProcessesAreGivenBack) {
     TempDir scratch;
-    RecordSpool spool(scratch.file("spool"), office());
-    storeAll(spool, 0, 2);
+    const std::string directory = scratch.file("spool");
+    RecordSpool spool(directory, office());
+    storeAll(spool, 0, 3);
 
-    // A process that is gone for sure: ours, reaped.
-    std::unique_ptr<TestProcess> child = forkChild([] { return 0; });
-    const pid_t gone = child->pid();
-    ASSERT_GT(gone, 0);
-    ASSERT_EQ(child->waitExitStatus(std::chrono::seconds(10)), 0);
+    // One held by us, alive: nobody else takes it.
+    std::vector<RecordSpool::Claimed> ours = spool.claim(1);
+    ASSERT_EQ(bodiesOf(ours), bodiesFrom(0, 1));
+    // A process that claims one record and dies holding it.
+    std::unique_ptr<TestProcess> child = forkChild([&directory] {
+        RecordSpool dying(directory, office());
+        return dying.claim(1).size() == 1 ? 0 : 1;
+    });
+    ASSERT_EQ(child->waitExitStatus(std::chrono::seconds(30)), 0);
 
-    std::vector<RecordSpool::Claimed> claimed = spool.claim(2);
-    ASSERT_EQ(claimed.size(), 2u);
-    // The first as if the dead process had claimed it; the second stays ours
-    // (we live), so nobody takes it.
-    const std::string orphan = claimed[0].waitingPath + ".claimed-" + std::to_string(gone);
-    ASSERT_EQ(::rename(claimed[0].claimedPath.c_str(), orphan.c_str()), 0);
+    RecordSpool other(directory, office());
+    EXPECT_EQ(bodiesOf(other.claim(10)), bodiesFrom(1, 3));
 
-    RecordSpool other(scratch.file("spool"), office());
-    std::vector<RecordSpool::Claimed> retaken = other.claim(10);
-    EXPECT_EQ(bodiesOf(retaken), bodiesFrom(0, 1));
-    EXPECT_FALSE(std::filesystem::exists(orphan));
-    EXPECT_TRUE(std::filesystem::exists(claimed[1].claimedPath));
+    // A claim whose process id now belongs to another process (here: ours,
+    // started at another time) is given back too.
+    runSql(directory, "UPDATE records SET claimer = '.claimed-" + std::to_string(::getpid()) +
+                          "-1' WHERE claimer IS NOT NULL;"
+                          "INSERT OR IGNORE INTO claimers(marker) VALUES('.claimed-" +
+                          std::to_string(::getpid()) + "-1')");
+    RecordSpool third(directory, office());
+    EXPECT_EQ(third.claim(10).size(), 3u);
 }
 
 TEST(RecordSpoolTest, AnUnwritableDirectoryIsReportedNotFatal) {
@@ -345,73 +382,97 @@ TEST(RecordSpoolTest, AnUnwritableDirectoryIsReportedNotFatal) {
     EXPECT_FALSE(asFile.store(logEntry(0), problem));
     EXPECT_FALSE(problem.empty());
     EXPECT_EQ(scratch.read("plain"), "not a folder\n");
+
+    // A database that is no database: one line, nothing lost that was there.
+    scratch.write("broken/spool.db", "this is no database\n");
+    ASSERT_EQ(::chmod(scratch.file("broken").c_str(), 0700), 0);
+    RecordSpool broken(scratch.file("broken"), office());
+    problem.clear();
+    EXPECT_FALSE(broken.store(logEntry(0), problem));
+    EXPECT_NE(problem.find("spool.db"), std::string::npos) << problem;
+    EXPECT_EQ(scratch.read("broken/spool.db"), "this is no database\n");
 }
 
-}  // namespace
-}  // namespace tarvik
-
-namespace tarvik {
-namespace {
-
-std::string recordFileOf(const BackOfficeRecord& record, const BackOfficeIdentity& identity) {
-    return RecordFile::write(record, identity);
-}
-
-// What an intruder or an accident can put in a spool: none of it is sent,
-// nothing is followed through a link, and nothing vanishes unreported.
-TEST(RecordSpoolTest, WhatDoesNotBelongInTheSpoolIsNeverSent) {
+// An earlier release's spool after an upgrade: its records are taken in
+// once, oldest first, each under the back office it names; what is no
+// record stays aside as before; nothing is followed through a link.
+TEST(RecordSpoolTest, AnEarlierReleasesFilesAreTakenInOnce) {
     TempDir scratch;
-    RecordSpool::Limits limits;
-    limits.leftoverAge = std::chrono::seconds(60);
-    RecordSpool spool(scratch.file("spool"), office(), limits);
-    storeAll(spool, 0, 1);
     const std::string tagged = "." + office().tag() + ".rec";
-    // A link named like one of ours, to a record outside the spool.
-    const std::string outside = scratch.write("outside.rec", recordFileOf(logEntry(7), office()));
-    ASSERT_EQ(::symlink(outside.c_str(), scratch.file("spool/0000000000000000001-1-0" + tagged).c_str()), 0);
-    // A record of ours naming the unlock operation.
-    BackOfficeRecord unlock = logEntry(8);
-    unlock.method = KestroAgiRESTFul::METHOD_PUT;
-    unlock.path = "/service/v1/isp/demo/1/unlock";
-    scratch.write("spool/0000000000000000002-1-0" + tagged, recordFileOf(unlock, office()));
-    // Another back office's record, and one under our tag that names another.
     const BackOfficeIdentity other("http://127.0.0.1/base", "test-driver", "8");
-    scratch.write("spool/0000000000000000003-1-0." + other.tag() + ".rec", recordFileOf(logEntry(9), other));
-    scratch.write("spool/0000000000000000004-1-0" + tagged, recordFileOf(logEntry(10), other));
-    // A writer that died half-way, long ago.
-    const std::string leftover = scratch.write("spool/.tmp-99999-0", "{\"kind\":\"logger\",\"me");
-    struct timeval then[2] = {};
-    ::gettimeofday(&then[0], nullptr);
-    then[0].tv_sec -= 3600;
-    then[1] = then[0];
-    ASSERT_EQ(::utimes(leftover.c_str(), then), 0);
+    writeOlderForm(scratch, stampSecondsAgo(50) + "-1-0" + tagged, RecordFile::write(logEntry(1), office()));
+    writeOlderForm(scratch, stampSecondsAgo(60) + "-1-0" + tagged, RecordFile::write(logEntry(0), office()));
+    writeOlderForm(scratch, stampSecondsAgo(40) + "-1-0." + other.tag() + ".rec",
+                   RecordFile::write(logEntry(9), other));
+    writeOlderForm(scratch, stampSecondsAgo(30) + "-1-0.rec", "this is no record\n");
+    // Claimed by a process long gone, and one refused before.
+    writeOlderForm(scratch, stampSecondsAgo(45) + "-1-0" + tagged + ".claimed-999999999-1",
+                   RecordFile::write(logEntry(2), office()));
+    writeOlderForm(scratch, "aside/" + stampSecondsAgo(20) + "-1-0" + tagged, RecordFile::write(logEntry(3), office()));
+    // A link named like one of ours, to a record outside the spool.
+    const std::string outside = scratch.write("outside.rec", RecordFile::write(logEntry(7), office()));
+    ASSERT_EQ(::symlink(outside.c_str(), scratch.file("spool/" + stampSecondsAgo(10) + "-1-0" + tagged).c_str()), 0);
 
-    std::vector<RecordSpool::Claimed> claimed = spool.claim(10);
-    EXPECT_EQ(bodiesOf(claimed), bodiesFrom(0, 1));
-    EXPECT_EQ(namesIn(scratch.file("spool/aside")),
-              (std::vector<std::string>{"0000000000000000001-1-0" + tagged, "0000000000000000002-1-0" + tagged}));
-    // The link itself was moved; what it pointed at is untouched.
-    EXPECT_TRUE(std::filesystem::is_symlink(scratch.file("spool/aside/0000000000000000001-1-0" + tagged)));
-    EXPECT_EQ(scratch.read("outside.rec"), recordFileOf(logEntry(7), office()));
-    EXPECT_TRUE(std::filesystem::exists(scratch.file("spool/0000000000000000003-1-0." + other.tag() + ".rec")));
-    EXPECT_TRUE(std::filesystem::exists(scratch.file("spool/0000000000000000004-1-0" + tagged)));
-    EXPECT_FALSE(std::filesystem::exists(leftover));
+    RecordSpool spool(scratch.file("spool"), office());
+    EXPECT_EQ(bodiesOf(spool.claim(10)), bodiesFrom(0, 3));
+    EXPECT_EQ(spool.asideCount(), 1u);
     std::string notices;
     for (const std::string& line : spool.takeNotices()) notices += line + "\n";
-    EXPECT_NE(notices.find("a request no record makes"), std::string::npos) << notices;
-    EXPECT_NE(notices.find("removed 1 unfinished"), std::string::npos) << notices;
+    EXPECT_NE(notices.find("took in 4 waiting and 1 aside records"), std::string::npos) << notices;
+    EXPECT_NE(notices.find("moved 2 files that are no record"), std::string::npos) << notices;
+    EXPECT_EQ(scratch.read("outside.rec"), RecordFile::write(logEntry(7), office()));
+    // The other back office's record waits for it alone.
+    RecordSpool theOther(scratch.file("spool"), other);
+    EXPECT_EQ(bodiesOf(theOther.claim(10)), bodiesFrom(9, 10));
+    std::size_t recordFiles = 0;
+    for (const std::string& name : namesIn(scratch.file("spool"))) recordFiles += name.find(".rec") != std::string::npos;
+    EXPECT_EQ(recordFiles, 0u);
+    EXPECT_EQ(namesIn(scratch.file("spool/aside")).size(), 2u);
+    // Once only.
+    RecordSpool later(scratch.file("spool"), office());
+    EXPECT_TRUE(later.claim(10).empty());
+    EXPECT_TRUE(later.takeNotices().empty());
+}
 
-    // aside/ that is not a folder: the refused record stays, is reported,
-    // and is not taken again by this spool.
-    std::filesystem::rename(scratch.file("spool/aside"), scratch.file("aside-before"));
-    scratch.write("spool/aside", "a file where the folder should be\n");
-    EXPECT_FALSE(spool.setAside(claimed[0]));
-    EXPECT_TRUE(std::filesystem::exists(claimed[0].waitingPath));
-    EXPECT_EQ(spool.stuckCount(), 1u);
+// A refused record is kept aside; one that cannot be written aside still
+// waits, but is set aside before it could ever be sent again. A back office
+// asking to be left alone is held for an hour at most. The queue tools put
+// aside records back, move an old address's records, remove an address's.
+TEST(RecordSpoolTest, AsideHoldsAndQueueTools) {
+    TempDir scratch;
+    const std::string directory = scratch.file("spool");
+    RecordSpool spool(directory, office());
+    storeAll(spool, 0, 2);
+    std::vector<RecordSpool::Claimed> claimed = spool.claim(2);
+    ASSERT_EQ(claimed.size(), 2u);
+    EXPECT_TRUE(spool.setAside(claimed[0], "answer 400"));
+    // As when aside could not be written: marked, then set aside at the next claim.
+    runSql(directory, "UPDATE records SET refused = 'answer 404' WHERE aside = 0");
+    spool.release(claimed[1]);
     EXPECT_TRUE(spool.claim(10).empty());
-    notices.clear();
-    for (const std::string& line : spool.takeNotices()) notices += line + "\n";
-    EXPECT_NE(notices.find("cannot be set aside"), std::string::npos) << notices;
+    EXPECT_EQ(spool.asideCount(), 2u);
+
+    spool.holdOff(315360000);
+    RecordSpool other(directory, office());
+    EXPECT_TRUE(other.heldOff());
+    const std::vector<RecordSpool::OfficeSummary> offices = other.offices();
+    ASSERT_EQ(offices.size(), 1u);
+    EXPECT_EQ(offices[0].aside, 2u);
+    EXPECT_LE(offices[0].heldUntil, static_cast<std::int64_t>(std::time(nullptr)) + 3600);
+    runSql(directory, "UPDATE offices SET heldUntil = 0");
+
+    EXPECT_EQ(other.requeueAside(), 2u);
+    EXPECT_EQ(bodiesOf(other.claim(10)), bodiesFrom(0, 2));
+    other.releaseAll();
+
+    // The back office moved to another port: its records follow it.
+    const BackOfficeIdentity moved("http://127.0.0.1:8443/base", "test-driver", "7");
+    RecordSpool there(directory, moved);
+    EXPECT_EQ(there.moveFrom("http://127.0.0.1/base"), 2u);
+    EXPECT_EQ(bodiesOf(there.claim(10)), bodiesFrom(0, 2));
+    there.releaseAll();
+    EXPECT_EQ(there.removeAddress("http://127.0.0.1:8443/base"), 2u);
+    EXPECT_TRUE(testing::spooledRows(directory).empty());
 }
 
 // A spool anyone else can change is not used: records are not written there.
@@ -437,20 +498,6 @@ TEST(RecordSpoolTest, ASpoolOthersCanWriteIsNotUsed) {
         EXPECT_NE(problem.find("belongs to uid 65534"), std::string::npos) << problem;
         EXPECT_TRUE(namesIn(foreign).empty());
     }
-}
-
-// A claim whose process id now belongs to another process (here: ours,
-// started at another time) is given back.
-TEST(RecordSpoolTest, AClaimIsGivenBackWhenItsProcessIdWasReused) {
-    TempDir scratch;
-    RecordSpool spool(scratch.file("spool"), office());
-    storeAll(spool, 0, 1);
-    std::vector<RecordSpool::Claimed> claimed = spool.claim(1);
-    ASSERT_EQ(claimed.size(), 1u);
-    const std::string reused = claimed[0].waitingPath + ".claimed-" + std::to_string(::getpid()) + "-1";
-    ASSERT_EQ(::rename(claimed[0].claimedPath.c_str(), reused.c_str()), 0);
-    RecordSpool other(scratch.file("spool"), office());
-    EXPECT_EQ(bodiesOf(other.claim(10)), bodiesFrom(0, 1));
 }
 
 }  // namespace

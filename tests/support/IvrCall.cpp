@@ -1,4 +1,5 @@
 #include "tests/support/IvrCall.h"
+#include "tests/support/SpoolContents.h"
 
 #include <gtest/gtest.h>
 
@@ -114,17 +115,10 @@ IvrBackOffice::IvrBackOffice(const std::vector<std::string>& extraOptions) {
 }
 
 std::vector<Json::Value> IvrBackOffice::spooledRecords() const {
-    std::vector<std::string> names;
-    std::error_code ignored;
-    for (const auto& item : std::filesystem::directory_iterator(spoolPath(), ignored)) {
-        const std::string name = item.path().filename().string();
-        if (name.size() > 4 && name.compare(name.size() - 4, 4, ".rec") == 0) names.push_back(item.path().string());
-    }
-    std::sort(names.begin(), names.end());
     std::vector<Json::Value> records;
-    for (const std::string& path : names) {
+    for (const SpooledRow& row : waitingRows(spoolPath())) {
         Json::Value record;
-        EXPECT_TRUE(parseJson(readFile(path), record)) << path;
+        EXPECT_TRUE(parseJson(row.record, record)) << row.record;
         Json::Value body;
         if (parseJson(record["body"].asString(), body)) record["json"] = body;
         records.push_back(record);

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "api/BackOfficeRecord.h"
+#include "records/BackOfficeIdentity.h"
+
+namespace tarvik {
+
+// The spool form of earlier releases: one file per record in the spool
+// directory ("TIME-PID-N.TAG.rec", claimed ones with ".claimed-PID-START"
+// after it) and refused ones in aside/. After an upgrade the new spool takes
+// them in once; files that are no record of a back office are left in
+// aside/ for the operator, as before.
+class OlderSpoolFiles {
+public:
+    struct Found {
+        std::string path;
+        BackOfficeRecord record;
+        BackOfficeIdentity identity;
+        std::int64_t written = 0;  // nanoseconds since the epoch
+        bool aside = false;
+    };
+
+    struct Scan {
+        std::vector<Found> records;
+        // Files that are no record (or name no back office, or no record
+        // operation), moved to aside/ now.
+        std::size_t notRecords = 0;
+    };
+
+    // Nothing but a directory read when there is nothing of the older form.
+    static Scan scan(const std::string& directory);
+    // After the records were taken in.
+    static void removeTaken(const std::vector<Found>& taken);
+};
+
+}  // namespace tarvik
