@@ -17,6 +17,8 @@
 #include "check/SpoolDirectory.h"
 #include "configuration/ConfigurationKeyTable.h"
 #include "records/BackOfficeKeys.h"
+#include "records/RecordSpool.h"
+#include "util/BoundedFormat.h"
 #include "ivr/Plugin.h"
 #include "ivr/PromptCatalog.h"
 #include "util/JsonMembers.h"
@@ -175,6 +177,29 @@ void ConfigurationCheck::checkSpoolDirectory(const Json::Value& root, Findings& 
     if (!problem.empty()) found.problems.push_back(std::move(problem));
     std::string warning = SpoolDirectory::warning(keys.spoolDirectory);
     if (!warning.empty()) found.warnings.push_back(std::move(warning));
+    checkOtherBackOffices(keys, found);
+}
+
+void ConfigurationCheck::checkOtherBackOffices(const BackOfficeKeys& keys, Findings& found) const {
+    // Records of an address no configuration names any more wait for ever:
+    // say so (--move-spool or --delete-spool deals with them).
+    RecordSpool spool(keys.spoolDirectory, keys.identity(), keys.spoolLimits());
+    std::string problem;
+    if (keys.baseUri.empty() || !spool.usable(false, problem)) return;
+    std::size_t waiting = 0;
+    std::int64_t oldest = 0;
+    for (const RecordSpool::OfficeSummary& office : spool.offices()) {
+        if (office.identity == keys.identity()) continue;
+        waiting += office.waiting;
+        if (office.oldestWritten > 0 && (oldest == 0 || office.oldestWritten < oldest)) oldest = office.oldestWritten;
+    }
+    if (waiting == 0) return;
+    const long long days = (RecordSpool::timeWrittenNow() - oldest) / 1000000000LL / 86400;
+    const long long hours = (RecordSpool::timeWrittenNow() - oldest) / 1000000000LL % 86400 / 3600;
+    found.warnings.push_back(formatBounded("spool %s holds %zu records waiting for back offices other than %s, "
+                                           "the oldest %lld days %lld hours old (--list-spool names them)",
+                                           keys.spoolDirectory.c_str(), waiting, keys.identity().address().c_str(),
+                                           days, hours));
 }
 
 int ConfigurationCheck::run(const std::string& path, std::ostream& out) {

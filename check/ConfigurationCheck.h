@@ -8,6 +8,8 @@
 
 namespace tarvik {
 
+struct BackOfficeKeys;
+
 class Plugin;
 
 // --check CONFIG.json: loads the configuration into the program's own
@@ -53,6 +55,7 @@ public:
 private:
     void checkLoadedModule(const std::string& path, const Json::Value& root, Findings& found);
     void checkReadiness(const Json::Value& root, Findings& found);
+    void checkOtherBackOffices(const BackOfficeKeys& keys, Findings& found) const;
     void checkSpoolDirectory(const Json::Value& root, Findings& found) const;
     static void checkTokenExposure(const std::string& path, const Json::Value& root, Findings& found);
 

@@ -73,9 +73,13 @@ std::string waitingName(const std::string& name) {
 OlderSpoolFiles::Scan OlderSpoolFiles::scan(const std::string& directory) {
     Scan scan;
     const std::string asideDirectory = directory + "/" + kAsideFolder;
+    const std::string mine = ClaimMarker::own();
     auto take = [&](const std::string& folder, const std::string& name, const std::string& waiting, bool aside) {
         Found found;
-        found.path = folder + "/" + name;
+        // Claimed first, as before: of processes taking the files in at
+        // once, exactly one renames each.
+        found.path = folder + "/" + waiting + mine;
+        if (::rename((folder + "/" + name).c_str(), found.path.c_str()) != 0) return;
         found.aside = aside;
         std::string text;
         std::int64_t modified = 0;
@@ -84,13 +88,16 @@ OlderSpoolFiles::Scan OlderSpoolFiles::scan(const std::string& directory) {
         const long long stamp = std::strtoll(waiting.c_str(), &end, 10);
         // A link or anything but a regular file is never read through.
         const bool read = readRegularFile(found.path, text, modified);
-        found.written = end != nullptr && *end == '-' && stamp > 0 ? stamp : modified;
+        found.written = modified;
+        found.order = end != nullptr && *end == '-' && stamp > 0 ? stamp : modified;
         if (read && RecordFile::read(text, found.record, found.identity) == RecordFile::Reading::record) {
             scan.records.push_back(std::move(found));
         } else if (!aside) {
             // As before: kept for the operator, never sent.
             ::mkdir(asideDirectory.c_str(), 0700);
             if (::rename(found.path.c_str(), (asideDirectory + "/" + waiting).c_str()) == 0) ++scan.notRecords;
+        } else {
+            ::rename(found.path.c_str(), (folder + "/" + name).c_str());
         }
     };
     for (const std::string& name : namesIn(directory)) {

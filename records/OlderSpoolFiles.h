@@ -20,7 +20,9 @@ public:
         std::string path;
         BackOfficeRecord record;
         BackOfficeIdentity identity;
-        std::int64_t written = 0;  // nanoseconds since the epoch
+        std::int64_t order = 0;    // the time its name begins with: queue order
+        std::int64_t written = 0;  // when the file was last written, in
+                                   // nanoseconds since the epoch: its age
         bool aside = false;
     };
 

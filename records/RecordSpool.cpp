@@ -82,19 +82,23 @@ bool RecordSpool::usable(bool create, std::string& problem) {
     return false;
 }
 
+bool RecordSpool::readable() {
+    std::string problem;
+    // Another process may have made the database since this one looked.
+    return usable(false, problem) && (database.isOpen() || (open(false, problem) && database.isOpen()));
+}
+
 bool RecordSpool::open(bool create, std::string& problem) {
     if (database.isOpen()) return true;
     const std::string path = directory_ + "/" + kDatabaseName;
     struct stat facts {};
-    if (!create && ::lstat(path.c_str(), &facts) != 0 && errno == ENOENT) {
-        // Nothing was ever stored here: a reader has nothing to open, but an
-        // older spool's files may still be waiting to be taken in.
-        OlderSpoolFiles::Scan older = OlderSpoolFiles::scan(directory_);
-        notRecords += older.notRecords;
-        if (older.records.empty()) {
-            problem.clear();
-            return true;
-        }
+    // An older spool's files waiting to be taken in.
+    OlderSpoolFiles::Scan older = OlderSpoolFiles::scan(directory_);
+    noteNotRecords(older.notRecords);
+    if (!create && older.records.empty() && ::lstat(path.c_str(), &facts) != 0 && errno == ENOENT) {
+        // Nothing was ever stored here: a reader has nothing to open.
+        problem.clear();
+        return true;
     }
     // Records are the operator's business alone: the database (and the log
     // files SQLite makes with its mode) readable by this user only.
@@ -105,17 +109,21 @@ bool RecordSpool::open(bool create, std::string& problem) {
         problem = formatBounded("spool directory %s cannot be used: %s", directory_.c_str(), why.c_str());
         return false;
     }
-    importOlderForm();
+    importOlderForm(older);
     return true;
 }
 
-void RecordSpool::importOlderForm() {
-    OlderSpoolFiles::Scan older = OlderSpoolFiles::scan(directory_);
-    notRecords += older.notRecords;
+void RecordSpool::noteNotRecords(std::size_t count) {
+    if (count == 0) return;
+    notRecords += count;
+    SpoolObserver::report("set-aside", count);
+}
+
+void RecordSpool::importOlderForm(OlderSpoolFiles::Scan& older) {
     if (older.records.empty()) return;
     // Oldest first, so they keep their place in the queue.
     std::sort(older.records.begin(), older.records.end(),
-              [](const OlderSpoolFiles::Found& a, const OlderSpoolFiles::Found& b) { return a.written < b.written; });
+              [](const OlderSpoolFiles::Found& a, const OlderSpoolFiles::Found& b) { return a.order < b.order; });
     Transaction transaction(database);
     if (!transaction.begun()) return;
     Statement office(database,
@@ -298,11 +306,11 @@ void RecordSpool::giveBackOrphanedClaims() {
 std::vector<RecordSpool::Claimed> RecordSpool::claim(std::size_t count, std::int64_t writtenBefore) {
     std::vector<Claimed> claimed;
     std::string problem;
-    if (count == 0 || !usable(false, problem) || !database.isOpen() || officeId(false) == 0 || heldOff()) {
-        return claimed;
-    }
+    if (count == 0 || !readable()) return claimed;
+    // Looked up under the write lock: a process taking in an earlier
+    // release's files may be making this back office's rows right now.
     Transaction transaction(database);
-    if (!transaction.begun()) return claimed;
+    if (!transaction.begun() || officeId(false) == 0 || heldOff()) return claimed;
     giveBackOrphanedClaims();
     const std::string marker = ClaimMarker::own();
     const std::int64_t cutoff = timeWrittenNow() - static_cast<std::int64_t>(limits.maxAge.count()) * 1000000000;
@@ -443,16 +451,14 @@ void RecordSpool::holdOff(long seconds) {
 }
 
 bool RecordSpool::heldOff() {
-    std::string problem;
-    if (!usable(false, problem) || !database.isOpen() || officeId(false) == 0) return false;
+    if (!readable() || officeId(false) == 0) return false;
     Statement hold(database, "SELECT heldUntil FROM offices WHERE id = ?1");
     hold.bind(1, office_);
     return hold.step() && hold.integer(0) > nowSeconds();
 }
 
 std::size_t RecordSpool::count(bool aside) {
-    std::string problem;
-    if (!usable(false, problem) || !database.isOpen() || officeId(false) == 0) return 0;
+    if (!readable() || officeId(false) == 0) return 0;
     Statement records(database, "SELECT records FROM counts WHERE office = ?1 AND aside = ?2");
     records.bind(1, office_).bind(2, aside ? 1 : 0);
     return records.step() ? static_cast<std::size_t>(std::max<std::int64_t>(0, records.integer(0))) : 0;
@@ -463,8 +469,7 @@ std::size_t RecordSpool::waitingCount() { return count(false); }
 std::size_t RecordSpool::asideCount() { return count(true); }
 
 std::int64_t RecordSpool::oldestWaiting() {
-    std::string problem;
-    if (!usable(false, problem) || !database.isOpen() || officeId(false) == 0) return 0;
+    if (!readable() || officeId(false) == 0) return 0;
     Statement oldest(database, "SELECT written FROM records WHERE office = ?1 AND aside = 0 ORDER BY id LIMIT 1");
     oldest.bind(1, office_);
     return oldest.step() ? oldest.integer(0) : 0;
@@ -472,8 +477,7 @@ std::int64_t RecordSpool::oldestWaiting() {
 
 std::vector<RecordSpool::OfficeSummary> RecordSpool::offices() {
     std::vector<OfficeSummary> summaries;
-    std::string problem;
-    if (!usable(false, problem) || !database.isOpen()) return summaries;
+    if (!readable()) return summaries;
     Statement list(database,
                    "SELECT o.address, o.driver, o.plugin, o.heldUntil,"
                    " IFNULL((SELECT records FROM counts WHERE office = o.id AND aside = 0), 0),"
@@ -494,8 +498,7 @@ std::vector<RecordSpool::OfficeSummary> RecordSpool::offices() {
 }
 
 std::size_t RecordSpool::requeueAside() {
-    std::string problem;
-    if (!usable(false, problem) || !database.isOpen() || officeId(false) == 0) return 0;
+    if (!readable() || officeId(false) == 0) return 0;
     Transaction transaction(database);
     Statement requeue(database,
                       "UPDATE records SET aside = 0, reason = NULL, refused = NULL WHERE office = ?1 AND aside = 1");
@@ -505,9 +508,8 @@ std::size_t RecordSpool::requeueAside() {
 }
 
 std::size_t RecordSpool::moveFrom(const std::string& address) {
-    std::string problem;
     const std::string from = BackOfficeIdentity::canonicalAddress(address);
-    if (from == identity.address() || !usable(false, problem) || !database.isOpen()) return 0;
+    if (from == identity.address() || !readable()) return 0;
     Transaction transaction(database);
     if (!transaction.begun() || officeId(true) == 0) return 0;
     Statement move(database,
@@ -526,9 +528,8 @@ std::size_t RecordSpool::moveFrom(const std::string& address) {
 }
 
 std::size_t RecordSpool::removeAddress(const std::string& address) {
-    std::string problem;
     const std::string gone = BackOfficeIdentity::canonicalAddress(address);
-    if (!usable(false, problem) || !database.isOpen()) return 0;
+    if (!readable()) return 0;
     Transaction transaction(database);
     Statement drop(database, "DELETE FROM records WHERE office IN (SELECT id FROM offices WHERE address = ?1)");
     if (!transaction.begun() || !drop.bind(1, gone).run()) return 0;

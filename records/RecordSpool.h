@@ -9,6 +9,7 @@
 
 #include "api/BackOfficeRecord.h"
 #include "records/BackOfficeIdentity.h"
+#include "records/OlderSpoolFiles.h"
 #include "records/SpoolDatabase.h"
 
 namespace tarvik {
@@ -119,6 +120,8 @@ public:
 
 private:
     bool open(bool create, std::string& problem);
+    // Usable and holding a database to read (made by anyone, any time).
+    bool readable();
     // This back office's row id; 0 when it has none (and `create` is off).
     std::int64_t officeId(bool create);
     // Makes room for `bytes` more among the waiting (aside false) or aside
@@ -131,7 +134,8 @@ private:
     void giveBackOrphanedClaims();
     void forgetClaimerWhenIdle();
     std::size_t count(bool aside);
-    void importOlderForm();
+    void importOlderForm(OlderSpoolFiles::Scan& older);
+    void noteNotRecords(std::size_t count);
 
     std::string directory_;
     BackOfficeIdentity identity;

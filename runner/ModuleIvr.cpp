@@ -215,7 +215,7 @@ int ModuleIvr::execute(int argc, char** argv, IModuleIvr& module) {
         }
     }
     if (check + flush + fastAgi > 1) {
-        return commandLineError(argc, argv, "--check, the spool commands and --fastagi go one at a time");
+        return commandLineError(argc, argv, "--check, --flush-spool and --fastagi go one at a time");
     }
     // Moving and deleting name the back-office address they act on.
     const bool namesAddress = spoolCommand == "move-spool" || spoolCommand == "delete-spool";

@@ -53,7 +53,15 @@ const char* const kBody =
     "Records the back office could not take (spoolDirectory):\n"
     "  --flush-spool CONFIG.json\n"
     "                       send them now, oldest first (for a timer when no calls\n"
-    "                       come); exit 0 when none is left waiting\n"
+    "                       come); exit 0 when none is left waiting and none was set aside\n"
+    "  --list-spool CONFIG.json\n"
+    "                       per back office: records waiting, aside, the oldest, held until\n"
+    "  --requeue-aside CONFIG.json\n"
+    "                       the configuration's back office's aside records wait again\n"
+    "  --move-spool CONFIG.json ADDRESS\n"
+    "                       records of an old back-office address move to the configuration's\n"
+    "  --delete-spool CONFIG.json ADDRESS\n"
+    "                       every record of the back offices at ADDRESS is removed\n"
     "\n"
     "Exit status: 0 after a call, 1 on a command-line error or a failed session;\n"
     "with --check, 1 when a problem was found.\n"
@@ -77,6 +85,8 @@ std::string ProgramHelp::usage(const std::string& program) {
     text += indent + "[--idle-timeout SECONDS] [--metrics [ADDRESS:]PORT] [--metrics-allow CIDR]...\n";
     text += "       " + shown + " --check CONFIG.json [--offline]\n";
     text += "       " + shown + " --flush-spool CONFIG.json\n";
+    text += "       " + shown + " --list-spool CONFIG.json | --requeue-aside CONFIG.json\n";
+    text += "       " + shown + " --move-spool CONFIG.json ADDRESS | --delete-spool CONFIG.json ADDRESS\n";
     text += "       " + shown + " -v | --version\n";
     text += "       " + shown + " -h | --help\n";
     return text;

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -249,10 +251,20 @@ TEST(BackgroundSenderTest, FinishWithoutTimeSpoolsWhatIsStillQueued) {
         std::vector<std::string> seen = bodiesOf(server.requests());
         const std::vector<std::string> spooled = spooledBodies(scratch.file("spool"));
         // How many went before the finish came is the scheduler's choice;
-        // what was still queued then is spooled, not sent.
+        // what was still queued then is spooled, not sent. The one cut under
+        // way may have reached the back office too: it waits again, so it is
+        // never lost.
         EXPECT_FALSE(spooled.empty());
+        const std::size_t sent = seen.size();
         seen.insert(seen.end(), spooled.begin(), spooled.end());
-        EXPECT_EQ(seen, bodies(0, 5));
+        std::vector<std::string> distinct = seen;
+        std::sort(distinct.begin(), distinct.end());
+        distinct.erase(std::unique(distinct.begin(), distinct.end()), distinct.end());
+        EXPECT_EQ(distinct, bodies(0, 5));
+        EXPECT_LE(seen.size(), distinct.size() + 1);
+        if (seen.size() > distinct.size() && sent > 0) {
+            EXPECT_EQ(seen[sent - 1], spooled.front());
+        }
     }
 }
 

@@ -322,8 +322,13 @@ TEST(RecordSpoolTest, BoundsDropTheOldestAndTooOldRecords) {
         RecordSpool::Limits limits;
         limits.maxAge = std::chrono::seconds(3600);
         for (int number = 0; number < 2; ++number) {
-            scratch.write("age/" + stampSecondsAgo(7200 - number) + "-1-0." + office().tag() + ".rec",
-                          RecordFile::write(logEntry(number), office()));
+            const std::string file = scratch.write("age/" + stampSecondsAgo(7200 - number) + "-1-0." + office().tag() +
+                                                       ".rec", RecordFile::write(logEntry(number), office()));
+            struct timeval then[2] = {};
+            ::gettimeofday(&then[0], nullptr);
+            then[0].tv_sec -= 7200;
+            then[1] = then[0];
+            ASSERT_EQ(::utimes(file.c_str(), then), 0);
         }
         RecordSpool spool(scratch.file("age"), office(), limits);
         storeAll(spool, 2, 3);
