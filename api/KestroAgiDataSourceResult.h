@@ -38,6 +38,14 @@ public:
     long getRetryAfter() const { return retryAfter; }
     void setRetryAfter(long seconds) { retryAfter = seconds; }
 
+    // A 3xx answer: a redirect, which only a GET follows.
+    bool isRedirect() const { return code >= 300 && code <= 399; }
+    // Where a redirect not followed points (its Location, made absolute
+    // when libcurl could); empty otherwise.
+    const std::string& getLocation() const { return location; }
+    // Control characters are dropped: the text ends up in log lines.
+    void setLocation(const std::string& value);
+
     // The response body, or null when the exchange carried none.
     const char* getText() const { return text.get(); }
     void setText(const char* value);
@@ -67,6 +75,7 @@ private:
     Json::Value json;
     int code = 0;
     long retryAfter = 0;
+    std::string location;
     int type = TYPE_FIELDS;
     CText text;
     int currentIndex = 0;

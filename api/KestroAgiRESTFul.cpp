@@ -166,6 +166,32 @@ std::string describeFailure(CURLcode outcome, const char* detail, const Redirect
     return formatBounded("curl_easy_perform() failed: %s\n", curl_easy_strerror(outcome));
 }
 
+std::string trimmed(const char* text) {
+    std::string value = text == nullptr ? "" : text;
+    const std::size_t first = value.find_first_not_of(" \t");
+    if (first == std::string::npos) return std::string();
+    return value.substr(first, value.find_last_not_of(" \t") - first + 1);
+}
+
+// The last answer's header `name`, or empty.
+std::string answerHeader(CURL* curl, const char* name) {
+    curl_header* header = nullptr;
+    if (curl_easy_header(curl, name, 0, CURLH_HEADER, -1, &header) != CURLHE_OK || header == nullptr) {
+        return std::string();
+    }
+    return trimmed(header->value);
+}
+
+// Where a redirect not followed points: libcurl's absolute form of its
+// Location, or the header as it came when libcurl could not resolve it.
+std::string locationOf(CURL* curl) {
+    char* absolute = nullptr;
+    if (curl_easy_getinfo(curl, CURLINFO_REDIRECT_URL, &absolute) == CURLE_OK && absolute != nullptr) {
+        return absolute;
+    }
+    return answerHeader(curl, "Location");
+}
+
 // Never hands out upload data: a request must not read the AGI channel.
 std::size_t noUploadData(char*, std::size_t, std::size_t, void*) { return 0; }
 
@@ -315,7 +341,10 @@ KestroAgiDataSourceResult* KestroAgiRESTFul::request(int method, const char* url
     const char* target = url == nullptr ? "" : url;
 
     curl_easy_setopt(curl, CURLOPT_URL, target);
-    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+    // Only a GET follows a redirect: libcurl would send a POST again where a
+    // 301 or 302 points without its body, and the answer to that empty one
+    // would count for the record. Any other method gets the 3xx as its answer.
+    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, method == METHOD_GET ? 1L : 0L);
     RedirectGuard redirects(curl, target);
     char errorDetail[CURL_ERROR_SIZE] = "";
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorDetail);
@@ -407,6 +436,7 @@ KestroAgiDataSourceResult* KestroAgiRESTFul::request(int method, const char* url
         if (curl_easy_getinfo(curl, CURLINFO_RETRY_AFTER, &retryAfter) == CURLE_OK && retryAfter > 0) {
             result->setRetryAfter(static_cast<long>(retryAfter));
         }
+        if (result->isRedirect()) result->setLocation(locationOf(curl));
         TransferObserver::report(target, code, seconds);
         if (outcome == CURLE_OK) {
             result->setText(received.c_str());
@@ -486,5 +516,15 @@ bool KestroAgiRESTFul::loadParametersFromXml(xmlNode* node) {
 }
 
 void KestroAgiRESTFul::initialiseLibrary() { curlProcess(); }
+
+const char* KestroAgiRESTFul::methodName(int method) {
+    switch (method) {
+        case METHOD_GET: return "GET";
+        case METHOD_POST: return "POST";
+        case METHOD_PUT: return "PUT";
+        case METHOD_DELETE: return "DELETE";
+        default: return "?";
+    }
+}
 
 }  // namespace tarvik
