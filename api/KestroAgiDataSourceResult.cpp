@@ -45,6 +45,10 @@ KestroAgiDataSourceResult::~KestroAgiDataSourceResult() {
 
 void KestroAgiDataSourceResult::setText(const char* value) { text.reset(duplicateText(value)); }
 
+void KestroAgiDataSourceResult::setRetryAfter(long seconds) {
+    retryAfter = std::clamp(seconds, 0L, kMaxRetryAfterSeconds);
+}
+
 void KestroAgiDataSourceResult::setLocation(const std::string& value) {
     location.clear();
     for (char c : value) {

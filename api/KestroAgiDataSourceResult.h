@@ -34,9 +34,14 @@ public:
 
     int getCode() const { return code; }
     void setCode(int value) { code = value; }
-    // Seconds the answer's "Retry-After" asks the client to wait; 0 without one.
+    // The longest pause a "Retry-After" may impose: one asking for years
+    // would otherwise hold a back office's records as long.
+    static constexpr long kMaxRetryAfterSeconds = 3600;
+    // Seconds the answer's "Retry-After" asks the client to wait, at most
+    // kMaxRetryAfterSeconds; 0 without one.
     long getRetryAfter() const { return retryAfter; }
-    void setRetryAfter(long seconds) { retryAfter = seconds; }
+    // A negative value is no pause, a larger one is cut to the cap.
+    void setRetryAfter(long seconds);
 
     // A 3xx answer: a redirect, which only a GET follows.
     bool isRedirect() const { return code >= 300 && code <= 399; }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
 #include <memory>
 #include <new>
 #include <string>
@@ -180,6 +181,28 @@ std::string answerHeader(CURL* curl, const char* name) {
         return std::string();
     }
     return trimmed(header->value);
+}
+
+// "Retry-After" as whole seconds or as an HTTP date, capped. Read here, not
+// through CURLINFO_RETRY_AFTER: libcurl before 8.12 gives a past date as a
+// negative wait, and 7.88 takes "10abc" for ten seconds and a number too
+// long for it as no wait at all.
+long retryAfterOf(CURL* curl) {
+    const std::string value = answerHeader(curl, "Retry-After");
+    if (value.empty()) return 0;
+    const long cap = KestroAgiDataSourceResult::kMaxRetryAfterSeconds;
+    if (std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        long seconds = 0;
+        for (char digit : value) {
+            seconds = seconds * 10 + (digit - '0');
+            if (seconds >= cap) return cap;  // before it could overflow
+        }
+        return seconds;
+    }
+    const std::time_t date = curl_getdate(value.c_str(), nullptr);
+    const std::time_t now = std::time(nullptr);
+    if (date == -1 || date <= now) return 0;
+    return date - now >= cap ? cap : static_cast<long>(date - now);
 }
 
 // Where a redirect not followed points: libcurl's absolute form of its
@@ -432,10 +455,7 @@ KestroAgiDataSourceResult* KestroAgiRESTFul::request(int method, const char* url
         curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &code);
         result = new KestroAgiDataSourceResult();
         result->setCode(static_cast<int>(code));
-        curl_off_t retryAfter = 0;
-        if (curl_easy_getinfo(curl, CURLINFO_RETRY_AFTER, &retryAfter) == CURLE_OK && retryAfter > 0) {
-            result->setRetryAfter(static_cast<long>(retryAfter));
-        }
+        result->setRetryAfter(retryAfterOf(curl));
         if (result->isRedirect()) result->setLocation(locationOf(curl));
         TransferObserver::report(target, code, seconds);
         if (outcome == CURLE_OK) {

@@ -15,7 +15,7 @@ namespace tarvik {
 //   follows)                                     is put right
 //   any other answer                             set aside, never sent again
 // A 429 or 503 with Retry-After also says how long to leave the back office
-// alone.
+// alone (at most KestroAgiDataSourceResult::kMaxRetryAfterSeconds).
 struct DeliveryVerdict {
     enum class Fate { delivered, waiting, setAside };
 

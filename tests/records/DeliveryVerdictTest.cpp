@@ -1,8 +1,10 @@
 // A record sent to a local back office and judged on what came back: a
-// redirect is never followed (libcurl would post again without the body).
+// redirect is never followed (libcurl would post again without the body),
+// and Retry-After holds the back office for at most an hour.
 
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -94,6 +96,58 @@ TEST(DeliveryVerdictTest, ARedirectLeavesTheRecordWaitingAndIsNeverFollowed) {
     const DeliveryVerdict nowhere = sendAndJudge(server, eventRecord(KestroAgiRESTFul::METHOD_POST));
     EXPECT_EQ(nowhere.fate, DeliveryVerdict::Fate::waiting);
     EXPECT_EQ(nowhere.reason, "answer 300 redirecting nowhere (no Location)");
+}
+
+std::string httpDate(std::time_t when) {
+    std::tm parts{};
+    gmtime_r(&when, &parts);
+    char text[64];
+    std::strftime(text, sizeof text, "%a, %d %b %Y %H:%M:%S GMT", &parts);
+    return text;
+}
+
+// Retry-After as seconds or as an HTTP date, never more than an hour and
+// never overflowing; what cannot be read, or lies in the past, is no pause.
+TEST(DeliveryVerdictTest, RetryAfterIsReadAsSecondsOrADateAndCappedAtAnHour) {
+    LocalHttpServer server;
+    std::string retryAfter;
+    server.handle("POST", kEvent, [&retryAfter](const RecordedRequest&) {
+        CannedResponse busy;
+        busy.status = 503;
+        busy.headers = {{"Retry-After", retryAfter}};
+        return busy;
+    });
+    const long cap = KestroAgiDataSourceResult::kMaxRetryAfterSeconds;
+    EXPECT_EQ(cap, 3600);
+    const std::time_t now = std::time(nullptr);
+    const std::vector<std::pair<std::string, long>> exact = {
+        {"120", 120},
+        {" 45 ", 45},
+        {"3600", cap},
+        {"315360000", cap},
+        {"99999999999999999999999999", cap},
+        {"-5", 0},
+        {"0", 0},
+        {"soon", 0},
+        {"10abc", 0},
+        {"1e3", 0},
+        {httpDate(now + 2 * 24 * 3600), cap},
+        {httpDate(now - 600), 0},
+        {"Wed, 21 Oct 2015 07:28:00 GMT", 0},
+    };
+    for (const auto& [value, seconds] : exact) {
+        retryAfter = value;
+        const DeliveryVerdict verdict = sendAndJudge(server, eventRecord(KestroAgiRESTFul::METHOD_POST));
+        EXPECT_EQ(verdict.fate, DeliveryVerdict::Fate::waiting) << value;
+        EXPECT_EQ(verdict.retryAfterSeconds, seconds) << value;
+    }
+
+    // Within the hour a date counts from the moment it is read (allowing
+    // for a busy machine between writing and reading it).
+    retryAfter = httpDate(std::time(nullptr) + 600);
+    const DeliveryVerdict soon = sendAndJudge(server, eventRecord(KestroAgiRESTFul::METHOD_POST));
+    EXPECT_LE(soon.retryAfterSeconds, 600) << retryAfter;
+    EXPECT_GE(soon.retryAfterSeconds, 540) << retryAfter;
 }
 
 }  // namespace
