@@ -1,9 +1,11 @@
 #include "api/ApiRequest.h"
 
+#include <cstdio>
 #include <cstring>
 #include <exception>
 
 #include "api/ApiFailure.h"
+#include "util/BoundedFormat.h"
 #include "util/JsonText.h"
 
 namespace tarvik {
@@ -39,7 +41,7 @@ void ApiRequest::setJsonBody(const Json::Value& body) { request.setBody(compactJ
 
 ApiRequest::Result ApiRequest::execute(const std::string& path, const std::string& transferFailure) {
     prepare(path);
-    Result result = send();
+    Result result = unlessRedirected(send());
     if (!result) throw ApiFailure(transferFailure);
     return result;
 }
@@ -49,6 +51,18 @@ void ApiRequest::prepare(const std::string& path) { request.setUrl((configuratio
 ApiRequest::Result ApiRequest::send() {
     fault = TransferFault::none;
     return Result(request.execute());
+}
+
+ApiRequest::Result ApiRequest::unlessRedirected(Result result) const {
+    if (!result || !result->isRedirect() || request.getMethod() == KestroAgiRESTFul::METHOD_GET) return result;
+    const char* method = KestroAgiRESTFul::methodName(request.getMethod());
+    const std::string& location = result->getLocation();
+    // Standard output is the AGI channel.
+    std::fputs(formatBounded("answer %d redirecting to %s not followed: a %s is never sent again without its body\n",
+                             result->getCode(), location.empty() ? "(no Location)" : location.c_str(), method)
+                   .c_str(),
+               stderr);
+    return Result();
 }
 
 void ApiRequest::useConnections(ConnectionCache* cache) {

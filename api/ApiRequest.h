@@ -44,6 +44,11 @@ public:
     Result send();
     // Why the last send gave no result.
     TransferFault lastFault() const { return fault; }
+    // For the caller's path: a redirect answering anything but a GET (never
+    // followed, see KestroAgiRESTFul) becomes no result, with one line on
+    // standard error, so the operation fails as it does without an answer.
+    // A record is judged on the answer itself, before this.
+    Result unlessRedirected(Result result) const;
     // Sends over this connection cache instead of the options' one.
     void useConnections(ConnectionCache* cache);
     // Same method, address, headers and body.

@@ -155,7 +155,7 @@ ApiRequest::Result HttpClient::exchange(ApiRequest& request, TransferFault& faul
 
 ApiRequest::Result HttpClient::exchange(ApiRequest& request, const std::string& transferFailure) {
     TransferFault fault = TransferFault::none;
-    ApiRequest::Result result = exchange(request, fault);
+    ApiRequest::Result result = request.unlessRedirected(exchange(request, fault));
     if (!result) throw ApiFailure(transferFailure);
     return result;
 }
@@ -171,8 +171,9 @@ ApiRequest::Result HttpClient::sendInLine(ApiRequest& request, const BackOfficeR
     request.prepare(record.path);
     TransferFault fault = TransferFault::none;
     ApiRequest::Result result = exchange(request, fault);
+    // The record waits on a redirect's own answer; the operation fails.
     if (records != nullptr) records->settle(record, result.get(), fault);
-    return result;
+    return request.unlessRedirected(std::move(result));
 }
 
 std::unique_ptr<ApiRequest> HttpClient::prepareReady(Configuration& config) const {

@@ -45,6 +45,18 @@ KestroAgiDataSourceResult::~KestroAgiDataSourceResult() {
 
 void KestroAgiDataSourceResult::setText(const char* value) { text.reset(duplicateText(value)); }
 
+void KestroAgiDataSourceResult::setRetryAfter(long seconds) {
+    retryAfter = std::clamp(seconds, 0L, kMaxRetryAfterSeconds);
+}
+
+void KestroAgiDataSourceResult::setLocation(const std::string& value) {
+    location.clear();
+    for (char c : value) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte != 0x7f) location.push_back(c);
+    }
+}
+
 bool KestroAgiDataSourceResult::setResultField(const char* name) {
     if (name == nullptr || std::find(fields.begin(), fields.end(), name) != fields.end()) {
         return false;

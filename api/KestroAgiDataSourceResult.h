@@ -34,9 +34,22 @@ public:
 
     int getCode() const { return code; }
     void setCode(int value) { code = value; }
-    // Seconds the answer's "Retry-After" asks the client to wait; 0 without one.
+    // The longest pause a "Retry-After" may impose: one asking for years
+    // would otherwise hold a back office's records as long.
+    static constexpr long kMaxRetryAfterSeconds = 3600;
+    // Seconds the answer's "Retry-After" asks the client to wait, at most
+    // kMaxRetryAfterSeconds; 0 without one.
     long getRetryAfter() const { return retryAfter; }
-    void setRetryAfter(long seconds) { retryAfter = seconds; }
+    // A negative value is no pause, a larger one is cut to the cap.
+    void setRetryAfter(long seconds);
+
+    // A 3xx answer: a redirect, which only a GET follows.
+    bool isRedirect() const { return code >= 300 && code <= 399; }
+    // Where a redirect not followed points (its Location, made absolute
+    // when libcurl could); empty otherwise.
+    const std::string& getLocation() const { return location; }
+    // Control characters are dropped: the text ends up in log lines.
+    void setLocation(const std::string& value);
 
     // The response body, or null when the exchange carried none.
     const char* getText() const { return text.get(); }
@@ -67,6 +80,7 @@ private:
     Json::Value json;
     int code = 0;
     long retryAfter = 0;
+    std::string location;
     int type = TYPE_FIELDS;
     CText text;
     int currentIndex = 0;

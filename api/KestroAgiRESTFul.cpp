@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
 #include <memory>
 #include <new>
 #include <string>
@@ -166,6 +167,54 @@ std::string describeFailure(CURLcode outcome, const char* detail, const Redirect
     return formatBounded("curl_easy_perform() failed: %s\n", curl_easy_strerror(outcome));
 }
 
+std::string trimmed(const char* text) {
+    std::string value = text == nullptr ? "" : text;
+    const std::size_t first = value.find_first_not_of(" \t");
+    if (first == std::string::npos) return std::string();
+    return value.substr(first, value.find_last_not_of(" \t") - first + 1);
+}
+
+// The last answer's header `name`, or empty.
+std::string answerHeader(CURL* curl, const char* name) {
+    curl_header* header = nullptr;
+    if (curl_easy_header(curl, name, 0, CURLH_HEADER, -1, &header) != CURLHE_OK || header == nullptr) {
+        return std::string();
+    }
+    return trimmed(header->value);
+}
+
+// "Retry-After" as whole seconds or as an HTTP date, capped. Read here, not
+// through CURLINFO_RETRY_AFTER: libcurl before 8.12 gives a past date as a
+// negative wait, and 7.88 takes "10abc" for ten seconds and a number too
+// long for it as no wait at all.
+long retryAfterOf(CURL* curl) {
+    const std::string value = answerHeader(curl, "Retry-After");
+    if (value.empty()) return 0;
+    const long cap = KestroAgiDataSourceResult::kMaxRetryAfterSeconds;
+    if (std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        long seconds = 0;
+        for (char digit : value) {
+            seconds = seconds * 10 + (digit - '0');
+            if (seconds >= cap) return cap;  // before it could overflow
+        }
+        return seconds;
+    }
+    const std::time_t date = curl_getdate(value.c_str(), nullptr);
+    const std::time_t now = std::time(nullptr);
+    if (date == -1 || date <= now) return 0;
+    return date - now >= cap ? cap : static_cast<long>(date - now);
+}
+
+// Where a redirect not followed points: libcurl's absolute form of its
+// Location, or the header as it came when libcurl could not resolve it.
+std::string locationOf(CURL* curl) {
+    char* absolute = nullptr;
+    if (curl_easy_getinfo(curl, CURLINFO_REDIRECT_URL, &absolute) == CURLE_OK && absolute != nullptr) {
+        return absolute;
+    }
+    return answerHeader(curl, "Location");
+}
+
 // Never hands out upload data: a request must not read the AGI channel.
 std::size_t noUploadData(char*, std::size_t, std::size_t, void*) { return 0; }
 
@@ -315,7 +364,10 @@ KestroAgiDataSourceResult* KestroAgiRESTFul::request(int method, const char* url
     const char* target = url == nullptr ? "" : url;
 
     curl_easy_setopt(curl, CURLOPT_URL, target);
-    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+    // Only a GET follows a redirect: libcurl would send a POST again where a
+    // 301 or 302 points without its body, and the answer to that empty one
+    // would count for the record. Any other method gets the 3xx as its answer.
+    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, method == METHOD_GET ? 1L : 0L);
     RedirectGuard redirects(curl, target);
     char errorDetail[CURL_ERROR_SIZE] = "";
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorDetail);
@@ -403,10 +455,8 @@ KestroAgiDataSourceResult* KestroAgiRESTFul::request(int method, const char* url
         curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &code);
         result = new KestroAgiDataSourceResult();
         result->setCode(static_cast<int>(code));
-        curl_off_t retryAfter = 0;
-        if (curl_easy_getinfo(curl, CURLINFO_RETRY_AFTER, &retryAfter) == CURLE_OK && retryAfter > 0) {
-            result->setRetryAfter(static_cast<long>(retryAfter));
-        }
+        result->setRetryAfter(retryAfterOf(curl));
+        if (result->isRedirect()) result->setLocation(locationOf(curl));
         TransferObserver::report(target, code, seconds);
         if (outcome == CURLE_OK) {
             result->setText(received.c_str());
@@ -486,5 +536,15 @@ bool KestroAgiRESTFul::loadParametersFromXml(xmlNode* node) {
 }
 
 void KestroAgiRESTFul::initialiseLibrary() { curlProcess(); }
+
+const char* KestroAgiRESTFul::methodName(int method) {
+    switch (method) {
+        case METHOD_GET: return "GET";
+        case METHOD_POST: return "POST";
+        case METHOD_PUT: return "PUT";
+        case METHOD_DELETE: return "DELETE";
+        default: return "?";
+    }
+}
 
 }  // namespace tarvik

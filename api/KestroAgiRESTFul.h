@@ -21,13 +21,17 @@ enum class TransferFault { none, timeout, connection, cancelled, other };
 
 // One HTTP exchange over libcurl: method, URL, headers, parameters and an
 // optional body, executed in one blocking call. Any completed exchange gives
-// a result whatever its status; judging it is the caller's business.
+// a result whatever its status; judging it is the caller's business. Only a
+// GET follows redirects (on its own origin, see RedirectGuard); any other
+// method gets a 3xx as its answer, with the result's Location.
 class KestroAgiRESTFul : public AbstractXmlParser {
 public:
     static constexpr int METHOD_GET = 0;
     static constexpr int METHOD_POST = 1;
     static constexpr int METHOD_PUT = 2;
     static constexpr int METHOD_DELETE = 3;
+    // "GET", "POST", "PUT", "DELETE"; "?" for anything else.
+    static const char* methodName(int method);
 
     // Bounds of one exchange. A call must never wait forever on the back
     // office; deployed back offices use self-signed certificates, so TLS

@@ -30,7 +30,14 @@ DeliveryVerdict DeliveryVerdict::judge(const KestroAgiDataSourceResult* answer, 
     const int code = answer->getCode();
     if (code >= 200 && code <= 299) return verdict;
     verdict.reason = formatBounded("answer %d", code);
-    if (code == 401 || code == 403) {
+    if (answer->isRedirect()) {
+        // Where it pointed tells the operator which address to configure.
+        const std::string& location = answer->getLocation();
+        verdict.fate = Fate::waiting;
+        verdict.metric = "redirected";
+        verdict.reason = location.empty() ? formatBounded("answer %d redirecting nowhere (no Location)", code)
+                                          : formatBounded("answer %d redirecting to %s", code, location.c_str());
+    } else if (code == 401 || code == 403) {
         // A token being rotated: the backlog waits for the new one.
         verdict.fate = Fate::waiting;
         verdict.metric = "unauthorized";
