@@ -80,12 +80,23 @@ std::string typedOption(char** argv, int scanned, int value) {
     return std::string("--") + longName(value);
 }
 
+std::string programOf(int argc, char** argv) { return argc > 0 ? argv[0] : ""; }
+
 // One line naming what was wrong, then the usage; status 1.
 int commandLineError(int argc, char** argv, const std::string& what) {
-    const std::string program = argc > 0 ? argv[0] : "";
+    const std::string program = programOf(argc, argv);
     printToStandardError(ProgramHelp::name(program) + ": " + what + "\n" + ProgramHelp::usage(program));
     return 1;
 }
+
+// A short option that is unknown or lacks its value. Dial-plan scripts
+// read this first line as it stands, so it keeps this exact form.
+int shortOptionError(int argc, char** argv, char letter) {
+    printToStandardError(std::string("Unknown option: `") + letter + "'\n" + ProgramHelp::usage(programOf(argc, argv)));
+    return 1;
+}
+
+bool isShortForm(const std::string& typed) { return typed.size() == 2 && typed[0] == '-' && typed[1] != '-'; }
 
 }  // namespace
 
@@ -151,6 +162,7 @@ int ModuleIvr::execute(int argc, char** argv, IModuleIvr& module) {
         if (option != ':' && option != '?' && optarg != nullptr && (optarg[0] == '\0' || optarg[0] == '-')) {
             const int named = optarg == argv[optind - 1] ? optind - 2 : optind - 1;
             const std::string typed = typedOption(argv, named, option);
+            if (isShortForm(typed)) return shortOptionError(argc, argv, typed[1]);
             return commandLineError(argc, argv, typed + " needs " + neededValue(option, typed));
         }
         switch (option) {
@@ -194,6 +206,7 @@ int ModuleIvr::execute(int argc, char** argv, IModuleIvr& module) {
             }
             case ':': {
                 const std::string typed = typedOption(argv, scanned, optopt);
+                if (isShortForm(typed)) return shortOptionError(argc, argv, typed[1]);
                 return commandLineError(argc, argv, typed + " needs " + neededValue(optopt, typed));
             }
             default: {
@@ -203,6 +216,7 @@ int ModuleIvr::execute(int argc, char** argv, IModuleIvr& module) {
                 if (typed.rfind("--", 0) == 0 && optopt != 0) {
                     return commandLineError(argc, argv, typed + " takes no value");
                 }
+                if (isShortForm(typed)) return shortOptionError(argc, argv, typed[1]);
                 return commandLineError(argc, argv, "unknown option " + typed);
             }
         }
@@ -221,6 +235,18 @@ int ModuleIvr::execute(int argc, char** argv, IModuleIvr& module) {
     if (flush) return runSpoolFlush(flushPath);
     if (fastAgi) return service->run(*this, module);
 
+    // The robot is read before anything runs: a call without the answers
+    // it was meant to give would only mislead.
+    std::unique_ptr<KestroAgiEmulator> emulated;
+    if (emulator) {
+        emulated = std::make_unique<KestroAgiEmulator>();
+        if (haveRobot && !emulated->loadRobot(robot.c_str())) {
+            printToStandardError(ProgramHelp::name(programOf(argc, argv)) + ": " +
+                                 emulated->getRobot().getLoadFailure() + "\n");
+            return 1;
+        }
+    }
+
     std::vector<std::string> positional(argv + optind, argv + argc);
     // A call from Asterisk is handed back the moment its last command is
     // answered; the emulator has no one waiting.
@@ -230,9 +256,7 @@ int ModuleIvr::execute(int argc, char** argv, IModuleIvr& module) {
         module, emulator,
         [&]() -> std::unique_ptr<KestroAgiImpl> {
             if (!emulator) return std::make_unique<KestroAgi>();
-            auto emulated = std::make_unique<KestroAgiEmulator>();
-            if (haveRobot) emulated->loadRobot(robot.c_str());
-            return emulated;
+            return std::move(emulated);
         },
         [&](KestroAgiImpl&) { return positional; }, ConfigurationGate());
     robot.clear();

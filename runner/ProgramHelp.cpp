@@ -19,7 +19,9 @@ const char* const kBody =
     "  -e, --emulator       run without Asterisk: a robot file stands in for the caller\n"
     "                       and every call operation is printed on standard output\n"
     "  -r, --robot ROBOT    the emulator's robot file (./ROBOT when the name holds a \".\",\n"
-    "                       else ./ROBOT.xml, then /etc/tarvik/kestro/agi/template/ROBOT.xml)\n"
+    "                       else ./ROBOT.xml, then /etc/tarvik/kestro/agi/template/ROBOT.xml;\n"
+    "                       a path beginning with \"/\" is read as it stands); one that\n"
+    "                       cannot be read stops the program before the call, status 1\n"
     "  -v, --version        print the version banner on standard error\n"
     "  -h, --help           print this text\n"
     "\n"
@@ -50,13 +52,14 @@ const char* const kBody =
     "                       spool, prompts without an audio file; exit 0 when there is none\n"
     "  --offline            with --check: do not ask the back office whether it is ready\n"
     "\n"
+
     "Records the back office could not take (spoolDirectory):\n"
     "  --flush-spool CONFIG.json\n"
     "                       send them now, oldest first (for a timer when no calls\n"
     "                       come); exit 0 when none is left waiting\n"
     "\n"
-    "Exit status: 0 after a call, 1 on a command-line error or a failed session;\n"
-    "with --check, 1 when a problem was found.\n"
+    "Exit status: 0 after a call, 1 on a command-line error, an unreadable robot file\n"
+    "or a failed session; with --check, 1 when a problem was found.\n"
     "\n";
 
 }  // namespace
