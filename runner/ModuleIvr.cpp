@@ -26,7 +26,7 @@ const char* orEmpty(const char* text) { return text == nullptr ? "" : text; }
 // Every one of the service's options takes a value and goes to the service.
 enum LongOnlyOption { kFastAgi = 256, kServiceOption };
 // The configuration check's options and the spool's.
-enum CheckOption { kCheck = 512, kOffline, kFlushSpool };
+enum CheckOption { kCheck = 512, kOffline, kAsUser, kFlushSpool };
 
 const option kLongOptions[] = {
     {"emulator", no_argument, nullptr, 'e'},
@@ -44,6 +44,7 @@ const option kLongOptions[] = {
     {"help", no_argument, nullptr, 'h'},
     {"check", required_argument, nullptr, kCheck},
     {"offline", no_argument, nullptr, kOffline},
+    {"as-user", required_argument, nullptr, kAsUser},
     {"flush-spool", required_argument, nullptr, kFlushSpool},
     {nullptr, 0, nullptr, 0},
 };
@@ -62,6 +63,7 @@ const char* neededValue(int value, const std::string& typed) {
     if (typed == "--fastagi" || typed == "--metrics") return "[ADDRESS:]PORT";
     if (typed == "--allow" || typed == "--metrics-allow") return "a network (CIDR)";
     if (typed == "--configs") return "a folder";
+    if (value == kAsUser) return "a user name";
     return "a number";
 }
 
@@ -141,6 +143,7 @@ int ModuleIvr::execute(int argc, char** argv, IModuleIvr& module) {
     std::string checkPath;
     bool check = false;
     bool offline = false;
+    std::string callsUser;  // --as-user: who runs the calls, for --check
     std::string flushPath;
     bool flush = false;
 
@@ -187,6 +190,9 @@ int ModuleIvr::execute(int argc, char** argv, IModuleIvr& module) {
             case kOffline:
                 offline = true;
                 break;
+            case kAsUser:
+                callsUser = optarg;
+                break;
             case kFlushSpool:
                 flushPath = optarg;
                 flush = true;
@@ -225,13 +231,14 @@ int ModuleIvr::execute(int argc, char** argv, IModuleIvr& module) {
         return commandLineError(argc, argv, "--check, --flush-spool and --fastagi go one at a time");
     }
     if (offline && !check) return commandLineError(argc, argv, "--offline goes only with --check");
+    if (!callsUser.empty() && !check) return commandLineError(argc, argv, "--as-user goes only with --check");
     if (!fastAgiTuning.empty() && !fastAgi) {
         return commandLineError(argc, argv, "--" + fastAgiTuning + " goes only with --fastagi");
     }
     if ((check || flush || fastAgi) && optind < argc) {
         return commandLineError(argc, argv, formatBounded("unexpected argument %s", argv[optind]));
     }
-    if (check) return runConfigurationCheck(checkPath, offline);
+    if (check) return runConfigurationCheck(checkPath, offline, callsUser);
     if (flush) return runSpoolFlush(flushPath);
     if (fastAgi) return service->run(*this, module);
 
@@ -267,12 +274,12 @@ int ModuleIvr::execute(int argc, char** argv, IModuleIvr& module) {
 
 void ModuleIvr::setConfigurationCheck(ConfigurationChecker checker) { configurationChecker = std::move(checker); }
 
-int ModuleIvr::runConfigurationCheck(const std::string& path, bool offline) {
+int ModuleIvr::runConfigurationCheck(const std::string& path, bool offline, const std::string& callsUser) {
     if (!configurationChecker) {
         printToStandardError("This program has no configuration check\n");
         return 1;
     }
-    return configurationChecker(path, offline);
+    return configurationChecker(path, offline, callsUser);
 }
 
 void ModuleIvr::setSpoolFlush(SpoolFlusher flusher) { spoolFlusher = std::move(flusher); }

@@ -36,10 +36,12 @@ public:
     // Forwards `text` to the current session's verbose log, if any.
     void notice(const char* text) override;
 
-    // --check CONFIG.json [--offline]: checks the file the way the program's
-    // module loads it and returns the exit status. The runner knows no
+    // --check CONFIG.json [--offline] [--as-user NAME]: checks the file the
+    // way the program's module loads it and returns the exit status;
+    // `callsUser` is NAME, empty when not given. The runner knows no
     // module's configuration: the program's main supplies this.
-    using ConfigurationChecker = std::function<int(const std::string& path, bool offline)>;
+    using ConfigurationChecker =
+        std::function<int(const std::string& path, bool offline, const std::string& callsUser)>;
     void setConfigurationCheck(ConfigurationChecker checker);
 
     // --flush-spool CONFIG.json: sends the records the configuration's
@@ -75,7 +77,7 @@ private:
     int runModule(IModuleIvr& module, bool emulator, const char* destination, const char* configuration,
                   const ConfigurationGate& gate);
     void reportFailure(const char* text);
-    int runConfigurationCheck(const std::string& path, bool offline);
+    int runConfigurationCheck(const std::string& path, bool offline, const std::string& callsUser);
     int runSpoolFlush(const std::string& path);
 
     ConfigurationChecker configurationChecker;

@@ -51,6 +51,9 @@ const char* const kBody =
     "                       one reads, endpoints, back-office address and readiness,\n"
     "                       spool, prompts without an audio file; exit 0 when there is none\n"
     "  --offline            with --check: do not ask the back office whether it is ready\n"
+    "  --as-user NAME       with --check: the user that runs the calls; what it cannot\n"
+    "                       read is a problem (checked as root without it too, for the\n"
+    "                       owner of the spool directory)\n"
     "\n"
 
     "Records the back office could not take (spoolDirectory):\n"
@@ -78,7 +81,7 @@ std::string ProgramHelp::usage(const std::string& program) {
     text += "       " + shown + " --fastagi [ADDRESS:]PORT [--max-calls N] [--allow CIDR]...\n";
     text += indent + "[--configs DIR] [--calls-per-process N] [--spare-processes N]\n";
     text += indent + "[--idle-timeout SECONDS] [--metrics [ADDRESS:]PORT] [--metrics-allow CIDR]...\n";
-    text += "       " + shown + " --check CONFIG.json [--offline]\n";
+    text += "       " + shown + " --check CONFIG.json [--offline] [--as-user NAME]\n";
     text += "       " + shown + " --flush-spool CONFIG.json\n";
     text += "       " + shown + " -v | --version\n";
     text += "       " + shown + " -h | --help\n";

@@ -12,10 +12,10 @@
 int main(int argc, char** argv) {
     tarvik::OrvelV3 module;
     tarvik::ModuleIvr runner;
-    runner.setConfigurationCheck([&module](const std::string& path, bool offline) {
+    runner.setConfigurationCheck([&module](const std::string& path, bool offline, const std::string& callsUser) {
         // The caller types the document at the first question: the plain
         // document question of the other program is never asked here.
-        return tarvik::ConfigurationCheck::runForProgram(module, path, offline,
+        return tarvik::ConfigurationCheck::runForProgram(module, path, offline, callsUser,
                                                          tarvik::PromptCatalog::without({"Orvel-u4-05"}));
     });
     // Sending the spool is no call: it needs neither a session nor the module.

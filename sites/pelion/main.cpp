@@ -12,11 +12,11 @@
 int main(int argc, char** argv) {
     tarvik::Pelion module;
     tarvik::ModuleIvr runner;
-    runner.setConfigurationCheck([&module](const std::string& path, bool offline) {
+    runner.setConfigurationCheck([&module](const std::string& path, bool offline, const std::string& callsUser) {
         // The first question is asked plainly and the limit has no prompt:
         // the other program's follow-up prompts are never played here.
         return tarvik::ConfigurationCheck::runForProgram(
-            module, path, offline,
+            module, path, offline, callsUser,
             tarvik::PromptCatalog::without({"Orvel-u4-54", "Orvel-u4-55", "Orvel-u4-56", "Orvel-u4-57"}));
     });
     // Sending the spool is no call: it needs neither a session nor the module.
