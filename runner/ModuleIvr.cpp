@@ -26,7 +26,7 @@ const char* orEmpty(const char* text) { return text == nullptr ? "" : text; }
 // Every one of the service's options takes a value and goes to the service.
 enum LongOnlyOption { kFastAgi = 256, kServiceOption };
 // The configuration check's options and the spool's.
-enum CheckOption { kCheck = 512, kOffline, kAsUser, kFlushSpool };
+enum CheckOption { kCheck = 512, kOffline, kAsUser, kFlushSpool, kExplainRoute };
 
 const option kLongOptions[] = {
     {"emulator", no_argument, nullptr, 'e'},
@@ -46,6 +46,7 @@ const option kLongOptions[] = {
     {"offline", no_argument, nullptr, kOffline},
     {"as-user", required_argument, nullptr, kAsUser},
     {"flush-spool", required_argument, nullptr, kFlushSpool},
+    {"explain-route", required_argument, nullptr, kExplainRoute},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -59,7 +60,7 @@ const char* longName(int value) {
 // What an option's missing value should have been, for the error line.
 const char* neededValue(int value, const std::string& typed) {
     if (value == 'r') return "a robot file";
-    if (value == kCheck || value == kFlushSpool) return "a configuration file";
+    if (value == kCheck || value == kFlushSpool || value == kExplainRoute) return "a configuration file";
     if (typed == "--fastagi" || typed == "--metrics") return "[ADDRESS:]PORT";
     if (typed == "--allow" || typed == "--metrics-allow") return "a network (CIDR)";
     if (typed == "--configs") return "a folder";
@@ -146,6 +147,8 @@ int ModuleIvr::execute(int argc, char** argv, IModuleIvr& module) {
     std::string callsUser;  // --as-user: who runs the calls, for --check
     std::string flushPath;
     bool flush = false;
+    std::string explainPath;
+    bool explain = false;
 
     // Start a fresh scan (the runner may be used more than once per process
     // in tests) and keep getopt's own messages off: ours name the option as
@@ -197,6 +200,10 @@ int ModuleIvr::execute(int argc, char** argv, IModuleIvr& module) {
                 flushPath = optarg;
                 flush = true;
                 break;
+            case kExplainRoute:
+                explainPath = optarg;
+                explain = true;
+                break;
             case kFastAgi:
             case kServiceOption: {
                 const char* name = kLongOptions[longIndex].name;
@@ -227,8 +234,12 @@ int ModuleIvr::execute(int argc, char** argv, IModuleIvr& module) {
             }
         }
     }
-    if (check + flush + fastAgi > 1) {
-        return commandLineError(argc, argv, "--check, --flush-spool and --fastagi go one at a time");
+    if (check + flush + fastAgi + explain > 1) {
+        return commandLineError(argc, argv, "--check, --flush-spool, --explain-route and --fastagi go one at a time");
+    }
+    if (explain && optind >= argc) {
+        return commandLineError(argc, argv, "--explain-route needs an exit after the configuration (50001..50031 "
+                                            "or a forwarding text)");
     }
     if (offline && !check) return commandLineError(argc, argv, "--offline goes only with --check");
     if (!callsUser.empty() && !check) return commandLineError(argc, argv, "--as-user goes only with --check");
@@ -238,6 +249,7 @@ int ModuleIvr::execute(int argc, char** argv, IModuleIvr& module) {
     if ((check || flush || fastAgi) && optind < argc) {
         return commandLineError(argc, argv, formatBounded("unexpected argument %s", argv[optind]));
     }
+    if (explain) return runRouteExplanation(explainPath, std::vector<std::string>(argv + optind, argv + argc));
     if (check) return runConfigurationCheck(checkPath, offline, callsUser);
     if (flush) return runSpoolFlush(flushPath);
     if (fastAgi) return service->run(*this, module);
@@ -290,6 +302,16 @@ int ModuleIvr::runSpoolFlush(const std::string& path) {
         return 1;
     }
     return spoolFlusher(path);
+}
+
+void ModuleIvr::setRouteExplanation(RouteExplainer explainer) { routeExplainer = std::move(explainer); }
+
+int ModuleIvr::runRouteExplanation(const std::string& path, const std::vector<std::string>& arguments) {
+    if (!routeExplainer) {
+        printToStandardError("This program has no routing profile\n");
+        return 1;
+    }
+    return routeExplainer(path, arguments);
 }
 
 void ModuleIvr::setService(ProgramService* programService) { service = programService; }

@@ -50,6 +50,11 @@ public:
     using SpoolFlusher = std::function<int(const std::string& path)>;
     void setSpoolFlush(SpoolFlusher flusher);
 
+    // --explain-route CONFIG.json EXIT [mark::KEY:VALUE ...]: `arguments`
+    // are EXIT and the marks. Supplied by the program's main, like the check.
+    using RouteExplainer = std::function<int(const std::string& path, const std::vector<std::string>& arguments)>;
+    void setRouteExplanation(RouteExplainer explainer);
+
     // The FastAGI service (--fastagi and its options); without one those
     // options are refused. Not owned.
     void setService(ProgramService* service);
@@ -79,9 +84,11 @@ private:
     void reportFailure(const char* text);
     int runConfigurationCheck(const std::string& path, bool offline, const std::string& callsUser);
     int runSpoolFlush(const std::string& path);
+    int runRouteExplanation(const std::string& path, const std::vector<std::string>& arguments);
 
     ConfigurationChecker configurationChecker;
     SpoolFlusher spoolFlusher;
+    RouteExplainer routeExplainer;
     ProgramService* service = nullptr;
     std::unique_ptr<KestroAgiImpl> session;
 };

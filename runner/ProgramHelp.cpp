@@ -55,7 +55,15 @@ const char* const kBody =
     "                       read is a problem (checked as root without it too, for the\n"
     "                       owner of the spool directory)\n"
     "\n"
-
+    "Routing profile (which extension a call gets at an exit):\n"
+    "  --explain-route CONFIG.json EXIT [mark::KEY:VALUE ...]\n"
+    "                       for the exit key EXIT (50001..50031) or a forwarding text\n"
+    "                       the profile lists, and a call with these marks (and\n"
+    "                       state=ready, as every call): each route entry in file order,\n"
+    "                       whether its condition holds (else which mark does not),\n"
+    "                       the entry chosen and the extension; exit 1 for an unknown\n"
+    "                       exit or a configuration or profile that cannot be used\n"
+    "\n"
     "Records the back office could not take (spoolDirectory):\n"
     "  --flush-spool CONFIG.json\n"
     "                       send them now, oldest first (for a timer when no calls\n"
@@ -82,6 +90,7 @@ std::string ProgramHelp::usage(const std::string& program) {
     text += indent + "[--configs DIR] [--calls-per-process N] [--spare-processes N]\n";
     text += indent + "[--idle-timeout SECONDS] [--metrics [ADDRESS:]PORT] [--metrics-allow CIDR]...\n";
     text += "       " + shown + " --check CONFIG.json [--offline] [--as-user NAME]\n";
+    text += "       " + shown + " --explain-route CONFIG.json EXIT [mark::KEY:VALUE ...]\n";
     text += "       " + shown + " --flush-spool CONFIG.json\n";
     text += "       " + shown + " -v | --version\n";
     text += "       " + shown + " -h | --help\n";

@@ -3,6 +3,7 @@
 
 #include "api/KestroAgiRESTFul.h"
 #include "check/ConfigurationCheck.h"
+#include "check/RouteExplanation.h"
 #include "fastagi/FastAgiMode.h"
 #include "ivr/PromptCatalog.h"
 #include "records/SpoolFlushCommand.h"
@@ -22,6 +23,10 @@ int main(int argc, char** argv) {
     // Sending the spool is no call: it needs neither a session nor the module.
     runner.setSpoolFlush([](const std::string& path) {
         return tarvik::SpoolFlushCommand::run(path.c_str(), std::cout, std::cerr);
+    });
+    // The routing profile is the same for both programs and needs no call.
+    runner.setRouteExplanation([](const std::string& path, const std::vector<std::string>& arguments) {
+        return tarvik::RouteExplanation::run(path, arguments, std::cout, std::cerr);
     });
     // The FastAGI service sets libcurl up once, before it forks its calls,
     // and its pooled call processes make a fresh module for every call.

@@ -159,7 +159,7 @@ TEST(ProgramCommandLine, ErrorsNameWhatWasWrongThenShowTheUsage) {
         {{"--check", "--offline"}, "NAME: --check needs a configuration file"},
         {{"--flush-spool"}, "NAME: --flush-spool needs a configuration file"},
         {{"--check", "a.json", "b.json"}, "NAME: unexpected argument b.json"},
-        {{"--flush-spool", "a.json", "--check", "a.json"}, "NAME: --check, --flush-spool and --fastagi go one at a time"},
+        {{"--flush-spool", "a.json", "--check", "a.json"}, "NAME: --check, --flush-spool, --explain-route and --fastagi go one at a time"},
         {{"--offline", "a.json"}, "NAME: --offline goes only with --check"},
         {{"--max-calls", "5", "a.json"}, "NAME: --max-calls goes only with --fastagi"},
         {{"--fastagi", "0", "--allow"}, "NAME: --allow needs a network (CIDR)"},
