@@ -66,7 +66,7 @@ bool KestroRobot::load(const char* name) {
             // An absolute path names its file: read as it stands when it
             // exists, else completed as a local name would be.
             path = checkedPath(canOpen(name) ? std::string(name) : local);
-            if (!canOpen(path)) unreadable(name, path);
+            if (!canOpen(path)) unreadable(name, path == name ? path : std::string(name) + " and " + path);
         } else {
             path = checkedPath("./" + local);
             if (!canOpen(path)) {

@@ -68,6 +68,10 @@ TEST(KestroRobot, ResolvesNamesUnderTheWorkingDirectory) {
     const std::string missing = dir.file("abs/missing.xml");
     EXPECT_FALSE(robot.load(missing.c_str()));
     EXPECT_EQ(std::string(robot.getLoadFailure()), "robot file " + missing + " cannot be read: No such file or directory");
+    const std::string bare = dir.file("abs/missing");
+    EXPECT_FALSE(robot.load(bare.c_str()));
+    EXPECT_EQ(std::string(robot.getLoadFailure()), "robot file " + bare + " cannot be read: No such file or directory "
+                                                   "(looked for " + bare + " and " + bare + ".xml)");
 
     // Not found here: the template directory is tried instead, and a failed
     // load leaves the filename and the values as they were.
