@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <iostream>
 
 #include <json/json.h>
@@ -15,6 +16,7 @@
 #include "check/PromptAudio.h"
 #include "check/ReadinessAnswer.h"
 #include "check/SpoolDirectory.h"
+#include "check/UserAccess.h"
 #include "configuration/ConfigurationKeyTable.h"
 #include "records/BackOfficeKeys.h"
 #include "records/RecordSpool.h"
@@ -89,6 +91,7 @@ ConfigurationCheck::Findings ConfigurationCheck::findings(const std::string& pat
     }
     for (std::string& problem : ConfigurationKeys::check(root)) found.problems.push_back(std::move(problem));
     checkTokenExposure(path, root, found);
+    checkTlsVerification(root, found);
 
     checkLoadedModule(path, root, found);
     checkSpoolDirectory(root, found);
@@ -98,6 +101,7 @@ ConfigurationCheck::Findings ConfigurationCheck::findings(const std::string& pat
             found.problems.push_back(std::move(problem));
         }
     }
+    checkCallsUserAccess(path, root, found);
     return found;
 }
 
@@ -168,15 +172,23 @@ void ConfigurationCheck::checkReadiness(const Json::Value& root, Findings& found
                              " (--offline skips this request)");
 }
 
-void ConfigurationCheck::checkSpoolDirectory(const Json::Value& root, Findings& found) const {
-    // The directory a call would use: the key when usable, else the default.
+// The directory a call would use: the key when usable, else the default.
+std::string ConfigurationCheck::spoolDirectoryOf(const Json::Value& root) const {
     BackOfficeKeys keys;
     if (!options.defaultSpoolDir.empty()) keys.spoolDirectory = options.defaultSpoolDir;
     keys.read(root);
-    std::string problem = SpoolDirectory::problem(keys.spoolDirectory);
+    return keys.spoolDirectory;
+}
+
+void ConfigurationCheck::checkSpoolDirectory(const Json::Value& root, Findings& found) const {
+    const std::string spool = spoolDirectoryOf(root);
+    std::string problem = SpoolDirectory::problem(spool);
     if (!problem.empty()) found.problems.push_back(std::move(problem));
-    std::string warning = SpoolDirectory::warning(keys.spoolDirectory);
+    std::string warning = SpoolDirectory::warning(spool);
     if (!warning.empty()) found.warnings.push_back(std::move(warning));
+    BackOfficeKeys keys;
+    keys.read(root);
+    keys.spoolDirectory = spool;
     checkOtherBackOffices(keys, found);
 }
 
@@ -202,6 +214,58 @@ void ConfigurationCheck::checkOtherBackOffices(const BackOfficeKeys& keys, Findi
                                            days, hours));
 }
 
+// An https back office whose certificate is not verified can be stood in
+// for by anyone on the way, and the access token goes to them.
+void ConfigurationCheck::checkTlsVerification(const Json::Value& root, Findings& found) {
+    BackOfficeKeys keys;
+    keys.read(root);
+    std::string scheme = keys.baseUri.substr(0, keys.baseUri.find(':'));
+    for (char& letter : scheme) letter = static_cast<char>(std::tolower(static_cast<unsigned char>(letter)));
+    if (scheme != "https" || keys.verifyTls) return;
+    found.warnings.push_back(
+        "the back office is reached over https without verifying its certificate (key \"verifyTls\" is false or "
+        "absent): anyone on the way can pose as it and receive the access token; set \"verifyTls\": true (and "
+        "\"caFile\" for a private authority)");
+}
+
+// Run as root, the check's own reading proves nothing about the calls: work
+// out what the user that runs them (--as-user, else the spool directory's
+// owner) can read. A spool that does not exist yet names no one.
+void ConfigurationCheck::checkCallsUserAccess(const std::string& path, const Json::Value& root,
+                                              Findings& found) const {
+    if (options.callsUser.empty() && ::geteuid() != 0) return;
+    const std::string spool = spoolDirectoryOf(root);
+    UserAccess user;
+    std::string problem;
+    std::string who;
+    if (!options.callsUser.empty()) {
+        if (!UserAccess::forName(options.callsUser, user, problem)) {
+            found.problems.push_back("--as-user: " + problem + ": cannot check what the calls' user can read");
+            return;
+        }
+        who = "the calls' user " + user.name() + " (--as-user) ";
+    } else {
+        if (!UserAccess::forOwnerOf(spool, user, problem)) return;
+        who = "the calls' user " + user.name() + " (owner of spool directory \"" + spool + "\") ";
+    }
+
+    std::string denied = user.readProblem(path);
+    if (!denied.empty()) found.problems.push_back(who + denied + ": a call would run without its configuration");
+    denied = user.directoryProblem(spool, W_OK | X_OK);
+    if (!denied.empty()) found.problems.push_back(who + denied + ": records could not wait there");
+    for (const std::string& directory : audioDirectories(root, options.defaultAudioDir)) {
+        denied = user.directoryProblem(directory, X_OK);
+        if (!denied.empty()) {
+            found.problems.push_back(who + denied + ": its prompts could not be played");
+            continue;
+        }
+        for (const std::string& file : PromptAudio::presentFiles(directory, options.prompts)) {
+            denied = user.readProblem(directory + file);
+            if (!denied.empty()) found.problems.push_back(who + denied + ": the prompt could not be played");
+        }
+    }
+}
+
 int ConfigurationCheck::run(const std::string& path, std::ostream& out) {
     Findings found = findings(path);
     for (const std::string& problem : found.problems) out << path << ": " << problem << "\n";
@@ -224,9 +288,10 @@ int ConfigurationCheck::run(const std::string& path, std::ostream& out) {
 namespace tarvik {
 
 int ConfigurationCheck::runForProgram(Plugin& module, const std::string& path, bool offline,
-                                      std::vector<std::string> prompts) {
+                                      const std::string& callsUser, std::vector<std::string> prompts) {
     Options options;
     options.offline = offline;
+    options.callsUser = callsUser;
     options.prompts = std::move(prompts);
     return ConfigurationCheck(module, options).run(path, std::cout);
 }

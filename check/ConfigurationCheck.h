@@ -26,6 +26,9 @@ public:
         // Where records wait unless "spoolDirectory" says otherwise; empty:
         // the programs' own default.
         std::string defaultSpoolDir;
+        // The user that runs the calls (--as-user); empty: the owner of the
+        // spool directory, asked about only when the check runs as root.
+        std::string callsUser;
     };
 
     // Problems make the configuration unfit (exit status 1); warnings
@@ -49,7 +52,7 @@ public:
     int run(const std::string& path, std::ostream& out);
 
     // The programs' --check: the default audio directory, standard output.
-    static int runForProgram(Plugin& module, const std::string& path, bool offline,
+    static int runForProgram(Plugin& module, const std::string& path, bool offline, const std::string& callsUser,
                              std::vector<std::string> prompts);
 
 private:
@@ -57,6 +60,9 @@ private:
     void checkReadiness(const Json::Value& root, Findings& found);
     void checkOtherBackOffices(const BackOfficeKeys& keys, Findings& found) const;
     void checkSpoolDirectory(const Json::Value& root, Findings& found) const;
+    void checkCallsUserAccess(const std::string& path, const Json::Value& root, Findings& found) const;
+    std::string spoolDirectoryOf(const Json::Value& root) const;
+    static void checkTlsVerification(const Json::Value& root, Findings& found);
     static void checkTokenExposure(const std::string& path, const Json::Value& root, Findings& found);
 
     Plugin& module;

@@ -49,4 +49,19 @@ std::vector<std::string> PromptAudio::check(const std::string& directory, const 
     return problems;
 }
 
+std::vector<std::string> PromptAudio::presentFiles(const std::string& directory,
+                                                   const std::vector<std::string>& names) {
+    std::vector<std::string> present;
+    std::unique_ptr<DIR, DirCloser> listing(::opendir(directory.c_str()));
+    if (!listing) return present;
+    std::set<std::string> files;
+    while (const dirent* entry = ::readdir(listing.get())) files.insert(entry->d_name);
+    for (const std::string& name : names) {
+        for (const std::string& format : formats()) {
+            if (files.count(name + format) > 0) present.push_back(name + format);
+        }
+    }
+    return present;
+}
+
 }  // namespace tarvik

@@ -16,6 +16,10 @@ public:
     // "/") for the prompts `names`: one text when the directory cannot be
     // read, else one per prompt without an audio file.
     static std::vector<std::string> check(const std::string& directory, const std::vector<std::string>& names);
+
+    // The audio files of `directory` for the prompts `names` ("NAME.wav"
+    // ...), by file name; empty when the directory cannot be listed.
+    static std::vector<std::string> presentFiles(const std::string& directory, const std::vector<std::string>& names);
 };
 
 }  // namespace tarvik

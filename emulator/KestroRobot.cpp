@@ -3,6 +3,7 @@
 #include <libxml/parser.h>
 #include <libxml/xmlmemory.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -55,35 +56,63 @@ bool isFilled(const CText& text) { return text && text.get()[0] != '\0'; }
 
 bool KestroRobot::load(const char* name) {
     bool loaded = false;
+    loadFailure.clear();
     try {
         if (name == nullptr) throw KestroAgiException(409, "Filename is null");
-        std::string path = checkedPath(std::string("./") + name + (std::strchr(name, '.') ? "" : ".xml"));
-        if (!canOpen(path)) path = checkedPath(std::string(kTemplateDirectory) + name + ".xml");
+        // "./name" as it stands when it has a dot, else with ".xml".
+        const std::string local = std::string(name) + (std::strchr(name, '.') ? "" : ".xml");
+        std::string path;
+        if (name[0] == '/') {
+            // An absolute path names its file: read as it stands when it
+            // exists, else completed as a local name would be.
+            path = checkedPath(canOpen(name) ? std::string(name) : local);
+            if (!canOpen(path)) unreadable(name, path == name ? path : std::string(name) + " and " + path);
+        } else {
+            path = checkedPath("./" + local);
+            if (!canOpen(path)) {
+                const std::string installed = checkedPath(std::string(kTemplateDirectory) + name + ".xml");
+                if (!canOpen(installed)) unreadable(name, path + " and " + installed);
+                path = installed;
+            }
+        }
         parseFile(path);
         loaded = true;
-    } catch (const KestroAgiException&) {
-        // The reason is not shown anywhere: the run goes on with whatever
-        // the robot holds, and missing answers show up as failed lookups.
-    } catch (const std::exception&) {
+    } catch (const KestroAgiException& failure) {
+        loadFailure = failure.what();
+    } catch (const std::exception& failure) {
+        loadFailure = failure.what();
     }
     xmlCleanupParser();
     xmlMemoryDump();
     return loaded;
 }
 
+// Throws the reason the file at `tried` (one path or several) cannot be
+// opened, with errno as the last attempt left it.
+void KestroRobot::unreadable(const char* name, const std::string& tried) {
+    const int error = errno;
+    if (tried == name) throw KestroAgiException(409, "robot file %s cannot be read: %s", name, std::strerror(error));
+    throw KestroAgiException(409, "robot file %s cannot be read: %s (looked for %s)", name, std::strerror(error),
+                             tried.c_str());
+}
+
 void KestroRobot::parseFile(const std::string& path) {
     xmlInitParser();
-    // No network access while reading a local script.
-    Document document(xmlReadFile(path.c_str(), nullptr, XML_PARSE_NONET));
-    if (!document) throw KestroAgiException(409, "Failure on read %s", path.c_str());
+    // No network access while reading a local script; the reason of a
+    // failure is the one line the load gives, not libxml2's own output.
+    Document document(xmlReadFile(path.c_str(), nullptr, XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING));
+    if (!document) throw KestroAgiException(409, "robot file %s is not well-formed XML", path.c_str());
     xmlNode* root = xmlDocGetRootElement(document.get());
-    if (root == nullptr) throw KestroAgiException(409, "Failure on load xml root from %s", path.c_str());
+    if (root == nullptr) throw KestroAgiException(409, "robot file %s has no root element", path.c_str());
     if (!named(root, "kestro-agi")) {
-        throw KestroAgiException(409, "Expected root node kestro-agi, but found <%s>\r\n",
+        throw KestroAgiException(409, "robot file %s: expected root element <kestro-agi>, found <%s>", path.c_str(),
                                  reinterpret_cast<const char*>(root->name));
     }
     setFilename(path.c_str());
-    if (!loadFromXML(root)) throw KestroAgiException(409, "Failure on load Kestro Agi Template");
+    if (!loadFromXML(root)) {
+        throw KestroAgiException(409, "robot file %s: only <inputs> and <agis> sections may stand under <kestro-agi>",
+                                 path.c_str());
+    }
 }
 
 bool KestroRobot::loadFromXML(xmlNode* root) {

@@ -25,9 +25,13 @@ public:
     KestroRobot& operator=(const KestroRobot&) = delete;
 
     // Reads "./name" (or "./name.xml" when the name has no dot), falling back
-    // to the installed template directory. Adds to and overwrites what is
-    // loaded already. False on any failure; never throws.
+    // to the installed template directory; an absolute name is read as it
+    // stands (with ".xml" only when no such file exists and it has no dot).
+    // Adds to and overwrites what is loaded already. False on any failure,
+    // whose reason getLoadFailure then gives; never throws.
     bool load(const char* name);
+    // One line saying why the last load failed; empty after a good one.
+    const char* getLoadFailure() const { return loadFailure.c_str(); }
 
     bool loadFromXML(xmlNode* root) override;
     // Writing a robot file is not provided.
@@ -51,12 +55,14 @@ private:
     using Values = std::map<std::string, CText>;
 
     void parseFile(const std::string& path);
+    [[noreturn]] static void unreadable(const char* name, const std::string& tried);
     bool readSection(xmlNode* section, const char* entryName, Values& values);
     static bool readEntry(xmlNode* entry, CText& name, CText& value);
     static const char* lookUp(const Values& values, const char* name);
     static bool store(Values& values, const char* name, const char* value);
 
     CText filename;
+    std::string loadFailure;
     Values inputs;
     Values agiVariables;
 };

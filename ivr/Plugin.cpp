@@ -106,12 +106,20 @@ void Plugin::onCallHandedBack() {
 void Plugin::onLoadPlugin(KestroAgiImpl&, Json::Value) {}
 
 void Plugin::onReadArgument(const char* argument) {
-    if (argument == nullptr || !isMarkArgument(argument)) return;
+    std::string key;
+    std::string value;
+    if (parseMarkArgument(argument, key, value)) setMark(std::move(key), std::move(value));
+}
+
+bool Plugin::parseMarkArgument(const char* argument, std::string& key, std::string& value) {
+    if (argument == nullptr || !isMarkArgument(argument)) return false;
     // The match guarantees a "::" followed later by ":" and a value.
-    const char* key = std::strstr(argument, "::") + 2;
-    const char* separator = std::strchr(key, ':');
-    if (separator == nullptr) return;
-    setMark(std::string(key, separator), std::string(separator + 1));
+    const char* start = std::strstr(argument, "::") + 2;
+    const char* separator = std::strchr(start, ':');
+    if (separator == nullptr) return false;
+    key.assign(start, separator);
+    value.assign(separator + 1);
+    return true;
 }
 
 void Plugin::rename(const char* name) {
@@ -135,7 +143,7 @@ const char* Plugin::getMark(std::string key) {
 }
 
 void Plugin::loadMark(KestroAgiImpl& session) {
-    setMark("state", "ready");
+    setMark(kStartMarkKey, kStartMarkValue);
     for (char digit = '1'; digit <= '9'; ++digit) {
         std::string name = std::string("var") + digit;
         const char* value = session.getAsteriskVariable(name.c_str());

@@ -50,6 +50,12 @@ public:
     void loadConfiguration(KestroAgiImpl& session, const char* path) override;
     // An argument matching "mark::.+?:.+" becomes a mark; others are ignored.
     void onReadArgument(const char* argument) override;
+    // The key and value of such an argument; false (both untouched) when
+    // the argument is none.
+    static bool parseMarkArgument(const char* argument, std::string& key, std::string& value);
+    // The mark every call has from its start, until something replaces it.
+    static constexpr const char* kStartMarkKey = "state";
+    static constexpr const char* kStartMarkValue = "ready";
     // Module name (and base name) becomes `name`, "plugin" when null.
     void rename(const char* name) override;
     // Delivers the records still pending, within "pendingTimeout".

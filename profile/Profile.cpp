@@ -176,12 +176,15 @@ bool Profile::loadAudio(KestroAgiImpl& /*session*/, Json::Value audio) {
 }
 
 const char* Profile::getDestination(const std::map<std::string, std::string>& marks, std::string name) const {
+    const ProfileDestination* chosen = chooseRoute(marks, name);
+    return chosen != nullptr ? chosen->getDestination(name) : nullptr;
+}
+
+const ProfileDestination* Profile::chooseRoute(const std::map<std::string, std::string>& marks,
+                                               const std::string& name) const {
     for (const auto& route : routes) {
-        if (!route) {
-            continue;
-        }
-        if (const char* destination = route->getDestination(name, marks)) {
-            return destination;
+        if (route && route->getDestination(name, marks) != nullptr) {
+            return route.get();
         }
     }
     return nullptr;

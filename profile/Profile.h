@@ -38,6 +38,9 @@ public:
     // that applies on marks and lists the name; null when none does. The
     // text is owned by the profile and lives as long as it.
     const char* getDestination(const std::map<std::string, std::string>& marks, std::string name) const;
+    // The route entry getDestination takes its replacement from, or null.
+    const ProfileDestination* chooseRoute(const std::map<std::string, std::string>& marks,
+                                          const std::string& name) const;
     // The directory of the first audio entry that applies on marks; null
     // when none does. Owned by the profile like the above.
     const char* getAudioDir(const std::map<std::string, std::string>& marks) const;

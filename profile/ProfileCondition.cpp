@@ -18,17 +18,30 @@ bool ProfileCondition::setCondition(std::string mark, std::string value) {
     return setCondition(std::move(mark), std::move(value), 1);
 }
 
+bool ProfileCondition::holds(const ProfileConditionVariable& variable,
+                             const std::map<std::string, std::string>& marks) {
+    const auto found = marks.find(variable.getMark());
+    return found != marks.end() && found->second == variable.getValue();
+}
+
 bool ProfileCondition::match(const std::map<std::string, std::string>& marks) const {
     for (const auto& variable : variables) {
-        if (!variable) {
-            continue;
-        }
-        const auto found = marks.find(variable->getMark());
-        if (found == marks.end() || found->second != variable->getValue()) {
+        if (variable && !holds(*variable, marks)) {
             return false;
         }
     }
     return true;
+}
+
+std::vector<const ProfileConditionVariable*> ProfileCondition::unmet(
+    const std::map<std::string, std::string>& marks) const {
+    std::vector<const ProfileConditionVariable*> failing;
+    for (const auto& variable : variables) {
+        if (variable && !holds(*variable, marks)) {
+            failing.push_back(variable.get());
+        }
+    }
+    return failing;
 }
 
 }  // namespace tarvik

@@ -27,6 +27,11 @@ public:
     const Variables& getVariables() const { return variables; }
 
     bool match(const std::map<std::string, std::string>& marks) const;
+    // The variables that do not hold on marks, in the entry's order: why
+    // match is false (empty exactly when it is true).
+    std::vector<const ProfileConditionVariable*> unmet(const std::map<std::string, std::string>& marks) const;
+    // The one test of a variable against the call's marks.
+    static bool holds(const ProfileConditionVariable& variable, const std::map<std::string, std::string>& marks);
 
 private:
     Variables variables;

@@ -26,7 +26,7 @@ const char* orEmpty(const char* text) { return text == nullptr ? "" : text; }
 // Every one of the service's options takes a value and goes to the service.
 enum LongOnlyOption { kFastAgi = 256, kServiceOption };
 // The configuration check's options and the spool's.
-enum CheckOption { kCheck = 512, kOffline, kFlushSpool };
+enum CheckOption { kCheck = 512, kOffline, kAsUser, kFlushSpool, kExplainRoute };
 
 const option kLongOptions[] = {
     {"emulator", no_argument, nullptr, 'e'},
@@ -44,11 +44,13 @@ const option kLongOptions[] = {
     {"help", no_argument, nullptr, 'h'},
     {"check", required_argument, nullptr, kCheck},
     {"offline", no_argument, nullptr, kOffline},
+    {"as-user", required_argument, nullptr, kAsUser},
     {"flush-spool", required_argument, nullptr, kFlushSpool},
     {"list-spool", required_argument, nullptr, kFlushSpool},
     {"requeue-aside", required_argument, nullptr, kFlushSpool},
     {"move-spool", required_argument, nullptr, kFlushSpool},
     {"delete-spool", required_argument, nullptr, kFlushSpool},
+    {"explain-route", required_argument, nullptr, kExplainRoute},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -62,10 +64,11 @@ const char* longName(int value) {
 // What an option's missing value should have been, for the error line.
 const char* neededValue(int value, const std::string& typed) {
     if (value == 'r') return "a robot file";
-    if (value == kCheck || value == kFlushSpool) return "a configuration file";
+    if (value == kCheck || value == kFlushSpool || value == kExplainRoute) return "a configuration file";
     if (typed == "--fastagi" || typed == "--metrics") return "[ADDRESS:]PORT";
     if (typed == "--allow" || typed == "--metrics-allow") return "a network (CIDR)";
     if (typed == "--configs") return "a folder";
+    if (value == kAsUser) return "a user name";
     return "a number";
 }
 
@@ -84,12 +87,23 @@ std::string typedOption(char** argv, int scanned, int value) {
     return std::string("--") + longName(value);
 }
 
+std::string programOf(int argc, char** argv) { return argc > 0 ? argv[0] : ""; }
+
 // One line naming what was wrong, then the usage; status 1.
 int commandLineError(int argc, char** argv, const std::string& what) {
-    const std::string program = argc > 0 ? argv[0] : "";
+    const std::string program = programOf(argc, argv);
     printToStandardError(ProgramHelp::name(program) + ": " + what + "\n" + ProgramHelp::usage(program));
     return 1;
 }
+
+// A short option that is unknown or lacks its value. Dial-plan scripts
+// read this first line as it stands, so it keeps this exact form.
+int shortOptionError(int argc, char** argv, char letter) {
+    printToStandardError(std::string("Unknown option: `") + letter + "'\n" + ProgramHelp::usage(programOf(argc, argv)));
+    return 1;
+}
+
+bool isShortForm(const std::string& typed) { return typed.size() == 2 && typed[0] == '-' && typed[1] != '-'; }
 
 }  // namespace
 
@@ -134,9 +148,12 @@ int ModuleIvr::execute(int argc, char** argv, IModuleIvr& module) {
     std::string checkPath;
     bool check = false;
     bool offline = false;
+    std::string callsUser;  // --as-user: who runs the calls, for --check
     std::string flushPath;
     std::string spoolCommand;  // "flush-spool", "list-spool", ...
     bool flush = false;
+    std::string explainPath;
+    bool explain = false;
 
     // Start a fresh scan (the runner may be used more than once per process
     // in tests) and keep getopt's own messages off: ours name the option as
@@ -156,6 +173,7 @@ int ModuleIvr::execute(int argc, char** argv, IModuleIvr& module) {
         if (option != ':' && option != '?' && optarg != nullptr && (optarg[0] == '\0' || optarg[0] == '-')) {
             const int named = optarg == argv[optind - 1] ? optind - 2 : optind - 1;
             const std::string typed = typedOption(argv, named, option);
+            if (isShortForm(typed)) return shortOptionError(argc, argv, typed[1]);
             return commandLineError(argc, argv, typed + " needs " + neededValue(option, typed));
         }
         switch (option) {
@@ -180,11 +198,18 @@ int ModuleIvr::execute(int argc, char** argv, IModuleIvr& module) {
             case kOffline:
                 offline = true;
                 break;
+            case kAsUser:
+                callsUser = optarg;
+                break;
             case kFlushSpool:
                 if (flush) return commandLineError(argc, argv, "one spool command at a time");
                 flushPath = optarg;
                 spoolCommand = kLongOptions[longIndex].name;
                 flush = true;
+                break;
+            case kExplainRoute:
+                explainPath = optarg;
+                explain = true;
                 break;
             case kFastAgi:
             case kServiceOption: {
@@ -201,6 +226,7 @@ int ModuleIvr::execute(int argc, char** argv, IModuleIvr& module) {
             }
             case ':': {
                 const std::string typed = typedOption(argv, scanned, optopt);
+                if (isShortForm(typed)) return shortOptionError(argc, argv, typed[1]);
                 return commandLineError(argc, argv, typed + " needs " + neededValue(optopt, typed));
             }
             default: {
@@ -210,12 +236,17 @@ int ModuleIvr::execute(int argc, char** argv, IModuleIvr& module) {
                 if (typed.rfind("--", 0) == 0 && optopt != 0) {
                     return commandLineError(argc, argv, typed + " takes no value");
                 }
+                if (isShortForm(typed)) return shortOptionError(argc, argv, typed[1]);
                 return commandLineError(argc, argv, "unknown option " + typed);
             }
         }
     }
-    if (check + flush + fastAgi > 1) {
-        return commandLineError(argc, argv, "--check, --flush-spool and --fastagi go one at a time");
+    if (check + flush + fastAgi + explain > 1) {
+        return commandLineError(argc, argv, "--check, --flush-spool, --explain-route and --fastagi go one at a time");
+    }
+    if (explain && optind >= argc) {
+        return commandLineError(argc, argv, "--explain-route needs an exit after the configuration (50001..50031 "
+                                            "or a forwarding text)");
     }
     // Moving and deleting name the back-office address they act on.
     const bool namesAddress = spoolCommand == "move-spool" || spoolCommand == "delete-spool";
@@ -223,15 +254,29 @@ int ModuleIvr::execute(int argc, char** argv, IModuleIvr& module) {
         return commandLineError(argc, argv, "--" + spoolCommand + " needs CONFIG.json and one back-office address");
     }
     if (offline && !check) return commandLineError(argc, argv, "--offline goes only with --check");
+    if (!callsUser.empty() && !check) return commandLineError(argc, argv, "--as-user goes only with --check");
     if (!fastAgiTuning.empty() && !fastAgi) {
         return commandLineError(argc, argv, "--" + fastAgiTuning + " goes only with --fastagi");
     }
     if ((check || (flush && !namesAddress) || fastAgi) && optind < argc) {
         return commandLineError(argc, argv, formatBounded("unexpected argument %s", argv[optind]));
     }
-    if (check) return runConfigurationCheck(checkPath, offline);
+    if (explain) return runRouteExplanation(explainPath, std::vector<std::string>(argv + optind, argv + argc));
+    if (check) return runConfigurationCheck(checkPath, offline, callsUser);
     if (flush) return runSpoolCommand(spoolCommand, flushPath, std::vector<std::string>(argv + optind, argv + argc));
     if (fastAgi) return service->run(*this, module);
+
+    // The robot is read before anything runs: a call without the answers
+    // it was meant to give would only mislead.
+    std::unique_ptr<KestroAgiEmulator> emulated;
+    if (emulator) {
+        emulated = std::make_unique<KestroAgiEmulator>();
+        if (haveRobot && !emulated->loadRobot(robot.c_str())) {
+            printToStandardError(ProgramHelp::name(programOf(argc, argv)) + ": " +
+                                 emulated->getRobot().getLoadFailure() + "\n");
+            return 1;
+        }
+    }
 
     std::vector<std::string> positional(argv + optind, argv + argc);
     // A call from Asterisk is handed back the moment its last command is
@@ -242,9 +287,7 @@ int ModuleIvr::execute(int argc, char** argv, IModuleIvr& module) {
         module, emulator,
         [&]() -> std::unique_ptr<KestroAgiImpl> {
             if (!emulator) return std::make_unique<KestroAgi>();
-            auto emulated = std::make_unique<KestroAgiEmulator>();
-            if (haveRobot) emulated->loadRobot(robot.c_str());
-            return emulated;
+            return std::move(emulated);
         },
         [&](KestroAgiImpl&) { return positional; }, ConfigurationGate());
     robot.clear();
@@ -255,12 +298,12 @@ int ModuleIvr::execute(int argc, char** argv, IModuleIvr& module) {
 
 void ModuleIvr::setConfigurationCheck(ConfigurationChecker checker) { configurationChecker = std::move(checker); }
 
-int ModuleIvr::runConfigurationCheck(const std::string& path, bool offline) {
+int ModuleIvr::runConfigurationCheck(const std::string& path, bool offline, const std::string& callsUser) {
     if (!configurationChecker) {
         printToStandardError("This program has no configuration check\n");
         return 1;
     }
-    return configurationChecker(path, offline);
+    return configurationChecker(path, offline, callsUser);
 }
 
 void ModuleIvr::setSpoolCommands(SpoolCommands commands) { spoolCommands = std::move(commands); }
@@ -272,6 +315,16 @@ int ModuleIvr::runSpoolCommand(const std::string& command, const std::string& pa
         return 1;
     }
     return spoolCommands(command, path, arguments);
+}
+
+void ModuleIvr::setRouteExplanation(RouteExplainer explainer) { routeExplainer = std::move(explainer); }
+
+int ModuleIvr::runRouteExplanation(const std::string& path, const std::vector<std::string>& arguments) {
+    if (!routeExplainer) {
+        printToStandardError("This program has no routing profile\n");
+        return 1;
+    }
+    return routeExplainer(path, arguments);
 }
 
 void ModuleIvr::setService(ProgramService* programService) { service = programService; }

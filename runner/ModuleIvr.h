@@ -36,10 +36,12 @@ public:
     // Forwards `text` to the current session's verbose log, if any.
     void notice(const char* text) override;
 
-    // --check CONFIG.json [--offline]: checks the file the way the program's
-    // module loads it and returns the exit status. The runner knows no
+    // --check CONFIG.json [--offline] [--as-user NAME]: checks the file the
+    // way the program's module loads it and returns the exit status;
+    // `callsUser` is NAME, empty when not given. The runner knows no
     // module's configuration: the program's main supplies this.
-    using ConfigurationChecker = std::function<int(const std::string& path, bool offline)>;
+    using ConfigurationChecker =
+        std::function<int(const std::string& path, bool offline, const std::string& callsUser)>;
     void setConfigurationCheck(ConfigurationChecker checker);
 
     // --flush-spool CONFIG.json and the other spool commands (the command's
@@ -49,6 +51,11 @@ public:
     using SpoolCommands = std::function<int(const std::string& command, const std::string& path,
                                             const std::vector<std::string>& arguments)>;
     void setSpoolCommands(SpoolCommands commands);
+
+    // --explain-route CONFIG.json EXIT [mark::KEY:VALUE ...]: `arguments`
+    // are EXIT and the marks. Supplied by the program's main, like the check.
+    using RouteExplainer = std::function<int(const std::string& path, const std::vector<std::string>& arguments)>;
+    void setRouteExplanation(RouteExplainer explainer);
 
     // The FastAGI service (--fastagi and its options); without one those
     // options are refused. Not owned.
@@ -77,12 +84,14 @@ private:
     int runModule(IModuleIvr& module, bool emulator, const char* destination, const char* configuration,
                   const ConfigurationGate& gate);
     void reportFailure(const char* text);
-    int runConfigurationCheck(const std::string& path, bool offline);
+    int runConfigurationCheck(const std::string& path, bool offline, const std::string& callsUser);
     int runSpoolCommand(const std::string& command, const std::string& path,
                         const std::vector<std::string>& arguments);
+    int runRouteExplanation(const std::string& path, const std::vector<std::string>& arguments);
 
     ConfigurationChecker configurationChecker;
     SpoolCommands spoolCommands;
+    RouteExplainer routeExplainer;
     ProgramService* service = nullptr;
     std::unique_ptr<KestroAgiImpl> session;
 };

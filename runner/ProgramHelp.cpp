@@ -19,7 +19,9 @@ const char* const kBody =
     "  -e, --emulator       run without Asterisk: a robot file stands in for the caller\n"
     "                       and every call operation is printed on standard output\n"
     "  -r, --robot ROBOT    the emulator's robot file (./ROBOT when the name holds a \".\",\n"
-    "                       else ./ROBOT.xml, then /etc/tarvik/kestro/agi/template/ROBOT.xml)\n"
+    "                       else ./ROBOT.xml, then /etc/tarvik/kestro/agi/template/ROBOT.xml;\n"
+    "                       a path beginning with \"/\" is read as it stands); one that\n"
+    "                       cannot be read stops the program before the call, status 1\n"
     "  -v, --version        print the version banner on standard error\n"
     "  -h, --help           print this text\n"
     "\n"
@@ -49,6 +51,18 @@ const char* const kBody =
     "                       one reads, endpoints, back-office address and readiness,\n"
     "                       spool, prompts without an audio file; exit 0 when there is none\n"
     "  --offline            with --check: do not ask the back office whether it is ready\n"
+    "  --as-user NAME       with --check: the user that runs the calls; what it cannot\n"
+    "                       read is a problem (checked as root without it too, for the\n"
+    "                       owner of the spool directory)\n"
+    "\n"
+    "Routing profile (which extension a call gets at an exit):\n"
+    "  --explain-route CONFIG.json EXIT [mark::KEY:VALUE ...]\n"
+    "                       for the exit key EXIT (50001..50031) or a forwarding text\n"
+    "                       the profile lists, and a call with these marks (and\n"
+    "                       state=ready, as every call): each route entry in file order,\n"
+    "                       whether its condition holds (else which mark does not),\n"
+    "                       the entry chosen and the extension; exit 1 for an unknown\n"
+    "                       exit or a configuration or profile that cannot be used\n"
     "\n"
     "Records the back office could not take (spoolDirectory):\n"
     "  --flush-spool CONFIG.json\n"
@@ -63,8 +77,8 @@ const char* const kBody =
     "  --delete-spool CONFIG.json ADDRESS\n"
     "                       every record of the back offices at ADDRESS is removed\n"
     "\n"
-    "Exit status: 0 after a call, 1 on a command-line error or a failed session;\n"
-    "with --check, 1 when a problem was found.\n"
+    "Exit status: 0 after a call, 1 on a command-line error, an unreadable robot file\n"
+    "or a failed session; with --check, 1 when a problem was found.\n"
     "\n";
 
 }  // namespace
@@ -83,7 +97,8 @@ std::string ProgramHelp::usage(const std::string& program) {
     text += "       " + shown + " --fastagi [ADDRESS:]PORT [--max-calls N] [--allow CIDR]...\n";
     text += indent + "[--configs DIR] [--calls-per-process N] [--spare-processes N]\n";
     text += indent + "[--idle-timeout SECONDS] [--metrics [ADDRESS:]PORT] [--metrics-allow CIDR]...\n";
-    text += "       " + shown + " --check CONFIG.json [--offline]\n";
+    text += "       " + shown + " --check CONFIG.json [--offline] [--as-user NAME]\n";
+    text += "       " + shown + " --explain-route CONFIG.json EXIT [mark::KEY:VALUE ...]\n";
     text += "       " + shown + " --flush-spool CONFIG.json\n";
     text += "       " + shown + " --list-spool CONFIG.json | --requeue-aside CONFIG.json\n";
     text += "       " + shown + " --move-spool CONFIG.json ADDRESS | --delete-spool CONFIG.json ADDRESS\n";

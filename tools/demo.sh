@@ -63,62 +63,83 @@ program() {
     if head -n 5 "$1" | grep -q '<!-- *ivr-pelion:'; then echo ivr-pelion; else echo ivr-orvel; fi
 }
 
-# call TITLE ROBOT [SIMULATOR-OPTION...]: one call against a fresh simulator.
-# Fails (status 1) only when the demo itself cannot run; the program's own
-# exit status is shown, whatever it is.
+# call TITLE ROBOT EXPECTED-EXIT [SIMULATOR-OPTION...]: one call against a
+# simulator of its own, in a folder of its own (its port file, journal and
+# configuration), so no call can read another's port. Fails (status 1) when
+# the demo itself cannot run or, given an EXPECTED-EXIT, when the call did
+# not end there; the program's own exit status is shown, whatever it is.
+CALLS=0
 call() {
     title=$1
     robot=$2
-    shift 2
+    expected=$3
+    shift 3
+    CALLS=$((CALLS + 1))
+    here="$WORK/call-$CALLS"
+    mkdir -p "$here"
     name=$(program "$robot")
     site=${name#ivr-}
     ivr=${BIN:+$BIN/$name}
     ivr=${ivr:-$BUILD/sites/$site/$name}
     case "$ivr" in /*) ;; *) ivr="$ROOT/$ivr" ;; esac
-    : >"$WORK/journal.jsonl"
+    : >"$here/journal.jsonl"
+    : >"$here/sim.out"
     "$SIM" --port 0 --data "$EXAMPLES/backoffice/customers.json" --token change-me \
-        --journal "$WORK/journal.jsonl" "$@" >"$WORK/sim.out" 2>"$WORK/sim.err" &
+        --journal "$here/journal.jsonl" "$@" >"$here/sim.out" 2>"$here/sim.err" &
     SIM_PID=$!
 
     port=""
-    for _ in $(seq 1 50); do
-        port=$(sed -n 's/^listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$WORK/sim.out" | head -n 1)
+    for _ in $(seq 1 100); do
+        port=$(sed -n 's/^listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$here/sim.out" | head -n 1)
         [ -n "$port" ] && break
+        kill -0 "$SIM_PID" 2>/dev/null || break
         sleep 0.1
     done
     if [ -z "$port" ]; then
-        echo "the back-office simulator did not start:" >&2
-        cat "$WORK/sim.err" >&2
+        echo "demo: the back-office simulator for \"$title\" did not start:" >&2
+        cat "$here/sim.err" >&2
         stop_simulator
         return 1
     fi
 
     sed -e "s#http://127.0.0.1:8080#http://127.0.0.1:$port#" \
-        -e "s#/var/log/asterisk/$name-debug.log#$WORK/debug.log#" \
-        "$EXAMPLES/config/$site.json" >"$WORK/$site.json"
+        -e "s#/var/log/asterisk/$name-debug.log#$here/debug.log#" \
+        "$EXAMPLES/config/$site.json" >"$here/$site.json"
 
     echo "== $title"
     echo "== back-office simulator on 127.0.0.1:$port${*:+ ($*)}, robot $robot"
     echo "== call trace ($name -e -r $robot atendimento $site.json)"
-    status=0
-    # A robot name with a "." is read from ./NAME: run beside the robot.
-    (cd "$(dirname "$robot")" && "$ivr" -e -r "$(basename "$robot")" atendimento "$WORK/$site.json") || status=$?
+    # The robot's absolute path is read as it stands: the call runs in its
+    # own folder. The trace is kept to tell where the call ended.
+    case "$robot" in /*) robot_path=$robot ;; *) robot_path="$ROOT/$robot" ;; esac
+    (cd "$here" && "$ivr" -e -r "$robot_path" atendimento "$here/$site.json"; echo $? >"$here/status") |
+        tee "$here/trace"
+    status=$(cat "$here/status" 2>/dev/null || echo "?")
 
     echo
     echo "== requests received by the back office"
-    show_journal "$WORK/journal.jsonl"
+    show_journal "$here/journal.jsonl"
     echo
     echo "== $name exited with status $status"
     stop_simulator
+
+    if [ -n "$expected" ]; then
+        ended=$(sed -n 's/^goTo [^ ]* \([^ ]*\) 1$/\1/p' "$here/trace" | tail -n 1)
+        if [ "$status" != 0 ] || [ "$ended" != "$expected" ]; then
+            echo "demo: \"$title\" should end at $expected with status 0; it ended at ${ended:-no extension}" \
+                "with status $status" >&2
+            return 1
+        fi
+    fi
 }
 
 if [ $# -ge 2 ]; then
-    call "call with robot $2" "$2"
+    call "call with robot $2" "$2" ""
     exit $?
 fi
 
 call "a whole call: customer identified by phone, invoice sent" \
-    "$EXAMPLES/robots/identified-by-phone.xml" || exit 1
+    "$EXAMPLES/robots/identified-by-phone.xml" 50011 || exit 1
 echo
 call "a failed call: the back office refuses the trust unlock (answers 503)" \
-    "$EXAMPLES/robots/blocked-trust-unlock.xml" --status unlock=503 || exit 1
+    "$EXAMPLES/robots/blocked-trust-unlock.xml" 50019 --status unlock=503 || exit 1

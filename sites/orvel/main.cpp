@@ -3,6 +3,7 @@
 
 #include "api/KestroAgiRESTFul.h"
 #include "check/ConfigurationCheck.h"
+#include "check/RouteExplanation.h"
 #include "fastagi/FastAgiMode.h"
 #include "ivr/PromptCatalog.h"
 #include "records/SpoolCommand.h"
@@ -12,10 +13,10 @@
 int main(int argc, char** argv) {
     tarvik::OrvelV3 module;
     tarvik::ModuleIvr runner;
-    runner.setConfigurationCheck([&module](const std::string& path, bool offline) {
+    runner.setConfigurationCheck([&module](const std::string& path, bool offline, const std::string& callsUser) {
         // The caller types the document at the first question: the plain
         // document question of the other program is never asked here.
-        return tarvik::ConfigurationCheck::runForProgram(module, path, offline,
+        return tarvik::ConfigurationCheck::runForProgram(module, path, offline, callsUser,
                                                          tarvik::PromptCatalog::without({"Orvel-u4-05"}));
     });
     // Sending the spool is no call: it needs neither a session nor the module.
@@ -23,6 +24,10 @@ int main(int argc, char** argv) {
         [](const std::string& command, const std::string& path, const std::vector<std::string>& arguments) {
             return tarvik::SpoolCommand::run(command, path, arguments, std::cout, std::cerr);
         });
+    // The routing profile is the same for both programs and needs no call.
+    runner.setRouteExplanation([](const std::string& path, const std::vector<std::string>& arguments) {
+        return tarvik::RouteExplanation::run(path, arguments, std::cout, std::cerr);
+    });
     // The FastAGI service sets libcurl up once, before it forks its calls,
     // and its pooled call processes make a fresh module for every call.
     tarvik::FastAgiMode service(&tarvik::KestroAgiRESTFul::initialiseLibrary,

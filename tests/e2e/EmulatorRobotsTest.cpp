@@ -9,6 +9,7 @@
 #include "tests/e2e/CallExpectations.h"
 #include "tests/support/IvrCall.h"
 #include "tests/support/ScriptedAsteriskPeer.h"
+#include "tests/support/TempDir.h"
 
 namespace tarvik::testing::e2e {
 namespace {
@@ -74,26 +75,63 @@ TEST(EmulatorRobots, EachExampleRobotRunsItsCallToTheEnd) {
     }
 }
 
-TEST(EmulatorRobots, DemoScriptRunsAWholeCall) {
+// The demo's whole output, for a failure message.
+std::string shown(const ScriptedAsteriskPeer::ChildResult& run) {
+    std::string text = "demo output:\n";
+    for (const std::string& line : run.commands) text += line + "\n";
+    return text + "demo errors:\n" + run.stderrText;
+}
+
+ScriptedAsteriskPeer::ChildResult runDemo(const std::vector<std::pair<std::string, std::string>>& environment) {
     ScriptedAsteriskPeer peer;
-    auto run = peer.runChild({"/bin/sh", {IVR_SOURCE_DIR "/tools/demo.sh", IVR_BINARY_DIR}, IVR_SOURCE_DIR, {},
-                              std::chrono::milliseconds(60000)});
-    EXPECT_EQ(run.exitStatus, 0) << run.stderrText;
+    return peer.runChild({"/bin/sh", {IVR_SOURCE_DIR "/tools/demo.sh", IVR_BINARY_DIR}, IVR_SOURCE_DIR, environment,
+                          std::chrono::milliseconds(90000)});
+}
+
+TEST(EmulatorRobots, DemoScriptRunsAWholeCall) {
+    auto run = runDemo({});
+    ASSERT_EQ(run.exitStatus, 0) << shown(run);
     EXPECT_TRUE(inOrder(run.commands, {"answer", "goTo ivr-exits 50011 1", "== requests received by the back office",
-                                       "== ivr-orvel exited with status 0"}));
+                                       "== ivr-orvel exited with status 0"}))
+        << shown(run);
     bool sendReceived = false;
     bool unlockRefused = false;
+    std::vector<std::string> simulators;
     for (const std::string& line : run.commands) {
         sendReceived |= line.rfind("POST /service/v1/isp/demo/1/send -> 200 ", 0) == 0;
         unlockRefused |= line.rfind("PUT  /service/v1/isp/demo/1/unlock -> 503 ", 0) == 0;
+        if (line.rfind("== back-office simulator on ", 0) == 0) simulators.push_back(line);
     }
-    EXPECT_TRUE(sendReceived);
+    EXPECT_TRUE(sendReceived) << shown(run);
     // Then the failed call, shown to its end: the refused unlock, the
     // trust-unlock-failed exit, the requests and the program's status.
     EXPECT_TRUE(inOrder(run.commands, {"== ivr-orvel exited with status 0", "goTo ivr-exits 50019 1",
                                        "== requests received by the back office",
-                                       "== ivr-orvel exited with status 0"}));
-    EXPECT_TRUE(unlockRefused);
+                                       "== ivr-orvel exited with status 0"}))
+        << shown(run);
+    EXPECT_TRUE(unlockRefused) << shown(run);
+    // Each call has a simulator of its own; the second is told to refuse.
+    ASSERT_EQ(simulators.size(), 2u) << shown(run);
+    EXPECT_EQ(simulators[0].find("--status"), std::string::npos) << shown(run);
+    EXPECT_NE(simulators[1].find(" (--status unlock=503), "), std::string::npos) << shown(run);
+}
+
+// A call that does not end where the demo says it should fails the demo,
+// with a line naming both extensions: here the back office knows no one.
+TEST(EmulatorRobots, DemoScriptFailsWhenACallEndsElsewhere) {
+    TempDir examples;
+    for (const char* file : {"config/orvel.json", "robots/identified-by-phone.xml", "robots/blocked-trust-unlock.xml"}) {
+        examples.write(file, TempDir::readFile(std::string(IVR_SOURCE_DIR "/examples/") + file));
+    }
+    examples.write("backoffice/customers.json", R"({"customers": []})");
+    auto run = runDemo({{"EXAMPLES", examples.path()}});
+    EXPECT_EQ(run.exitStatus, 1) << shown(run);
+    EXPECT_NE(run.stderrText.find("demo: \"a whole call: customer identified by phone, invoice sent\" should end at "
+                                  "50011 with status 0; it ended at "),
+              std::string::npos)
+        << shown(run);
+    EXPECT_FALSE(inOrder(run.commands, {"== a failed call: the back office refuses the trust unlock (answers 503)"}))
+        << shown(run);
 }
 
 }  // namespace

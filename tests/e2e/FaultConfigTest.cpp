@@ -151,29 +151,31 @@ TEST(FaultConfig, BrokenProfileIsReportedAndTheCallGoesOn) {
     EXPECT_TRUE(result.journal.empty());
 }
 
-// Emulator mode with a robot file that does not load: the call runs without
-// caller and answers, ends at the customer question's limit, and the back
-// office hears only the readiness probe (nothing can be reported without
-// the call's identifiers).
-TEST(FaultConfig, BrokenRobotFileRunsTheCallWithoutAnswers) {
+// Emulator mode with a robot file that does not load: the program says why
+// on one line and stops before the call, so no answer-less call passes for
+// the scenario and the back office hears nothing.
+TEST(FaultConfig, BrokenRobotFileStopsBeforeTheCall) {
     IvrBackOffice office({"--recall-window", "0"});
     ASSERT_GT(office.port(), 0);
     const std::string config = office.writeConfig();
     struct Case {
         std::string name;
         const char* content;  // null: the file does not exist
+        std::string reason;
     };
     const std::vector<Case> cases = {
-        {"missing", nullptr},
-        {"empty", ""},
-        {"not XML", "agi_callerid=11987654321\n"},
-        {"JSON", "{\"agis\": {\"agi_callerid\": \"11987654321\"}}"},
-        {"truncated XML", "<kestro-agi><agis><agi variable=\"agi_callerid\" value=\"1198765"},
-        {"other root", "<robot><agis><agi variable=\"agi_callerid\" value=\"11987654321\"/></agis></robot>"},
+        {"missing", nullptr, "robot.xml cannot be read: No such file or directory (looked for ./robot.xml and "},
+        {"empty", "", "./robot.xml is not well-formed XML"},
+        {"not XML", "agi_callerid=11987654321\n", "./robot.xml is not well-formed XML"},
+        {"JSON", "{\"agis\": {\"agi_callerid\": \"11987654321\"}}", "./robot.xml is not well-formed XML"},
+        {"truncated XML", "<kestro-agi><agis><agi variable=\"agi_callerid\" value=\"1198765",
+         "./robot.xml is not well-formed XML"},
+        {"other root", "<robot><agis><agi variable=\"agi_callerid\" value=\"11987654321\"/></agis></robot>",
+         "./robot.xml: expected root element <kestro-agi>, found <robot>"},
         {"root in upper case", "<KESTRO-AGI><agis><agi variable=\"agi_callerid\" value=\"11987654321\"/></agis>"
-                               "</KESTRO-AGI>"},
-        {"unknown attribute", "<kestro-agi><agis><agi name=\"agi_callerid\" value=\"11987654321\"/></agis>"
-                              "</kestro-agi>"},
+                               "</KESTRO-AGI>", "./robot.xml: expected root element <kestro-agi>, found <KESTRO-AGI>"},
+        {"unknown section", "<kestro-agi><caller><agi variable=\"agi_callerid\" value=\"1\"/></caller></kestro-agi>",
+         "./robot.xml: only <inputs> and <agis> sections may stand under <kestro-agi>"},
     };
     for (const Case& broken : cases) {
         SCOPED_TRACE(broken.name);
@@ -184,10 +186,24 @@ TEST(FaultConfig, BrokenRobotFileRunsTheCallWithoutAnswers) {
         call.workingDirectory = office.dir().path();
         IvrCallResult result = runIvrCall(office, call);
 
-        EXPECT_EQ(result.exitStatus(), 0) << transcript(result);
-        EXPECT_TRUE(result.sent("goTo ivr-exits 50002 1")) << transcript(result);
-        EXPECT_EQ(operations(result), std::vector<std::string>{"ready"});
+        EXPECT_EQ(result.exitStatus(), 1) << transcript(result);
+        const std::string& errors = result.child.stderrText;
+        EXPECT_EQ(errors.rfind("ivr-orvel: robot file " + broken.reason, 0), 0u) << errors;
+        EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
+        EXPECT_TRUE(result.commands().empty()) << transcript(result);
+        EXPECT_TRUE(result.journal.empty());
     }
+
+    // An entry it cannot read is skipped, the rest of the file still counts:
+    // the call runs, without the caller's number.
+    office.dir().write("robot.xml", "<kestro-agi><agis><agi name=\"agi_callerid\" value=\"11987654321\"/></agis>"
+                                    "</kestro-agi>");
+    IvrCall skipped;
+    skipped.arguments = {"-e", "-r", "robot.xml", "atendimento", config};
+    skipped.workingDirectory = office.dir().path();
+    IvrCallResult partial = runIvrCall(office, skipped);
+    EXPECT_EQ(partial.exitStatus(), 0) << transcript(partial);
+    EXPECT_TRUE(partial.sent("goTo ivr-exits 50002 1")) << transcript(partial);
 
     // The same run with a good robot file reaches the back office in full.
     office.dir().write("robot.xml", R"(<kestro-agi><agis>

@@ -50,18 +50,39 @@ TEST(KestroRobot, ResolvesNamesUnderTheWorkingDirectory) {
     EXPECT_TRUE(robot.load("robot.txt"));
     EXPECT_STREQ(robot.getVariableValue("a"), "any extension");
 
-    // "./" always goes in front, so an absolute name lands under the
-    // working directory.
-    EXPECT_TRUE(robot.load("/abs/robot.xml"));
-    EXPECT_STREQ(robot.getFilename(), ".//abs/robot.xml");
+    // An absolute name is read where it points, whatever the working
+    // directory; without a dot and without such a file, ".xml" completes it.
+    dir.write("abs/plain", robotOf("<inputs>" + input("a", "no extension") + "</inputs>"));
+    WorkingDirectory elsewhere(dir.file("calls"));
+    const std::string absolute = dir.file("abs/robot.xml");
+    EXPECT_TRUE(robot.load(absolute.c_str())) << robot.getLoadFailure();
+    EXPECT_EQ(robot.getFilename(), absolute);
     EXPECT_STREQ(robot.getVariableValue("a"), "absolute");
+    EXPECT_STREQ(robot.getLoadFailure(), "");
+    EXPECT_TRUE(robot.load(dir.file("abs/plain").c_str()));
+    EXPECT_STREQ(robot.getVariableValue("a"), "no extension");
+    EXPECT_TRUE(robot.load(dir.file("abs/robot").c_str()));
+    EXPECT_EQ(robot.getFilename(), absolute);
+
+    // A missing absolute file is not looked for anywhere else.
+    const std::string missing = dir.file("abs/missing.xml");
+    EXPECT_FALSE(robot.load(missing.c_str()));
+    EXPECT_EQ(std::string(robot.getLoadFailure()), "robot file " + missing + " cannot be read: No such file or directory");
+    const std::string bare = dir.file("abs/missing");
+    EXPECT_FALSE(robot.load(bare.c_str()));
+    EXPECT_EQ(std::string(robot.getLoadFailure()), "robot file " + bare + " cannot be read: No such file or directory "
+                                                   "(looked for " + bare + " and " + bare + ".xml)");
 
     // Not found here: the template directory is tried instead, and a failed
     // load leaves the filename and the values as they were.
     if (!templateExists("no-such-robot") && !templateExists("no-such-robot.xml")) {
         EXPECT_FALSE(robot.load("no-such-robot"));
+        EXPECT_EQ(std::string(robot.getLoadFailure()),
+                  std::string("robot file no-such-robot cannot be read: No such file or directory (looked for "
+                              "./no-such-robot.xml and ") +
+                      KestroRobot::kTemplateDirectory + "no-such-robot.xml)");
         EXPECT_FALSE(robot.load("no-such-robot.xml"));
-        EXPECT_STREQ(robot.getFilename(), ".//abs/robot.xml");
+        EXPECT_EQ(robot.getFilename(), absolute);
         EXPECT_STREQ(robot.getVariableValue("a"), "absolute");
     }
 

@@ -98,8 +98,12 @@ TEST(ModuleIvr, VersionAndUnknownOptions) {
         {{"-v"}, 0, kBanner},
         {{"--version"}, 0, kBanner},
         {{"-e", "50001", "-v", "-x"}, 0, kBanner},  // -v is reached first
-        {{"-x", "-v"}, 1, "ivr-test: unknown option -x\n" + ProgramHelp::usage("ivr-test")},
-        {{"-e", "-r"}, 1, "ivr-test: -r needs a robot file\n" + ProgramHelp::usage("ivr-test")},
+        // A short option keeps the form dial-plan scripts read: no program
+        // name, the letter between a backquote and a straight quote.
+        {{"-x", "-v"}, 1, "Unknown option: `x'\n" + ProgramHelp::usage("ivr-test")},
+        {{"-e", "-r"}, 1, "Unknown option: `r'\n" + ProgramHelp::usage("ivr-test")},
+        {{"-r", "-e", "50001"}, 1, "Unknown option: `r'\n" + ProgramHelp::usage("ivr-test")},
+        {{"-evq"}, 0, kBanner},  // -v still wins when reached first
         {{"--robot"}, 1, "ivr-test: --robot needs a robot file\n" + ProgramHelp::usage("ivr-test")},
         {{"--bogus", "50001"}, 1, "ivr-test: unknown option --bogus\n" + ProgramHelp::usage("ivr-test")},
     };
