@@ -1,4 +1,4 @@
-#include "fastagi/MetricsHistogram.h"
+#include "metrics/MetricsHistogram.h"
 
 #include "util/BoundedFormat.h"
 
@@ -13,6 +13,25 @@ void MetricsHistogram::observe(double seconds) {
     while (index < bounds.size() && seconds > bounds[index]) ++index;
     ++counts[index];
     sum += seconds;
+}
+
+int MetricsHistogram::bucketOf(const std::string& le) const {
+    if (le == "+Inf") return static_cast<int>(bounds.size());
+    for (std::size_t index = 0; index < bounds.size(); ++index) {
+        if (formatBounded("%g", bounds[index]) == le) return static_cast<int>(index);
+    }
+    return -1;
+}
+
+void MetricsHistogram::restore(const std::vector<std::uint64_t>& cumulative, double restoredSum) {
+    std::uint64_t below = 0;
+    for (std::size_t index = 0; index < counts.size(); ++index) {
+        const std::uint64_t upTo = index < cumulative.size() ? cumulative[index] : below;
+        // A file edited by hand may not be cumulative: never a negative bucket.
+        counts[index] = upTo > below ? upTo - below : 0;
+        below = upTo > below ? upTo : below;
+    }
+    sum = restoredSum >= 0 ? restoredSum : 0;
 }
 
 std::string MetricsHistogram::render(const std::string& name, const std::string& labels) const {
