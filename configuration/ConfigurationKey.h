@@ -27,6 +27,7 @@ enum class ConfigurationKeyId : std::size_t {
     BackgroundRecords,
     SpoolDirectory,
     PendingTimeout,
+    MetricsFile,
     AllowPeers,
     AllowPeer,
     Plugin,

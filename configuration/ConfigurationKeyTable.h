@@ -38,6 +38,8 @@ inline constexpr ConfigurationKey kTable[] = {
      "where records the back office could not take wait"},
     {Id::PendingTimeout, "pendingTimeout", Type::Number, "10",
      "seconds a call may go on delivering its records after handing the caller back"},
+    {Id::MetricsFile, "metricsFile", Type::String, "",
+     "Prometheus text file every call started by Asterisk adds its numbers to"},
     {Id::AllowPeers, "allowPeers", Type::Array, "",
      "networks whose FastAGI peers may use this configuration (absent: every peer the service admits)"},
     {Id::AllowPeer, "allowPeers[]", Type::String, "", "one network in CIDR form, e.g. 10.0.0.0/8"},

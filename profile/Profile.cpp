@@ -175,12 +175,16 @@ bool Profile::loadAudio(KestroAgiImpl& /*session*/, Json::Value audio) {
     return true;
 }
 
-const char* Profile::getDestination(const std::map<std::string, std::string>& marks, std::string name) const {
-    for (const auto& route : routes) {
+const char* Profile::getDestination(const std::map<std::string, std::string>& marks, std::string name,
+                                    int* entry) const {
+    if (entry != nullptr) *entry = -1;
+    for (std::size_t index = 0; index < routes.size(); ++index) {
+        const auto& route = routes[index];
         if (!route) {
             continue;
         }
         if (const char* destination = route->getDestination(name, marks)) {
+            if (entry != nullptr) *entry = static_cast<int>(index);
             return destination;
         }
     }

@@ -95,6 +95,7 @@ call() {
 
     sed -e "s#http://127.0.0.1:8080#http://127.0.0.1:$port#" \
         -e "s#/var/log/asterisk/$name-debug.log#$WORK/debug.log#" \
+        -e "s#/var/lib/prometheus/node-exporter/$name.prom#$WORK/$name.prom#" \
         "$EXAMPLES/config/$site.json" >"$WORK/$site.json"
 
     echo "== $title"
