@@ -14,6 +14,7 @@
 #include "check/ConfigurationKeys.h"
 #include "check/PromptAudio.h"
 #include "check/ReadinessAnswer.h"
+#include "check/MetricsFileFolder.h"
 #include "check/SpoolDirectory.h"
 #include "configuration/ConfigurationKeyTable.h"
 #include "records/BackOfficeKeys.h"
@@ -90,6 +91,7 @@ ConfigurationCheck::Findings ConfigurationCheck::findings(const std::string& pat
 
     checkLoadedModule(path, root, found);
     checkSpoolDirectory(root, found);
+    checkMetricsFile(root, found);
 
     for (const std::string& directory : audioDirectories(root, options.defaultAudioDir)) {
         for (std::string& problem : PromptAudio::check(directory, options.prompts)) {
@@ -174,6 +176,13 @@ void ConfigurationCheck::checkSpoolDirectory(const Json::Value& root, Findings& 
     std::string problem = SpoolDirectory::problem(keys.spoolDirectory);
     if (!problem.empty()) found.problems.push_back(std::move(problem));
     std::string warning = SpoolDirectory::warning(keys.spoolDirectory);
+    if (!warning.empty()) found.warnings.push_back(std::move(warning));
+}
+
+void ConfigurationCheck::checkMetricsFile(const Json::Value& root, Findings& found) {
+    const Json::Value* file = member(root, configurationKeyName(ConfigurationKeyId::MetricsFile));
+    if (file == nullptr || !file->isString()) return;  // the key check names a wrong type
+    std::string warning = MetricsFileFolder::warning(file->asString());
     if (!warning.empty()) found.warnings.push_back(std::move(warning));
 }
 

@@ -54,6 +54,7 @@ private:
     void checkLoadedModule(const std::string& path, const Json::Value& root, Findings& found);
     void checkReadiness(const Json::Value& root, Findings& found);
     void checkSpoolDirectory(const Json::Value& root, Findings& found) const;
+    static void checkMetricsFile(const Json::Value& root, Findings& found);
     static void checkTokenExposure(const std::string& path, const Json::Value& root, Findings& found);
 
     Plugin& module;
