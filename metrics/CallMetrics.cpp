@@ -1,7 +1,9 @@
 #include "metrics/CallMetrics.h"
 
+#include <charconv>
 #include <cstdlib>
 #include <sstream>
+#include <string_view>
 #include <vector>
 
 #include "metrics/BackOfficeOperation.h"
@@ -40,27 +42,42 @@ std::string outcomeOf(long code) {
     return "other";
 }
 
-std::uint64_t counterOf(const std::string& value) { return std::strtoull(value.c_str(), nullptr, 10); }
-
-// `a="x",b="y"` as written by render (values of the safe alphabet).
-std::map<std::string, std::string> labelsOf(const std::string& text) {
-    std::map<std::string, std::string> labels;
-    std::string::size_type at = 0;
-    while (at < text.size()) {
-        const std::string::size_type equals = text.find("=\"", at);
-        if (equals == std::string::npos) break;
-        const std::string::size_type close = text.find('"', equals + 2);
-        if (close == std::string::npos) break;
-        labels[text.substr(at, equals - at)] = text.substr(equals + 2, close - equals - 2);
-        at = close + 1;
-        if (at < text.size() && text[at] == ',') ++at;
-    }
-    return labels;
+// An empty request histogram: copied, its bounds' texts are made once.
+const MetricsHistogram& requestHistogram() {
+    static const MetricsHistogram empty(kRequestBounds);
+    return empty;
 }
 
-std::string labelOr(const std::map<std::string, std::string>& labels, const char* name) {
-    auto found = labels.find(name);
-    return found == labels.end() ? std::string() : found->second;
+std::uint64_t counterOf(std::string_view value) {
+    std::uint64_t count = 0;
+    std::from_chars(value.data(), value.data() + value.size(), count);
+    return count;
+}
+
+double secondsOf(std::string_view value) {
+    double seconds = 0;
+    std::from_chars(value.data(), value.data() + value.size(), seconds);
+    return seconds;
+}
+
+// The value of label `name` in `a="x",b="y"` as render writes them (values
+// of the safe alphabet, no escapes); empty when absent.
+std::string_view labelOf(std::string_view labels, std::string_view name) {
+    std::string_view::size_type at = 0;
+    while (at < labels.size()) {
+        const auto equals = labels.find("=\"", at);
+        if (equals == std::string_view::npos) break;
+        const auto close = labels.find('"', equals + 2);
+        if (close == std::string_view::npos) break;
+        if (labels.substr(at, equals - at) == name) return labels.substr(equals + 2, close - equals - 2);
+        at = close + 1;
+        if (at < labels.size() && labels[at] == ',') ++at;
+    }
+    return {};
+}
+
+std::string cleanLabel(std::string_view labels, std::string_view name) {
+    return MetricsText::labelValue(std::string(labelOf(labels, name)));
 }
 
 }  // namespace
@@ -117,8 +134,7 @@ void CallMetrics::apply(const std::string& report) {
     } else if (kind == "request" && (words >> third)) {
         const std::string operation = MetricsText::labelValue(first);
         ++requestsByOutcome[{operation, MetricsText::labelValue(second)}];
-        requestLatency.emplace(operation, MetricsHistogram(kRequestBounds))
-            .first->second.observe(std::strtod(third.c_str(), nullptr));
+        requestLatency.emplace(operation, requestHistogram()).first->second.observe(std::strtod(third.c_str(), nullptr));
     }
 }
 
@@ -170,19 +186,25 @@ std::string CallMetrics::render() const {
 void CallMetrics::restore(const std::string& exposition) {
     restoredBuckets.clear();
     restoredSums.clear();
-    const std::string prefix = MetricsText::kPrefix;
-    std::istringstream lines(exposition);
-    for (std::string line; std::getline(lines, line);) {
-        if (line.compare(0, prefix.size(), prefix) != 0) continue;  // comments, blank lines
-        const std::string::size_type space = line.rfind(' ');
-        if (space == std::string::npos) continue;
-        const std::string series = line.substr(0, space);
-        const std::string::size_type brace = series.find('{');
-        const std::string name = series.substr(prefix.size(), brace == std::string::npos ? std::string::npos
-                                                                                      : brace - prefix.size());
-        std::map<std::string, std::string> labels;
-        if (brace != std::string::npos && series.back() == '}') {
-            labels = labelsOf(series.substr(brace + 1, series.size() - brace - 2));
+    // Every call's update reads the whole file: views, not copies, per line.
+    const std::string_view prefix = MetricsText::kPrefix;
+    const std::string_view all = exposition;
+    std::string_view::size_type start = 0;
+    while (start < all.size()) {
+        std::string_view::size_type end = all.find('\n', start);
+        if (end == std::string_view::npos) end = all.size();
+        const std::string_view line = all.substr(start, end - start);
+        start = end + 1;
+        if (line.substr(0, prefix.size()) != prefix) continue;  // comments, blank lines
+        const std::string_view::size_type space = line.rfind(' ');
+        if (space == std::string_view::npos) continue;
+        const std::string_view series = line.substr(0, space);
+        const std::string_view::size_type brace = series.find('{');
+        std::string_view name = series.substr(prefix.size());
+        std::string_view labels;
+        if (brace != std::string_view::npos) {
+            name = series.substr(prefix.size(), brace - prefix.size());
+            if (series.back() == '}') labels = series.substr(brace + 1, series.size() - brace - 2);
         }
         restoreSample(name, labels, line.substr(space + 1));
     }
@@ -190,7 +212,7 @@ void CallMetrics::restore(const std::string& exposition) {
     for (const auto& [key, buckets] : restoredBuckets) {
         MetricsHistogram& histogram =
             key == kCallHistogram ? callDuration
-                                  : requestLatency.emplace(key, MetricsHistogram(kRequestBounds)).first->second;
+                                  : requestLatency.emplace(key, requestHistogram()).first->second;
         std::vector<std::uint64_t> cumulative(histogram.bucketCount(), 0);
         std::uint64_t last = 0;
         for (std::size_t index = 0; index < cumulative.size(); ++index) {
@@ -205,15 +227,13 @@ void CallMetrics::restore(const std::string& exposition) {
     restoredSums.clear();
 }
 
-void CallMetrics::restoreSample(const std::string& name, const std::map<std::string, std::string>& labels,
-                                const std::string& value) {
+void CallMetrics::restoreSample(std::string_view name, std::string_view labels, std::string_view value) {
     if (name == "calls_ended_total") {
-        endedByDestination[MetricsText::labelValue(labelOr(labels, "destination"))] += counterOf(value);
+        endedByDestination[cleanLabel(labels, "destination")] += counterOf(value);
     } else if (name == "backoffice_requests_total") {
-        requestsByOutcome[{MetricsText::labelValue(labelOr(labels, "operation")),
-                           MetricsText::labelValue(labelOr(labels, "outcome"))}] += counterOf(value);
+        requestsByOutcome[{cleanLabel(labels, "operation"), cleanLabel(labels, "outcome")}] += counterOf(value);
     } else if (name == "records_not_delivered_total") {
-        notDelivered[MetricsText::labelValue(labelOr(labels, "reason"))] += counterOf(value);
+        notDelivered[cleanLabel(labels, "reason")] += counterOf(value);
     } else if (name == "spool_records_waiting") {
         spoolWaiting = counterOf(value);
     } else if (name == "spool_records_stored_total") {
@@ -226,14 +246,13 @@ void CallMetrics::restoreSample(const std::string& name, const std::map<std::str
         spoolSetAside += counterOf(value);
     } else if (name == "call_duration_seconds_bucket" || name == "backoffice_request_duration_seconds_bucket") {
         const bool call = name == "call_duration_seconds_bucket";
-        const std::string key = call ? kCallHistogram : MetricsText::labelValue(labelOr(labels, "operation"));
-        static const MetricsHistogram callProbe(kCallBounds), requestProbe(kRequestBounds);
-        const int bucket = (call ? callProbe : requestProbe).bucketOf(labelOr(labels, "le"));
+        const std::string key = call ? kCallHistogram : cleanLabel(labels, "operation");
+        const int bucket = (call ? callDuration : requestHistogram()).bucketOf(std::string(labelOf(labels, "le")));
         if (bucket >= 0) restoredBuckets[key][bucket] = counterOf(value);
     } else if (name == "call_duration_seconds_sum") {
-        restoredSums[kCallHistogram] = std::strtod(value.c_str(), nullptr);
+        restoredSums[kCallHistogram] = secondsOf(value);
     } else if (name == "backoffice_request_duration_seconds_sum") {
-        restoredSums[MetricsText::labelValue(labelOr(labels, "operation"))] = std::strtod(value.c_str(), nullptr);
+        restoredSums[cleanLabel(labels, "operation")] = secondsOf(value);
     }
 }
 

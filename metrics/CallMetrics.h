@@ -5,6 +5,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "metrics/MetricsHistogram.h"
@@ -49,8 +50,7 @@ public:
     void restore(const std::string& exposition);
 
 private:
-    void restoreSample(const std::string& name, const std::map<std::string, std::string>& labels,
-                       const std::string& value);
+    void restoreSample(std::string_view name, std::string_view labels, std::string_view value);
 
     std::map<std::string, std::uint64_t> endedByDestination;
     std::map<std::pair<std::string, std::string>, std::uint64_t> requestsByOutcome;

@@ -1,11 +1,35 @@
 #include "metrics/MetricsHistogram.h"
 
+#include <charconv>
+
 #include "util/BoundedFormat.h"
 
 namespace tarvik {
 
+namespace {
+
+// Counts and sums are written on every call's update of the metrics file:
+// plain appends, not a formatted line each.
+void appendNumber(std::string& text, std::uint64_t value) {
+    char digits[24];
+    const auto written = std::to_chars(digits, digits + sizeof(digits), value);
+    text.append(digits, written.ptr);
+}
+
+void appendSeconds(std::string& text, double value) {
+    char digits[64];
+    const auto written = std::to_chars(digits, digits + sizeof(digits), value, std::chars_format::fixed, 6);
+    if (written.ec == std::errc()) text.append(digits, written.ptr);
+    else text += "0";
+}
+
+}  // namespace
+
 MetricsHistogram::MetricsHistogram(std::vector<double> upperBounds)
-    : bounds(std::move(upperBounds)), counts(bounds.size() + 1, 0) {}
+    : bounds(std::move(upperBounds)), counts(bounds.size() + 1, 0) {
+    for (double bound : bounds) boundTexts.push_back(formatBounded("%g", bound));
+    boundTexts.emplace_back("+Inf");
+}
 
 void MetricsHistogram::observe(double seconds) {
     if (!(seconds >= 0)) seconds = 0;  // NaN or a clock step back
@@ -16,9 +40,8 @@ void MetricsHistogram::observe(double seconds) {
 }
 
 int MetricsHistogram::bucketOf(const std::string& le) const {
-    if (le == "+Inf") return static_cast<int>(bounds.size());
-    for (std::size_t index = 0; index < bounds.size(); ++index) {
-        if (formatBounded("%g", bounds[index]) == le) return static_cast<int>(index);
+    for (std::size_t index = 0; index < boundTexts.size(); ++index) {
+        if (boundTexts[index] == le) return static_cast<int>(index);
     }
     return -1;
 }
@@ -36,17 +59,26 @@ void MetricsHistogram::restore(const std::vector<std::uint64_t>& cumulative, dou
 
 std::string MetricsHistogram::render(const std::string& name, const std::string& labels) const {
     const std::string separator = labels.empty() ? "" : ",";
+    const std::string braces = labels.empty() ? "" : "{" + labels + "}";
     std::string text;
     std::uint64_t cumulative = 0;
-    for (std::size_t index = 0; index <= bounds.size(); ++index) {
+    for (std::size_t index = 0; index < counts.size(); ++index) {
         cumulative += counts[index];
-        const std::string bound = index < bounds.size() ? formatBounded("%g", bounds[index]) : "+Inf";
-        text += formatBounded("%s_bucket{%s%sle=\"%s\"} %llu\n", name.c_str(), labels.c_str(), separator.c_str(),
-                              bound.c_str(), static_cast<unsigned long long>(cumulative));
+        text += name;
+        text += "_bucket{";
+        text += labels;
+        text += separator;
+        text += "le=\"";
+        text += boundTexts[index];
+        text += "\"} ";
+        appendNumber(text, cumulative);
+        text += '\n';
     }
-    const std::string braces = labels.empty() ? "" : "{" + labels + "}";
-    text += formatBounded("%s_sum%s %.6f\n", name.c_str(), braces.c_str(), sum);
-    text += formatBounded("%s_count%s %llu\n", name.c_str(), braces.c_str(), static_cast<unsigned long long>(cumulative));
+    text += name + "_sum" + braces + " ";
+    appendSeconds(text, sum);
+    text += "\n" + name + "_count" + braces + " ";
+    appendNumber(text, cumulative);
+    text += '\n';
     return text;
 }
 

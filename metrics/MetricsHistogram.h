@@ -27,6 +27,7 @@ public:
 
 private:
     std::vector<double> bounds;
+    std::vector<std::string> boundTexts;  // as `le` writes them, "+Inf" last
     std::vector<std::uint64_t> counts;  // per bucket, not cumulative; one more for +Inf
     double sum = 0;
 };

@@ -1,16 +1,17 @@
 #include "metrics/MetricsText.h"
 
-#include "util/BoundedFormat.h"
-
 namespace tarvik {
 
 std::string MetricsText::header(const std::string& name, const char* type, const char* help) {
-    return formatBounded("# HELP %s%s %s\n# TYPE %s%s %s\n", kPrefix, name.c_str(), help, kPrefix, name.c_str(), type);
+    const std::string full = kPrefix + name;
+    return "# HELP " + full + " " + help + "\n# TYPE " + full + " " + type + "\n";
 }
 
 std::string MetricsText::sample(const std::string& name, const std::string& labels, unsigned long long value) {
-    const std::string braces = labels.empty() ? "" : "{" + labels + "}";
-    return formatBounded("%s%s%s %llu\n", kPrefix, name.c_str(), braces.c_str(), value);
+    // Every call's update of the metrics file writes every sample: appends.
+    std::string text = kPrefix + name;
+    if (!labels.empty()) text += "{" + labels + "}";
+    return text + " " + std::to_string(value) + "\n";
 }
 
 std::string MetricsText::labelValue(const std::string& text) {
