@@ -80,6 +80,8 @@ bool writeConfig(Json::Value config, const std::string& path, int port, bool bac
                  const std::string& debug) {
     config["kestro"] = "http://127.0.0.1:" + std::to_string(port);
     config["debug"] = debug;
+    // The calls' numbers beside their debug file, never the host's.
+    config["metricsFile"] = debug.substr(0, debug.rfind('/') + 1) + "ivr-orvel.prom";
     config["backgroundRecords"] = background;
     if (!spool.empty()) {
         config["spoolDirectory"] = spool;

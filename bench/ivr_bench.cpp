@@ -122,6 +122,8 @@ bool writeConfiguration(const Options& options, int port, const std::string& pat
     // As an installed system has it: what a call cannot deliver waits there
     // for the next call.
     config["spoolDirectory"] = options.work + "/spool";
+    // Each call adds its numbers after the hand-back, as on a host.
+    config["metricsFile"] = options.work + "/ivr-orvel.prom";
     config["backgroundRecords"] = backgroundRecords;
     token = config["token"].asString();
     std::ofstream out(path);

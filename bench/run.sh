@@ -16,7 +16,8 @@ case "$BUILD" in
 esac
 cd "$ROOT"
 
-for program in bench/ivr_bench bench/bench-floor sites/orvel/ivr-orvel tools/backoffice-sim/backoffice-sim; do
+for program in bench/ivr_bench bench/bench-floor bench/bench-metrics-file sites/orvel/ivr-orvel \
+    tools/backoffice-sim/backoffice-sim; do
     if [ ! -x "$BUILD/$program" ]; then
         echo "bench/run.sh: $BUILD/$program is missing; build it first (make bench)" >&2
         exit 1
@@ -34,9 +35,11 @@ timeout --kill-after=10 1200 "$BUILD/bench/ivr_bench" \
     --data examples/backoffice/customers.json \
     --runs 20 --calls 200 --rounds 5 "$@" || status=1
 
-# The same calls served by one FastAGI service, beside the figures above.
 case " $* " in
     *" --only "*) exit $status ;;
 esac
+# What each call Asterisk starts pays after the hand-back for metricsFile.
+timeout --kill-after=10 120 "$BUILD/bench/bench-metrics-file" || status=1
+# The same calls served by one FastAGI service, beside the figures above.
 timeout --kill-after=10 600 python3 bench/fastagi_bench.py --build "$BUILD" || status=1
 exit $status

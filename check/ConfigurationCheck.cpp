@@ -15,6 +15,7 @@
 #include "check/ConfigurationKeys.h"
 #include "check/PromptAudio.h"
 #include "check/ReadinessAnswer.h"
+#include "check/MetricsFileFolder.h"
 #include "check/SpoolDirectory.h"
 #include "check/UserAccess.h"
 #include "configuration/ConfigurationKeyTable.h"
@@ -95,6 +96,7 @@ ConfigurationCheck::Findings ConfigurationCheck::findings(const std::string& pat
 
     checkLoadedModule(path, root, found);
     checkSpoolDirectory(root, found);
+    checkMetricsFile(root, found);
 
     for (const std::string& directory : audioDirectories(root, options.defaultAudioDir)) {
         for (std::string& problem : PromptAudio::check(directory, options.prompts)) {
@@ -264,6 +266,13 @@ void ConfigurationCheck::checkCallsUserAccess(const std::string& path, const Jso
             if (!denied.empty()) found.problems.push_back(who + denied + ": the prompt could not be played");
         }
     }
+}
+
+void ConfigurationCheck::checkMetricsFile(const Json::Value& root, Findings& found) {
+    const Json::Value* file = member(root, configurationKeyName(ConfigurationKeyId::MetricsFile));
+    if (file == nullptr || !file->isString()) return;  // the key check names a wrong type
+    std::string warning = MetricsFileFolder::warning(file->asString());
+    if (!warning.empty()) found.warnings.push_back(std::move(warning));
 }
 
 int ConfigurationCheck::run(const std::string& path, std::ostream& out) {

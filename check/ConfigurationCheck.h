@@ -63,6 +63,7 @@ private:
     void checkCallsUserAccess(const std::string& path, const Json::Value& root, Findings& found) const;
     std::string spoolDirectoryOf(const Json::Value& root) const;
     static void checkTlsVerification(const Json::Value& root, Findings& found);
+    static void checkMetricsFile(const Json::Value& root, Findings& found);
     static void checkTokenExposure(const std::string& path, const Json::Value& root, Findings& found);
 
     Plugin& module;

@@ -30,6 +30,7 @@ enum class ConfigurationKeyId : std::size_t {
     SpoolMaxRecords,
     SpoolMaxMegabytes,
     SpoolMaxDays,
+    MetricsFile,
     AllowPeers,
     AllowPeer,
     Plugin,

@@ -43,6 +43,8 @@ inline constexpr ConfigurationKey kTable[] = {
     {Id::SpoolMaxMegabytes, "spoolMaxMegabytes", Type::Number, "1024",
      "MiB of records the spool keeps waiting at most (and, counted apart, aside)"},
     {Id::SpoolMaxDays, "spoolMaxDays", Type::Number, "7", "days a record is kept in the spool at most"},
+    {Id::MetricsFile, "metricsFile", Type::String, "",
+     "Prometheus text file every call started by Asterisk adds its numbers to"},
     {Id::AllowPeers, "allowPeers", Type::Array, "",
      "networks whose FastAGI peers may use this configuration (absent: every peer the service admits)"},
     {Id::AllowPeer, "allowPeers[]", Type::String, "", "one network in CIDR form, e.g. 10.0.0.0/8"},

@@ -22,10 +22,9 @@
 #include "fastagi/DescriptorPassing.h"
 #include "fastagi/FastAgiStartupGate.h"
 #include "fastagi/ListeningSocket.h"
+#include "metrics/CallTally.h"
 #include "util/BoundedFormat.h"
 #include "util/DescriptorWrite.h"
-#include "util/SpoolObserver.h"
-#include "util/TransferObserver.h"
 
 namespace tarvik {
 
@@ -103,12 +102,8 @@ constexpr int kEndingCallWaitMs = 200;
 // In a call process: where its back-office exchanges are reported.
 CallReports* callReports = nullptr;
 
-void reportTransfer(const char* url, long code, double seconds) {
-    if (callReports != nullptr) callReports->send(ServiceMetrics::requestReport(url != nullptr ? url : "", code, seconds));
-}
-
-void reportSpool(const char* event, std::size_t count) {
-    if (callReports != nullptr) callReports->send(ServiceMetrics::spoolReport(event, count));
+void forwardReport(const std::string& report) {
+    if (callReports != nullptr) callReports->send(report);
 }
 
 // Replies come quickly, but a command may wait minutes for the caller; an
@@ -316,8 +311,8 @@ void FastAgiServer::becomeCallProcess() {
     metricsEndpoint.reset();  // the service's sockets are not the call's
     reports.becomeSender();
     callReports = &reports;
-    TransferObserver::install(&reportTransfer);
-    SpoolObserver::install(&reportSpool);
+    // The call's tally (its summary line) forwards every report here.
+    CallTally::listen(&forwardReport);
 }
 
 void FastAgiServer::serveInChild(int socketFd, const std::string& peer) {
@@ -348,7 +343,7 @@ int FastAgiServer::serveCall(int socketFd, const std::string& peer) {
     }
     // Closing first lets Asterisk go on in the dial plan at once.
     ::close(socketFd);
-    reports.send(ServiceMetrics::callReport(record.getDestination(), record.getReplacements(), record.elapsedSeconds()));
+    reports.send(CallMetrics::callReport(record.getDestination(), record.getReplacements(), record.elapsedSeconds()));
     reports.flush();
     log(record.finish(status));
     return status;

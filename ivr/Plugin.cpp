@@ -3,14 +3,22 @@
 #include <regex.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <set>
+#include <string>
+#include <vector>
 
 #include "api/HttpClient.h"
 #include "configuration/ConfigurationKeyTable.h"
+#include "metrics/CallMetrics.h"
+#include "metrics/CallTally.h"
+#include "metrics/MetricsFile.h"
 #include "model/ISPClient.h"
 #include "util/CText.h"
 #include "util/JsonFile.h"
 #include "util/JsonMembers.h"
+#include "util/SystemLog.h"
 
 namespace tarvik {
 
@@ -68,6 +76,7 @@ void Plugin::readConfiguration(KestroAgiImpl& session, const Json::Value& root) 
     JsonMembers::readBool(root, configurationKeyName(Id::IgnoreEmptyBarCode), ignoreEmptyBarCode);
     backOffice.read(root);
     JsonMembers::readString(root, configurationKeyName(Id::EscapeCode), escapeCode);
+    JsonMembers::readString(root, configurationKeyName(Id::MetricsFile), metricsFile);
 
     const Json::Value* value = member(root, configurationKeyName(Id::Language));
     if (value != nullptr && value->isString()) session.setLanguage(value->asCString());
@@ -96,11 +105,41 @@ void Plugin::readConfiguration(KestroAgiImpl& session, const Json::Value& root) 
 }
 
 void Plugin::onCallHandedBack() {
+    const double secondsInCall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - callStarted).count();
     // The pending limit counts from here, for the records and for what was
     // started early alike.
     if (http) http->cutAfter(std::chrono::seconds(backOffice.pendingSeconds));
     if (records) records->finish();
     if (http) http->endCall();
+    reportCall(secondsInCall);
+}
+
+void Plugin::reportCall(double secondsInCall) {
+    if (!callPlayed) return;  // no call was played (a command-line fault, --check)
+    callPlayed = false;
+    summary.setUniqueId(protocol);
+    summary.setCaller(callerId);
+    summary.setDocument(document);
+    if (!client) summary.setFound(CallSummary::Found::notFound);
+    ISPSignature* contract = client ? client->getStandard() : nullptr;
+    summary.setContract(contract != nullptr ? contract->getId() : std::string());
+    summary.setSeconds(secondsInCall);
+    const CallTally::Totals totals = CallTally::totals();
+    summary.setRequests(totals.requests, totals.longestRequestSeconds);
+    summary.setNotDelivered(totals.notDelivered);
+    SystemLog::write(summary.line().c_str());
+
+    // A service counts its calls itself (its /metrics): only a call Asterisk
+    // started writes the file.
+    if (metricsFile.empty() || CallTally::forwarding()) return;
+    std::vector<std::string> reports = CallTally::reports();
+    std::set<std::string> replacements;
+    if (summary.routedByProfile()) replacements.insert(summary.getExtension());
+    reports.push_back(CallMetrics::endReport(summary.getExtension(), replacements, secondsInCall));
+    std::string failure;
+    // The caller is gone: one line on standard error, and the call goes on.
+    if (!MetricsFile::add(metricsFile, reports, failure)) std::fprintf(stderr, "%s\n", failure.c_str());
 }
 
 void Plugin::onLoadPlugin(KestroAgiImpl&, Json::Value) {}
@@ -156,9 +195,10 @@ void Plugin::loadMark(KestroAgiImpl& session) {
 
 std::string Plugin::getDestinationValue(IvrDestination which) const { return destinationKey(which); }
 
-std::string Plugin::getProfileDestination(const std::string& key) {
+std::string Plugin::getProfileDestination(const std::string& key, int* routeEntry) {
+    if (routeEntry != nullptr) *routeEntry = -1;
     if (key.empty()) return std::string();
-    const char* replaced = profile.getDestination(marks, key);
+    const char* replaced = profile.getDestination(marks, key, routeEntry);
     return replaced != nullptr ? std::string(replaced) : key;
 }
 
@@ -180,7 +220,9 @@ void Plugin::redirect(KestroAgiImpl& session, const std::string& key, const std:
 
     // The resolved extension shows in the goTo command itself; no further
     // trace is written (an empty text leaves the debug file untouched).
-    std::string target = getProfileDestination(key);
+    int routeEntry = -1;
+    std::string target = getProfileDestination(key, &routeEntry);
+    summary.setExit(key, target, routeEntry);
 
     if (eventsEnabled()) {
         http->logger(session, key, "forward", callerId.c_str(), text.c_str(), nullptr, nullptr, nullptr);
@@ -241,6 +283,7 @@ bool Plugin::findClientByTypedDocument(KestroAgiImpl& session) {
     }
     client.reset(http->getClientByDocument(session, document, callerId, protocol));
     if (!client) return false;
+    summary.setFound(CallSummary::Found::byDocument);
     session.verbose("client found by document: '%s'", document.c_str());
     return true;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <ctime>
 #include <map>
 #include <memory>
@@ -11,6 +12,7 @@
 #include "configuration/Configuration.h"
 #include "ivr/IvrDestination.h"
 #include "ivr/PluginFeatures.h"
+#include "metrics/CallSummary.h"
 #include "profile/Profile.h"
 #include "records/BackOfficeKeys.h"
 #include "records/CallRecords.h"
@@ -58,7 +60,9 @@ public:
     static constexpr const char* kStartMarkValue = "ready";
     // Module name (and base name) becomes `name`, "plugin" when null.
     void rename(const char* name) override;
-    // Delivers the records still pending, within "pendingTimeout".
+    // Delivers the records still pending, within "pendingTimeout", then
+    // leaves the call's summary line in the system log and, for a call
+    // Asterisk started, adds its numbers to "metricsFile".
     void onCallHandedBack() override;
 
     // --- call-flow hooks ----------------------------------------------------
@@ -124,8 +128,9 @@ public:
     // Key text of a destination ("50005" for ClientNotFound).
     std::string getDestinationValue(IvrDestination destination) const;
     // The profile's extension for `key` under the current marks, else the
-    // key itself; the empty key gives the empty text.
-    std::string getProfileDestination(const std::string& key);
+    // key itself; the empty key gives the empty text. `routeEntry`, when
+    // given, gets the index of the route entry that replaced it, else -1.
+    std::string getProfileDestination(const std::string& key, int* routeEntry = nullptr);
     // Audio directory (profile's, or the default) followed by `name`.
     std::string getProfileAudio(const std::string& name);
     // Traces `text`, reports the exit to the back office (when eventManager
@@ -210,6 +215,14 @@ private:
     bool wantsLookupByPhone() const;
 
     void readConfiguration(KestroAgiImpl& session, const Json::Value& root);
+    // After the hand-back: the summary line and the metrics file.
+    void reportCall(double secondsInCall);
+
+    // What the call leaves once it is over (play fills it).
+    CallSummary summary;
+    bool callPlayed = false;
+    std::chrono::steady_clock::time_point callStarted;
+    std::string metricsFile;
 
     // --- call flow helpers ---
     // (declarations used only by PluginCallFlow.cpp go here)

@@ -1,5 +1,6 @@
 // The life of one call: answer, greet, identify the customer, pick the
 // contract, tell what applies to it and hand the call back to the dial plan.
+#include <chrono>
 #include <ctime>
 #include <stdexcept>
 
@@ -10,6 +11,7 @@
 #include "ivr/MaintenanceAnnouncement.h"
 #include "ivr/Plugin.h"
 #include "ivr/ProtocolDialogue.h"
+#include "metrics/CallTally.h"
 #include "model/ISPClient.h"
 
 namespace tarvik {
@@ -24,6 +26,12 @@ constexpr std::size_t kCpfLength = 11;
 }  // namespace
 
 void Plugin::play(KestroAgiImpl& session) {
+    // The call's exchanges and spool events, for its summary and metrics.
+    CallTally::listen();
+    CallTally::begin();
+    summary = CallSummary();
+    callPlayed = true;
+    callStarted = std::chrono::steady_clock::now();
     loadMark(session);
     loadEnv(session);
     try {
@@ -100,6 +108,7 @@ void Plugin::phaseIsClientByPhone(KestroAgiImpl& session) {
     }
     client.reset(http->getClientByPhone(session, callerId, protocol));
     if (client) {
+        summary.setFound(CallSummary::Found::byPhone);
         session.verbose("client located by phone with document: %s", client->getDocument().c_str());
         document = client->getDocument();
     }

@@ -175,17 +175,23 @@ bool Profile::loadAudio(KestroAgiImpl& /*session*/, Json::Value audio) {
     return true;
 }
 
-const char* Profile::getDestination(const std::map<std::string, std::string>& marks, std::string name) const {
+const char* Profile::getDestination(const std::map<std::string, std::string>& marks, std::string name,
+                                    int* entry) const {
+    if (entry != nullptr) *entry = -1;
     const ProfileDestination* chosen = chooseRoute(marks, name);
-    return chosen != nullptr ? chosen->getDestination(name) : nullptr;
+    if (chosen == nullptr) return nullptr;
+    if (entry != nullptr) {
+        for (std::size_t index = 0; index < routes.size(); ++index) {
+            if (routes[index].get() == chosen) *entry = static_cast<int>(index);
+        }
+    }
+    return chosen->getDestination(name);
 }
 
 const ProfileDestination* Profile::chooseRoute(const std::map<std::string, std::string>& marks,
                                                const std::string& name) const {
     for (const auto& route : routes) {
-        if (route && route->getDestination(name, marks) != nullptr) {
-            return route.get();
-        }
+        if (route && route->getDestination(name, marks) != nullptr) return route.get();
     }
     return nullptr;
 }

@@ -36,8 +36,10 @@ public:
 
     // The replacement for the destination name from the first route entry
     // that applies on marks and lists the name; null when none does. The
-    // text is owned by the profile and lives as long as it.
-    const char* getDestination(const std::map<std::string, std::string>& marks, std::string name) const;
+    // text is owned by the profile and lives as long as it. `entry`, when
+    // given, gets the index of that route entry (-1 when none applies).
+    const char* getDestination(const std::map<std::string, std::string>& marks, std::string name,
+                               int* entry = nullptr) const;
     // The route entry getDestination takes its replacement from, or null.
     const ProfileDestination* chooseRoute(const std::map<std::string, std::string>& marks,
                                           const std::string& name) const;

@@ -104,6 +104,7 @@ call() {
 
     sed -e "s#http://127.0.0.1:8080#http://127.0.0.1:$port#" \
         -e "s#/var/log/asterisk/$name-debug.log#$here/debug.log#" \
+        -e "s#/var/lib/prometheus/node-exporter/$name.prom#$here/$name.prom#" \
         "$EXAMPLES/config/$site.json" >"$here/$site.json"
 
     echo "== $title"

@@ -9,9 +9,11 @@ set -e
 
 # haproxy: the scale-out test puts two FastAGI services behind it.
 # libssl-dev: the simulator serves HTTPS; openssl: the TLS tests make their
-# throwaway CA and certificates with it.
+# throwaway CA and certificates with it. prometheus-node-exporter: a test
+# reads the calls' metrics file back through its textfile collector.
 PACKAGES="cmake make g++ pkg-config libcurl4-openssl-dev libxml2-dev libjsoncpp-dev \
-libsqlite3-dev libgtest-dev libgmock-dev libcpp-httplib-dev libssl-dev openssl curl python3 haproxy"
+libsqlite3-dev libgtest-dev libgmock-dev libcpp-httplib-dev libssl-dev openssl curl python3 haproxy \
+prometheus-node-exporter"
 case "${1:-}" in
     fuzz) PACKAGES="$PACKAGES clang libclang-rt-14-dev" ;;
     prompts) PACKAGES="$PACKAGES espeak-ng sox" ;;

@@ -309,5 +309,29 @@ TEST_F(ConfigurationCheckTest, AReadableTokenAndAnOpenSpoolAreWarnedOfWithoutFai
                 IsEmpty());
 }
 
+// A call that cannot write its metrics file goes on: only a warning.
+TEST_F(ConfigurationCheckTest, AMetricsFileWhoseFolderCannotBeWrittenIsWarnedOf) {
+    auto warningsWith = [&](const std::string& metricsFile) {
+        std::string text = goodConfiguration(server.baseUrl(), business);
+        text.insert(1, "\"metricsFile\": \"" + metricsFile + "\",");
+        const std::string path = write(text);
+        ::chmod(path.c_str(), 0600);
+        OrvelV3 module;
+        ConfigurationCheck::Findings found = ConfigurationCheck(module, checkOptions(path, audio, true)).findings(path);
+        EXPECT_THAT(found.problems, IsEmpty()) << metricsFile;
+        return found.warnings;
+    };
+    EXPECT_THAT(warningsWith(dir.file("ivr-orvel.prom")), IsEmpty());
+    const std::string prefix = "metrics file \"";
+    const std::string cannot = "\" cannot be written (calls go on without it): ";
+    EXPECT_THAT(warningsWith(dir.file("absent/ivr-orvel.prom")),
+                ElementsAre(prefix + dir.file("absent/ivr-orvel.prom") + cannot + "folder " + dir.file("absent") +
+                            ": No such file or directory"));
+    EXPECT_THAT(warningsWith(dir.file("config.json/ivr-orvel.prom")),
+                ElementsAre(prefix + dir.file("config.json/ivr-orvel.prom") + cannot + dir.file("config.json") +
+                            " is not a folder"));
+    EXPECT_THAT(warningsWith(dir.path() + "/"), ElementsAre(prefix + dir.path() + "/" + cannot + "the name is a folder"));
+}
+
 }  // namespace
 }  // namespace tarvik::testing

@@ -137,6 +137,9 @@ TEST(FastAgiMetrics, CountsCallsAndBackOfficeAnswers) {
     EXPECT_EQ(sampleValue(text, "ivr_backoffice_request_duration_seconds_count{operation=\"ready\"}"), 2) << text;
     EXPECT_GE(sampleValue(text, "ivr_call_processes_started_total"), 2) << text;
     EXPECT_EQ(text.find(kCaller), std::string::npos);  // nothing about the caller
+    // The configuration names a metrics file: the service's calls count
+    // here only, never twice.
+    EXPECT_FALSE(std::filesystem::exists(office.metricsPath()));
     EXPECT_EQ(service.process.stop(), 0);
 }
 

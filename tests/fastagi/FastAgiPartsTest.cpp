@@ -9,7 +9,7 @@
 #include <string>
 #include <thread>
 
-#include "fastagi/BackOfficeOperation.h"
+#include "metrics/BackOfficeOperation.h"
 #include "fastagi/FastAgiCallRecord.h"
 #include "fastagi/FastAgiNetwork.h"
 #include "fastagi/FastAgiOptions.h"

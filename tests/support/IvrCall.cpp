@@ -145,6 +145,8 @@ std::string IvrBackOffice::writeConfig(const std::string& overridesJson, const s
     config["debug"] = debugPath();
     // Each test's undelivered records stay its own.
     config["spoolDirectory"] = spoolPath();
+    // And its calls' numbers: never the host's textfile folder.
+    config["metricsFile"] = metricsPath();
     Json::Value overrides;
     std::string errors;
     if (!parseJson(overridesJson, overrides, &errors) || !overrides.isObject()) {

@@ -62,9 +62,11 @@ public:
     std::string journalPath() const { return dir_.file("journal.jsonl"); }
     std::string debugPath() const { return dir_.file("debug.log"); }
     std::string spoolPath() const { return dir_.file("spool"); }
+    std::string metricsPath() const { return dir_.file("ivr.prom"); }
 
     // Writes a copy of examples/config/orvel.json into the scratch dir, with
-    // "kestro" at this simulator and "debug" at debugPath(), then the
+    // "kestro" at this simulator, "debug" at debugPath(), "spoolDirectory"
+    // at spoolPath() and "metricsFile" at metricsPath(), then the
     // members of overridesJson merged in (objects merge member by member,
     // anything else replaces; a null member removes the key). Returns its
     // path. A bad overrides text fails the test.

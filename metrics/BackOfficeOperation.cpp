@@ -1,4 +1,4 @@
-#include "fastagi/BackOfficeOperation.h"
+#include "metrics/BackOfficeOperation.h"
 
 namespace tarvik {
 
