@@ -11,7 +11,7 @@ namespace tarvik {
 //   2xx                                          delivered: the record is done
 //   no connection, time-out, 408, 425, 429, 5xx,
 //   401, 403                                     waiting: tried again later
-//   3xx (a redirect, which a record never       waiting: until the address
+//   3xx (a redirect, which a record never        waiting: until the address
 //   follows)                                     is put right
 //   any other answer                             set aside, never sent again
 // A 429 or 503 with Retry-After also says how long to leave the back office
