@@ -107,6 +107,19 @@ std::string CallMetrics::spoolReport(const char* event, std::size_t count) {
     return formatBounded("spool %s %zu", event, count);
 }
 
+std::string CallMetrics::officeReport(const char* address, std::size_t waiting, std::size_t aside,
+                                      double oldestAgeSeconds) {
+    return formatBounded("spooloffice %s %zu %zu %.0f", MetricsText::addressLabel(address != nullptr ? address : "").c_str(),
+                         waiting, aside, oldestAgeSeconds > 0 ? oldestAgeSeconds : 0.0);
+}
+
+CallMetrics::OfficeGauges& CallMetrics::office(const std::string& address) {
+    // A service shared by many providers still keeps a bounded exposition.
+    constexpr std::size_t kMaxOffices = 20;
+    if (spoolOffices.size() >= kMaxOffices && spoolOffices.count(address) == 0) return spoolOffices["other"];
+    return spoolOffices[address];
+}
+
 std::string CallMetrics::requestReport(const std::string& url, long code, double seconds) {
     return formatBounded("request %s %s %.6f", BackOfficeOperation::fromUrl(url).c_str(), outcomeOf(code).c_str(),
                          seconds);
@@ -121,6 +134,13 @@ void CallMetrics::apply(const std::string& report) {
         if (endedByDestination.size() >= kMaxDestinations && endedByDestination.count(key) == 0) key = "other";
         ++endedByDestination[key];
         callDuration.observe(std::strtod(second.c_str(), nullptr));
+    } else if (kind == "spooloffice" && (words >> third)) {
+        std::string fourth;
+        words >> fourth;
+        OfficeGauges& gauges = office(first);
+        gauges.waiting = std::strtoull(second.c_str(), nullptr, 10);
+        gauges.aside = std::strtoull(third.c_str(), nullptr, 10);
+        gauges.oldestAgeSeconds = std::strtoull(fourth.c_str(), nullptr, 10);
     } else if (kind == "spool" && !second.empty()) {
         const std::uint64_t count = counterOf(second);
         if (first == "waiting") spoolWaiting = count;
@@ -159,6 +179,23 @@ std::string CallMetrics::render() const {
     }
     text += Text::header("spool_records_waiting", "gauge", "Records waiting in the spool, as the last call to end saw it.");
     text += Text::sample("spool_records_waiting", "", spoolWaiting);
+    const struct {
+        const char* name;
+        const char* help;
+        std::uint64_t OfficeGauges::*value;
+    } officeGauges[] = {
+        {"spool_backoffice_records_waiting", "Records waiting in the spool for this back office, as the last call to "
+                                             "end saw it.", &OfficeGauges::waiting},
+        {"spool_backoffice_records_aside", "Records of this back office set aside in the spool.", &OfficeGauges::aside},
+        {"spool_backoffice_oldest_record_age_seconds", "Age of this back office's oldest waiting record.",
+         &OfficeGauges::oldestAgeSeconds},
+    };
+    for (const auto& gauge : officeGauges) {
+        text += Text::header(gauge.name, "gauge", gauge.help);
+        for (const auto& [address, gauges] : spoolOffices) {
+            text += Text::sample(gauge.name, "backoffice=\"" + address + "\"", gauges.*gauge.value);
+        }
+    }
     const struct {
         const char* name;
         const char* help;
@@ -236,6 +273,12 @@ void CallMetrics::restoreSample(std::string_view name, std::string_view labels, 
         notDelivered[cleanLabel(labels, "reason")] += counterOf(value);
     } else if (name == "spool_records_waiting") {
         spoolWaiting = counterOf(value);
+    } else if (name == "spool_backoffice_records_waiting") {
+        office(std::string(labelOf(labels, "backoffice"))).waiting = counterOf(value);
+    } else if (name == "spool_backoffice_records_aside") {
+        office(std::string(labelOf(labels, "backoffice"))).aside = counterOf(value);
+    } else if (name == "spool_backoffice_oldest_record_age_seconds") {
+        office(std::string(labelOf(labels, "backoffice"))).oldestAgeSeconds = counterOf(value);
     } else if (name == "spool_records_stored_total") {
         spoolStored += counterOf(value);
     } else if (name == "spool_records_delivered_total") {

@@ -42,6 +42,9 @@ public:
     static std::string requestReport(const std::string& url, long code, double seconds);
     // event as SpoolObserver gives it.
     static std::string spoolReport(const char* event, std::size_t count);
+    // One back office's share of a spool, as a call saw it at its end.
+    static std::string officeReport(const char* address, std::size_t waiting, std::size_t aside,
+                                    double oldestAgeSeconds);
 
     // The families in the text exposition format, HELP and TYPE included.
     std::string render() const;
@@ -57,6 +60,14 @@ private:
     std::map<std::string, MetricsHistogram> requestLatency;
     MetricsHistogram callDuration;
     std::uint64_t spoolWaiting = 0;
+    struct OfficeGauges {
+        std::uint64_t waiting = 0;
+        std::uint64_t aside = 0;
+        std::uint64_t oldestAgeSeconds = 0;
+    };
+    // By back-office address; a bounded number of labels, then "other".
+    std::map<std::string, OfficeGauges> spoolOffices;
+    OfficeGauges& office(const std::string& address);
     std::uint64_t spoolStored = 0;
     std::uint64_t spoolDelivered = 0;
     std::uint64_t spoolDropped = 0;

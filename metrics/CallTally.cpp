@@ -49,12 +49,17 @@ void onSpool(const char* event, std::size_t count) {
     keep(CallMetrics::spoolReport(event, count));
 }
 
+void onOffice(const char* address, std::size_t waiting, std::size_t aside, double oldestAgeSeconds) {
+    keep(CallMetrics::officeReport(address, waiting, aside, oldestAgeSeconds));
+}
+
 }  // namespace
 
 void CallTally::listen(Forward forward) {
     if (forward != nullptr) forwardTo = forward;
     TransferObserver::install(&onTransfer);
     SpoolObserver::install(&onSpool);
+    SpoolObserver::installOffice(&onOffice);
 }
 
 bool CallTally::forwarding() { return forwardTo.load() != nullptr; }

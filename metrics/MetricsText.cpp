@@ -24,4 +24,14 @@ std::string MetricsText::labelValue(const std::string& text) {
     return clean.empty() ? "none" : clean;
 }
 
+std::string MetricsText::addressLabel(const std::string& address) {
+    std::string clean;
+    for (char c : address.substr(0, 128)) {
+        const bool plain = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' ||
+                           c == '-' || c == '.' || c == ':' || c == '/' || c == '[' || c == ']';
+        clean += plain ? c : '_';
+    }
+    return clean.empty() ? "none" : clean;
+}
+
 }  // namespace tarvik

@@ -18,6 +18,9 @@ public:
     // kept to a safe alphabet (at most 64 bytes) so the exposition stays
     // parseable; "none" for an empty text.
     static std::string labelValue(const std::string& text);
+    // A back office's address as a label: the same alphabet and ":/[]",
+    // at most 128 bytes.
+    static std::string addressLabel(const std::string& address);
 };
 
 }  // namespace tarvik

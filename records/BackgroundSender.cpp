@@ -113,8 +113,9 @@ void BackgroundSender::reportWaiting() {
     std::lock_guard<std::mutex> guard(spoolMutex);
     const std::int64_t oldest = spool->oldestWaiting();
     const double age = oldest > 0 ? static_cast<double>(RecordSpool::timeWrittenNow() - oldest) / 1e9 : 0.0;
-    SpoolObserver::reportOffice(settings.identity.address().c_str(), spool->waitingCount(), spool->asideCount(),
-                                age > 0 ? age : 0.0);
+    const std::size_t waiting = spool->waitingCount();
+    SpoolObserver::report("waiting", waiting);
+    SpoolObserver::reportOffice(settings.identity.address().c_str(), waiting, spool->asideCount(), age > 0 ? age : 0.0);
 }
 
 ApiRequest::Result BackgroundSender::transmit(const BackOfficeRecord& record, TransferFault& fault) {

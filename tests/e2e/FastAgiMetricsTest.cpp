@@ -168,6 +168,11 @@ TEST(FastAgiMetrics, CountsWhatHappensInTheSpool) {
     EXPECT_EQ(sampleValue(text, "ivr_spool_records_stored_total"), 0) << text;
     EXPECT_EQ(sampleValue(text, "ivr_spool_records_dropped_total"), 0) << text;
     EXPECT_EQ(sampleValue(text, "ivr_spool_records_waiting"), 0) << text;
+    // Per back office, so a service of several providers tells them apart.
+    const std::string label = "{backoffice=\"" + exampleOffice(office.baseUrl()).address() + "\"} ";
+    EXPECT_NE(text.find("ivr_spool_backoffice_records_waiting" + label + "0\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("ivr_spool_backoffice_records_aside" + label + "0\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("ivr_spool_backoffice_oldest_record_age_seconds" + label), std::string::npos) << text;
     EXPECT_EQ(service.process.stop(), 0);
 }
 
