@@ -60,12 +60,12 @@ prompts:
 	@sh tools/make-prompts.sh $(BUILD)/prompts
 	@sh tools/check-prompts.sh $(BUILD)/prompts
 
-# One Debian package of both programs (a hardened build of their own in
-# $(BUILD)/deb-build/), man pages, examples, placeholder prompts and the
-# systemd units, in $(BUILD)/: see tools/make-deb.sh.
-deb: configure prompts
+# The Debian package of both programs and its -dbgsym package, built by
+# dpkg-buildpackage from debian/ (a hardened build of its own in
+# debian/build/, man pages, placeholder prompts, systemd units), in
+# $(BUILD)/: see tools/make-deb.sh.
+deb:
 	@sh tools/install-deps.sh deb
-	@cmake --build $(BUILD) -j $(JOBS) --target ivr-orvel ivr-pelion man-pages
 	@JOBS=$(JOBS) sh tools/make-deb.sh $(BUILD)
 
 install: build

@@ -4,7 +4,8 @@
 #   tools/install-deps.sh          build, demo, tests and benchmarks
 #   tools/install-deps.sh fuzz     the above and clang for the fuzz targets
 #   tools/install-deps.sh prompts  the above and espeak-ng and sox (make prompts)
-#   tools/install-deps.sh deb      the above and the packaging tools (make deb)
+#   tools/install-deps.sh deb      the above and the packaging tools (make deb:
+#                                  debian/control's Build-Depends, debhelper, lintian)
 set -e
 
 # haproxy: the scale-out test puts two FastAGI services behind it.
@@ -17,7 +18,7 @@ prometheus-node-exporter"
 case "${1:-}" in
     fuzz) PACKAGES="$PACKAGES clang libclang-rt-14-dev" ;;
     prompts) PACKAGES="$PACKAGES espeak-ng sox" ;;
-    deb) PACKAGES="$PACKAGES espeak-ng sox dpkg-dev lintian" ;;
+    deb) PACKAGES="$PACKAGES espeak-ng sox dpkg-dev debhelper lintian" ;;
 esac
 
 missing=""
