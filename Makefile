@@ -50,7 +50,7 @@ fuzz:
 # See docs/performance.md.
 bench: deps
 	@cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DIVR_TESTS=OFF -DIVR_BENCH=ON >/dev/null
-	@cmake --build build-release -j $(JOBS) --target ivr-orvel ivr-pelion backoffice-sim ivr_bench bench-floor bench-pool-floor bench-metrics-file
+	@cmake --build build-release -j $(JOBS) --target ivr-orvel ivr-pelion backoffice-sim ivr_bench bench-floor bench-pool-floor bench-metrics-file bench-spool
 	@sh bench/run.sh build-release
 
 # Placeholder prompts and Portuguese digits (espeak-ng, sox) in

@@ -16,7 +16,7 @@ case "$BUILD" in
 esac
 cd "$ROOT"
 
-for program in bench/ivr_bench bench/bench-floor bench/bench-metrics-file sites/orvel/ivr-orvel \
+for program in bench/ivr_bench bench/bench-floor bench/bench-metrics-file bench/bench-spool sites/orvel/ivr-orvel \
     tools/backoffice-sim/backoffice-sim; do
     if [ ! -x "$BUILD/$program" ]; then
         echo "bench/run.sh: $BUILD/$program is missing; build it first (make bench)" >&2
@@ -40,6 +40,8 @@ case " $* " in
 esac
 # What each call Asterisk starts pays after the hand-back for metricsFile.
 timeout --kill-after=10 120 "$BUILD/bench/bench-metrics-file" || status=1
+# The record spool empty and with a million records of ten back offices.
+timeout --kill-after=10 900 "$BUILD/bench/bench-spool" || status=1
 # The same calls served by one FastAGI service, beside the figures above.
 timeout --kill-after=10 600 python3 bench/fastagi_bench.py --build "$BUILD" || status=1
 exit $status

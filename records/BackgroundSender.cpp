@@ -104,6 +104,9 @@ void BackgroundSender::abandon() {
     for (const BackOfficeRecord& record : left) keep(record, nullptr);
     if (spool) {
         std::lock_guard<std::mutex> guard(spoolMutex);
+        // Delivered ones must not be given back: they would be sent again.
+        spool->remove(delivered);
+        delivered.clear();
         spool->releaseAll();
     }
 }
@@ -207,12 +210,15 @@ bool BackgroundSender::deliverBatch(const std::vector<RecordSpool::Claimed>& bat
     for (; next < batch.size() && delivering && !pastDeadline(); ++next) {
         delivering = deliverSpooled(batch[next], report);
     }
+    std::lock_guard<std::mutex> guard(spoolMutex);
+    // The batch's deliveries are removed in one synced commit: until then
+    // they stay claimed by this process, so nobody sends them again.
+    spool->remove(delivered);
+    delivered.clear();
     // Records of an outage that still goes on wait for a later call.
-    for (; next < batch.size(); ++next) {
-        std::lock_guard<std::mutex> guard(spoolMutex);
-        spool->release(batch[next]);
-        if (report != nullptr) ++report->keptForLater;
-    }
+    const std::vector<RecordSpool::Claimed> left(batch.begin() + static_cast<std::ptrdiff_t>(next), batch.end());
+    spool->release(left);
+    if (report != nullptr) report->keptForLater += left.size();
     return delivering;
 }
 
@@ -223,7 +229,7 @@ bool BackgroundSender::deliverSpooled(const RecordSpool::Claimed& claimed, Flush
     std::lock_guard<std::mutex> guard(spoolMutex);
     switch (verdict.fate) {
         case DeliveryVerdict::Fate::delivered:
-            spool->remove(claimed);
+            delivered.push_back(claimed);
             if (report != nullptr) ++report->delivered;
             return true;
         case DeliveryVerdict::Fate::setAside:

@@ -112,6 +112,9 @@ private:
     std::atomic<bool> cancel{false};
     std::unique_ptr<RecordSpool> spool;
     std::mutex spoolMutex;
+    // Spooled records of the batch under way the back office took, not yet
+    // removed (under spoolMutex).
+    std::vector<RecordSpool::Claimed> delivered;
     bool spoolProblemNoted = false;
 
     std::mutex mutex;

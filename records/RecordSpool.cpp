@@ -390,6 +390,37 @@ void RecordSpool::release(const Claimed& claimed) {
     forgetClaimerWhenIdle();
 }
 
+void RecordSpool::remove(const std::vector<Claimed>& claimed) {
+    if (claimed.empty()) return;
+    Transaction transaction(database);
+    Statement drop(database, "DELETE FROM records WHERE id = ?1 AND claimer = ?2");
+    std::size_t removed = 0;
+    for (const Claimed& item : claimed) {
+        drop.reset();
+        if (drop.bind(1, item.id).bind(2, ClaimMarker::own()).run() && database.changes() > 0) ++removed;
+    }
+    if (!transaction.commit()) {
+        // Still claimed by this process: given back when it ends, sent again.
+        return;
+    }
+    held -= std::min(held, claimed.size());
+    if (removed > 0) SpoolObserver::report("delivered", removed);
+    forgetClaimerWhenIdle();
+}
+
+void RecordSpool::release(const std::vector<Claimed>& claimed) {
+    if (claimed.empty()) return;
+    Transaction transaction(database);
+    Statement giveBack(database, "UPDATE records SET claimer = NULL WHERE id = ?1 AND claimer = ?2");
+    for (const Claimed& item : claimed) {
+        giveBack.reset();
+        giveBack.bind(1, item.id).bind(2, ClaimMarker::own()).run();
+    }
+    transaction.commit();
+    held -= std::min(held, claimed.size());
+    forgetClaimerWhenIdle();
+}
+
 void RecordSpool::releaseAll() {
     if (!database.isOpen()) return;
     Statement giveBack(database, "UPDATE records SET claimer = NULL WHERE claimer = ?1");

@@ -85,6 +85,9 @@ public:
     void release(const Claimed& claimed);
     // Delivered.
     void remove(const Claimed& claimed);
+    // Several at once, each list in one synced commit.
+    void remove(const std::vector<Claimed>& claimed);
+    void release(const std::vector<Claimed>& claimed);
     // Refused by the back office: kept aside, never sent again. False when
     // that cannot be written: the record then waits, is not claimed again
     // by this object, and is reported.
