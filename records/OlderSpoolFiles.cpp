@@ -18,6 +18,8 @@ namespace {
 
 const char* const kRecordSuffix = ".rec";
 const char* const kAsideFolder = "aside";
+// Files that are no record: kept for the operator, never read again.
+const char* const kNotRecordsFolder = "not-records";
 // No record comes near this; a bigger file is not read.
 constexpr off_t kMaxRecordBytes = 1024 * 1024;
 
@@ -73,6 +75,7 @@ std::string waitingName(const std::string& name) {
 OlderSpoolFiles::Scan OlderSpoolFiles::scan(const std::string& directory) {
     Scan scan;
     const std::string asideDirectory = directory + "/" + kAsideFolder;
+    const std::string notRecords = directory + "/" + kNotRecordsFolder;
     const std::string mine = ClaimMarker::own();
     auto take = [&](const std::string& folder, const std::string& name, const std::string& waiting, bool aside) {
         Found found;
@@ -92,12 +95,9 @@ OlderSpoolFiles::Scan OlderSpoolFiles::scan(const std::string& directory) {
         found.order = end != nullptr && *end == '-' && stamp > 0 ? stamp : modified;
         if (read && RecordFile::read(text, found.record, found.identity) == RecordFile::Reading::record) {
             scan.records.push_back(std::move(found));
-        } else if (!aside) {
-            // As before: kept for the operator, never sent.
-            ::mkdir(asideDirectory.c_str(), 0700);
-            if (::rename(found.path.c_str(), (asideDirectory + "/" + waiting).c_str()) == 0) ++scan.notRecords;
         } else {
-            ::rename(found.path.c_str(), (folder + "/" + name).c_str());
+            ::mkdir(notRecords.c_str(), 0700);
+            if (::rename(found.path.c_str(), (notRecords + "/" + waiting).c_str()) == 0) ++scan.notRecords;
         }
     };
     for (const std::string& name : namesIn(directory)) {
@@ -113,6 +113,19 @@ OlderSpoolFiles::Scan OlderSpoolFiles::scan(const std::string& directory) {
         }
     }
     return scan;
+}
+
+bool OlderSpoolFiles::present(const std::string& directory) {
+    for (const std::string& name : namesIn(directory)) {
+        if (!waitingName(name).empty()) return true;
+    }
+    const std::string asideDirectory = directory + "/" + kAsideFolder;
+    struct stat facts {};
+    if (::lstat(asideDirectory.c_str(), &facts) != 0 || !S_ISDIR(facts.st_mode)) return false;
+    for (const std::string& name : namesIn(asideDirectory)) {
+        if (!name.empty() && name[0] != '.' && endsWith(name, kRecordSuffix)) return true;
+    }
+    return false;
 }
 
 void OlderSpoolFiles::removeTaken(const std::vector<Found>& taken) {

@@ -12,8 +12,8 @@ namespace tarvik {
 // The spool form of earlier releases: one file per record in the spool
 // directory ("TIME-PID-N.TAG.rec", claimed ones with ".claimed-PID-START"
 // after it) and refused ones in aside/. After an upgrade the new spool takes
-// them in once; files that are no record of a back office are left in
-// aside/ for the operator, as before.
+// them in once; files that are no record of a back office are moved to
+// not-records/ for the operator, never read again.
 class OlderSpoolFiles {
 public:
     struct Found {
@@ -29,11 +29,14 @@ public:
     struct Scan {
         std::vector<Found> records;
         // Files that are no record (or name no back office, or no record
-        // operation), moved to aside/ now.
+        // operation), moved to not-records/ now.
         std::size_t notRecords = 0;
     };
 
-    // Nothing but a directory read when there is nothing of the older form.
+    // Whether anything of the older form is there (directory reads only).
+    static bool present(const std::string& directory);
+    // Claims each file by a rename, reads it and moves what is no record
+    // to not-records/.
     static Scan scan(const std::string& directory);
     // After the records were taken in.
     static void removeTaken(const std::vector<Found>& taken);

@@ -92,10 +92,7 @@ bool RecordSpool::open(bool create, std::string& problem) {
     if (database.isOpen()) return true;
     const std::string path = directory_ + "/" + kDatabaseName;
     struct stat facts {};
-    // An older spool's files waiting to be taken in.
-    OlderSpoolFiles::Scan older = OlderSpoolFiles::scan(directory_);
-    noteNotRecords(older.notRecords);
-    if (!create && older.records.empty() && ::lstat(path.c_str(), &facts) != 0 && errno == ENOENT) {
+    if (!create && ::lstat(path.c_str(), &facts) != 0 && errno == ENOENT && !OlderSpoolFiles::present(directory_)) {
         // Nothing was ever stored here: a reader has nothing to open.
         problem.clear();
         return true;
@@ -109,7 +106,7 @@ bool RecordSpool::open(bool create, std::string& problem) {
         problem = formatBounded("spool directory %s cannot be used: %s", directory_.c_str(), why.c_str());
         return false;
     }
-    importOlderForm(older);
+    importOlderForm();
     return true;
 }
 
@@ -119,13 +116,18 @@ void RecordSpool::noteNotRecords(std::size_t count) {
     SpoolObserver::report("set-aside", count);
 }
 
-void RecordSpool::importOlderForm(OlderSpoolFiles::Scan& older) {
+void RecordSpool::importOlderForm() {
+    if (!OlderSpoolFiles::present(directory_)) return;
+    // Under the write lock from the first rename on: a call claiming at the
+    // same time waits until the files are rows, instead of missing them.
+    Transaction transaction(database);
+    if (!transaction.begun()) return;
+    OlderSpoolFiles::Scan older = OlderSpoolFiles::scan(directory_);
+    noteNotRecords(older.notRecords);
     if (older.records.empty()) return;
     // Oldest first, so they keep their place in the queue.
     std::sort(older.records.begin(), older.records.end(),
               [](const OlderSpoolFiles::Found& a, const OlderSpoolFiles::Found& b) { return a.order < b.order; });
-    Transaction transaction(database);
-    if (!transaction.begun()) return;
     Statement office(database,
                      "INSERT INTO offices(address, driver, plugin) VALUES(?1, ?2, ?3)"
                      " ON CONFLICT(address, driver, plugin) DO UPDATE SET heldUntil = heldUntil RETURNING id");
@@ -594,7 +596,7 @@ std::vector<std::string> RecordSpool::takeNotices() {
                                         "(never sent)", dir, notOperations));
     }
     if (notRecords > 0) {
-        notices.push_back(formatBounded("spool %s: moved %zu files that are no record of a back office to aside/ "
+        notices.push_back(formatBounded("spool %s: moved %zu files that are no record of a back office to not-records/ "
                                         "(never sent)", dir, notRecords));
     }
     dropped = setAsideCount = notOperations = notRecords = imported = importedAside = 0;

@@ -137,7 +137,7 @@ private:
     void giveBackOrphanedClaims();
     void forgetClaimerWhenIdle();
     std::size_t count(bool aside);
-    void importOlderForm(OlderSpoolFiles::Scan& older);
+    void importOlderForm();
     void noteNotRecords(std::size_t count);
 
     std::string directory_;

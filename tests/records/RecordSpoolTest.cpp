@@ -432,7 +432,7 @@ TEST(RecordSpoolTest, AnEarlierReleasesFilesAreTakenInOnce) {
     std::size_t recordFiles = 0;
     for (const std::string& name : namesIn(scratch.file("spool"))) recordFiles += name.find(".rec") != std::string::npos;
     EXPECT_EQ(recordFiles, 0u);
-    EXPECT_EQ(namesIn(scratch.file("spool/aside")).size(), 2u);
+    EXPECT_EQ(namesIn(scratch.file("spool/not-records")).size(), 2u);
     // Once only.
     RecordSpool later(scratch.file("spool"), office());
     EXPECT_TRUE(later.claim(10).empty());
