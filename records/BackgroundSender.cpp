@@ -34,6 +34,10 @@ void countNotDelivered(const DeliveryVerdict& verdict) {
     SpoolObserver::report(formatBounded("not-delivered-%s", verdict.metric).c_str(), 1);
 }
 
+// How long a record the back office did not take may wait in memory for
+// those tried right behind it, to share their commit to the spool.
+constexpr std::chrono::milliseconds kSharedCommitWindow{100};
+
 }  // namespace
 
 BackgroundSender::BackgroundSender(Settings settingsIn) : settings(std::move(settingsIn)) {
@@ -77,33 +81,42 @@ void BackgroundSender::finish(std::chrono::milliseconds limit) {
     }
     if (worker.joinable()) worker.join();
     // Whatever was queued without a thread to send it waits in the spool.
-    std::deque<BackOfficeRecord> left;
+    std::vector<Unsettled> left;
     {
         std::lock_guard<std::mutex> guard(mutex);
         if (abandoned) return;
-        left.swap(queue);
+        left.swap(unsettled);
+        for (BackOfficeRecord& record : queue) {
+            const DeliveryVerdict verdict{DeliveryVerdict::Fate::waiting, "not sent before the pending limit",
+                                          "stopped", 0};
+            countNotDelivered(verdict);
+            left.push_back(Unsettled{std::move(record), verdict});
+        }
+        queue.clear();
     }
-    for (const BackOfficeRecord& record : left) {
-        settle(record, DeliveryVerdict{DeliveryVerdict::Fate::waiting, "not sent before the pending limit",
-                                       "stopped", 0});
-    }
+    keepAll(left);
     reportWaiting();
 }
 
 void BackgroundSender::abandon() {
-    std::deque<BackOfficeRecord> left;
+    std::vector<Unsettled> left;
     {
         std::lock_guard<std::mutex> guard(mutex);
         if (abandoned) return;
         abandoned = true;
         cancel = true;
-        left.swap(queue);
-        if (inFlight) left.push_front(*inFlight);
+        left.swap(unsettled);
+        const DeliveryVerdict stopped{DeliveryVerdict::Fate::waiting, "stopped", "stopped", 0};
+        if (inFlight) left.push_back(Unsettled{*inFlight, stopped});
         inFlight.reset();
+        for (BackOfficeRecord& record : queue) left.push_back(Unsettled{std::move(record), stopped});
+        queue.clear();
     }
-    for (const BackOfficeRecord& record : left) keep(record, nullptr);
     if (spool) {
+        // Waits for a commit of the sender's under way, so the process ends
+        // only once that is written too.
         std::lock_guard<std::mutex> guard(spoolMutex);
+        keepLocked(left, false);
         // Delivered ones must not be given back: they would be sent again.
         spool->remove(delivered);
         delivered.clear();
@@ -141,6 +154,7 @@ void BackgroundSender::run() {
     if (spool) deliverBatch(claimBatch(startedAt), nullptr);
 
     for (;;) {
+        keepUnsettled(true);
         BackOfficeRecord record;
         {
             std::unique_lock<std::mutex> lock(mutex);
@@ -153,6 +167,7 @@ void BackgroundSender::run() {
         }
         deliverOwn(record);
     }
+    keepUnsettled(false);
     collectSpoolNotices();
     std::lock_guard<std::mutex> guard(mutex);
     done = true;
@@ -174,29 +189,47 @@ void BackgroundSender::deliverOwn(const BackOfficeRecord& record) {
         ApiRequest::Result result = transmit(record, fault);
         verdict = DeliveryVerdict::judge(result.get(), fault);
     }
-    {
-        // A stop took the record in flight to the spool already.
-        std::lock_guard<std::mutex> guard(mutex);
-        if (abandoned) return;
-        inFlight.reset();
-    }
-    settle(record, verdict);
+    if (verdict.fate != DeliveryVerdict::Fate::delivered) notDelivered(verdict);
+    // A stop took the record in flight to the spool already.
+    std::lock_guard<std::mutex> guard(mutex);
+    if (abandoned) return;
+    inFlight.reset();
+    if (verdict.fate == DeliveryVerdict::Fate::delivered) return;
+    if (unsettled.empty()) unsettledSince = std::chrono::steady_clock::now();
+    unsettled.push_back(Unsettled{record, verdict});
 }
 
 void BackgroundSender::settle(const BackOfficeRecord& record, const DeliveryVerdict& verdict) {
     if (verdict.fate == DeliveryVerdict::Fate::delivered) return;
+    notDelivered(verdict);
+    keepAll({Unsettled{record, verdict}});
+}
+
+void BackgroundSender::notDelivered(const DeliveryVerdict& verdict) {
     countNotDelivered(verdict);
     if (verdict.retryAfterSeconds > 0 && spool) {
         std::lock_guard<std::mutex> guard(spoolMutex);
         spool->holdOff(verdict.retryAfterSeconds);
     }
-    const bool aside = verdict.fate == DeliveryVerdict::Fate::setAside;
-    const bool kept = keep(record, aside ? &verdict : nullptr);
-    const char* fate = !kept ? "not kept: no usable spool"
-                       : aside ? "set aside in the spool"
-                               : "waiting in the spool";
-    note(formatBounded("record %s (%s %s) not delivered: %s; %s", record.kind.c_str(), methodName(record.method),
-                       record.path.c_str(), verdict.reason.c_str(), fate));
+}
+
+void BackgroundSender::keepUnsettled(bool onlyWhenDue) {
+    // Held from the take to the commit: a stop meanwhile waits for it.
+    std::lock_guard<std::mutex> spoolGuard(spoolMutex);
+    std::vector<Unsettled> batch;
+    {
+        std::lock_guard<std::mutex> guard(mutex);
+        const bool due = queue.empty() || finishing ||
+                         std::chrono::steady_clock::now() - unsettledSince >= kSharedCommitWindow;
+        if (unsettled.empty() || (onlyWhenDue && !due)) return;
+        batch.swap(unsettled);
+    }
+    keepLocked(batch, true);
+}
+
+void BackgroundSender::keepAll(const std::vector<Unsettled>& batch) {
+    std::lock_guard<std::mutex> guard(spoolMutex);
+    keepLocked(batch, true);
 }
 
 std::vector<RecordSpool::Claimed> BackgroundSender::claimBatch(std::int64_t writtenBefore) {
@@ -247,18 +280,29 @@ bool BackgroundSender::deliverSpooled(const RecordSpool::Claimed& claimed, Flush
     }
 }
 
-bool BackgroundSender::keep(const BackOfficeRecord& record, const DeliveryVerdict* refused) {
-    if (!spool) return false;
-    std::lock_guard<std::mutex> guard(spoolMutex);
-    std::string problem;
-    const bool kept = refused != nullptr ? spool->storeAside(record, refused->reason, problem)
-                                         : spool->store(record, problem);
-    if (!kept && !spoolProblemNoted) {
+void BackgroundSender::keepLocked(const std::vector<Unsettled>& batch, bool withLines) {
+    if (batch.empty()) return;
+    std::vector<RecordSpool::ToKeep> toKeep;
+    for (const Unsettled& entry : batch) {
+        const bool aside = entry.verdict.fate == DeliveryVerdict::Fate::setAside;
+        toKeep.push_back(RecordSpool::ToKeep{entry.record, aside, aside ? entry.verdict.reason : std::string()});
+    }
+    std::string problem = "no spool directory";
+    const bool kept = spool && spool->keep(std::move(toKeep), problem);
+    if (!kept && spool && !spoolProblemNoted) {
         // One line per call is enough to tell the operator.
         spoolProblemNoted = true;
         note(problem);
     }
-    return kept;
+    if (!withLines) return;
+    for (const Unsettled& entry : batch) {
+        const char* fate = !kept ? "not kept: no usable spool"
+                           : entry.verdict.fate == DeliveryVerdict::Fate::setAside ? "set aside in the spool"
+                                                                                  : "waiting in the spool";
+        note(formatBounded("record %s (%s %s) not delivered: %s; %s", entry.record.kind.c_str(),
+                           methodName(entry.record.method), entry.record.path.c_str(), entry.verdict.reason.c_str(),
+                           fate));
+    }
 }
 
 bool BackgroundSender::spoolUsable(std::string& problem) {

@@ -97,8 +97,19 @@ private:
     bool deliverBatch(const std::vector<RecordSpool::Claimed>& batch, FlushReport* report);
     // False when the back office could not take it (the rest should wait).
     bool deliverSpooled(const RecordSpool::Claimed& claimed, FlushReport* report);
-    // Writes the record to the spool (or aside); false when it is lost.
-    bool keep(const BackOfficeRecord& record, const DeliveryVerdict* refused);
+    struct Unsettled {
+        BackOfficeRecord record;
+        DeliveryVerdict verdict;
+    };
+    // Counts a record not delivered and heeds the back office's hold.
+    void notDelivered(const DeliveryVerdict& verdict);
+    // Writes the records not delivered so far to the spool in one commit
+    // (`onlyWhenDue`: unless those queued behind them may still share it).
+    void keepUnsettled(bool onlyWhenDue);
+    // Writes them to the spool (or aside) in one commit, each with its line.
+    void keepAll(const std::vector<Unsettled>& batch);
+    // The same, spoolMutex held.
+    void keepLocked(const std::vector<Unsettled>& batch, bool withLines);
     void note(const std::string& line);
     void collectSpoolNotices();
     // For a service's metrics: how many records wait in the spool now.
@@ -121,6 +132,9 @@ private:
     std::condition_variable wake;
     std::deque<BackOfficeRecord> queue;
     std::optional<BackOfficeRecord> inFlight;
+    // Not delivered, not yet in the spool, and since when.
+    std::vector<Unsettled> unsettled;
+    std::chrono::steady_clock::time_point unsettledSince;
     bool finishing = false;
     bool abandoned = false;
     bool done = false;

@@ -215,17 +215,18 @@ std::size_t RecordSpool::dropOldest(bool aside, std::size_t records, std::int64_
     return count;
 }
 
-bool RecordSpool::makeRoom(bool aside, std::int64_t bytes, std::string& problem) {
+bool RecordSpool::makeRoom(bool aside, std::int64_t records, std::int64_t bytes, std::string& problem) {
     Statement totals(database, "SELECT IFNULL(SUM(records), 0), IFNULL(SUM(bytes), 0) FROM counts WHERE aside = ?1");
     totals.bind(1, aside ? 1 : 0);
     const bool read = totals.step();
-    const std::int64_t records = read ? totals.integer(0) : 0;
-    const std::int64_t stored = read ? totals.integer(1) : 0;
+    const std::int64_t stored = read ? totals.integer(0) : 0;
+    const std::int64_t storedBytes = read ? totals.integer(1) : 0;
     const std::int64_t maxRecords = static_cast<std::int64_t>(limits.maxRecords);
     const std::int64_t maxBytes = static_cast<std::int64_t>(limits.maxBytes);
-    const std::size_t overCount = records + 1 > maxRecords ? static_cast<std::size_t>(records + 1 - maxRecords) : 0;
-    std::int64_t overBytes = stored + bytes > maxBytes ? stored + bytes - maxBytes : 0;
-    // On a nearly full file system the new record takes the place of old
+    const std::size_t overCount =
+        stored + records > maxRecords ? static_cast<std::size_t>(stored + records - maxRecords) : 0;
+    std::int64_t overBytes = storedBytes + bytes > maxBytes ? storedBytes + bytes - maxBytes : 0;
+    // On a nearly full file system the new records take the place of old
     // ones, so the file does not grow.
     const bool low = fileSystemLow();
     if (low) overBytes = std::max(overBytes, bytes);
@@ -239,25 +240,36 @@ bool RecordSpool::makeRoom(bool aside, std::int64_t bytes, std::string& problem)
     return true;
 }
 
-bool RecordSpool::insert(const BackOfficeRecord& record, bool aside, const std::string& refused,
-                         std::string& problem) {
+bool RecordSpool::insert(const std::vector<ToKeep>& batch, std::string& problem) {
     if (!usable(true, problem) || !open(true, problem)) return false;
-    const std::string text = RecordFile::write(record, identity);
-    Transaction transaction(database);
-    bool stored = transaction.begun() && officeId(true) != 0 &&
-                  makeRoom(aside, static_cast<std::int64_t>(text.size()), problem);
-    if (stored) {
-        Statement add(database,
-                      "INSERT INTO records(office, aside, written, bytes, reason, refused, record)"
-                      " VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)");
-        add.bind(1, office_).bind(2, aside ? 1 : 0).bind(3, timeWrittenNow());
-        add.bind(4, static_cast<std::int64_t>(text.size())).bind(5, aside ? refused : std::string());
-        if (!aside && !refused.empty()) {
-            add.bind(6, refused);
-        }
-        add.bind(7, text);
-        stored = add.run() && transaction.commit();
+    std::vector<std::string> texts;
+    std::int64_t count[2] = {0, 0};
+    std::int64_t bytes[2] = {0, 0};
+    for (const ToKeep& entry : batch) {
+        texts.push_back(RecordFile::write(entry.record, identity));
+        count[entry.aside ? 1 : 0] += 1;
+        bytes[entry.aside ? 1 : 0] += static_cast<std::int64_t>(texts.back().size());
     }
+    Transaction transaction(database);
+    bool stored = transaction.begun() && officeId(true) != 0;
+    for (const bool aside : {false, true}) {
+        const int kind = aside ? 1 : 0;
+        if (stored && count[kind] > 0) stored = makeRoom(aside, count[kind], bytes[kind], problem);
+    }
+    Statement add(database,
+                  "INSERT INTO records(office, aside, written, bytes, reason, refused, record)"
+                  " VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)");
+    for (std::size_t index = 0; stored && index < batch.size(); ++index) {
+        const ToKeep& entry = batch[index];
+        add.reset();
+        add.bind(1, office_).bind(2, entry.aside ? 1 : 0).bind(3, timeWrittenNow());
+        add.bind(4, static_cast<std::int64_t>(texts[index].size()));
+        add.bind(5, entry.aside ? entry.refused : std::string());
+        if (!entry.aside && !entry.refused.empty()) add.bind(6, entry.refused);
+        add.bind(7, texts[index]);
+        stored = add.run();
+    }
+    stored = stored && transaction.commit();
     if (!stored) {
         if (problem.empty()) {
             problem = formatBounded("spool directory %s cannot be written: %s", directory_.c_str(),
@@ -268,18 +280,32 @@ bool RecordSpool::insert(const BackOfficeRecord& record, bool aside, const std::
         office_ = 0;
         return false;
     }
-    SpoolObserver::report(aside ? "set-aside" : "stored", 1);
+    if (count[0] > 0) SpoolObserver::report("stored", static_cast<std::size_t>(count[0]));
+    if (count[1] > 0) SpoolObserver::report("set-aside", static_cast<std::size_t>(count[1]));
     return true;
 }
 
 bool RecordSpool::store(const BackOfficeRecord& record, std::string& problem) {
-    return insert(record, false, std::string(), problem);
+    return keep({ToKeep{record, false, std::string()}}, problem);
 }
 
 bool RecordSpool::storeAside(const BackOfficeRecord& record, const std::string& why, std::string& problem) {
-    if (insert(record, true, why, problem)) return true;
+    return keep({ToKeep{record, true, why}}, problem);
+}
+
+bool RecordSpool::keep(std::vector<ToKeep> batch, std::string& problem) {
+    if (batch.empty() || insert(batch, problem)) return true;
+    bool anyAside = false;
+    for (ToKeep& entry : batch) {
+        if (!entry.aside) continue;
+        // Refused ones then wait, marked, and are set aside before they
+        // could ever be sent again.
+        anyAside = true;
+        entry.aside = false;
+        if (entry.refused.empty()) entry.refused = "refused";
+    }
     std::string second;
-    if (!insert(record, false, why.empty() ? std::string("refused") : why, second)) return false;
+    if (!anyAside || !insert(batch, second)) return false;
     pending.push_back(formatBounded("%s; it waits in the spool and is set aside before it could be sent again",
                                     problem.c_str()));
     problem.clear();
@@ -445,7 +471,7 @@ bool RecordSpool::setAside(const Claimed& claimed, const std::string& why) {
     bool moved = false;
     {
         Transaction transaction(database);
-        if (transaction.begun() && makeRoom(true, 0, problem)) {
+        if (transaction.begun() && makeRoom(true, 0, 0, problem)) {
             Statement aside(database,
                             "UPDATE records SET aside = 1, claimer = NULL, refused = NULL, reason = ?3"
                             " WHERE id = ?1 AND claimer = ?2");

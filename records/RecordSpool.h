@@ -68,6 +68,16 @@ public:
     // Keeps the record, first dropping the oldest when a bound is reached.
     // False, with the reason in `problem`, when it cannot.
     bool store(const BackOfficeRecord& record, std::string& problem);
+    // A record to keep, aside (with why the back office refused it) or waiting.
+    struct ToKeep {
+        BackOfficeRecord record;
+        bool aside = false;
+        std::string refused;
+    };
+    // Keeps them all in one synced commit: records not delivered together
+    // share one write to the disk. Refused ones that cannot be set aside
+    // wait, marked, as storeAside says. False when none could be kept.
+    bool keep(std::vector<ToKeep> batch, std::string& problem);
     // Keeps a record the back office refused aside. When that cannot be
     // done it is kept waiting, marked so that it is set aside before it
     // could ever be sent again; false only when it could not be kept at all.
@@ -127,13 +137,13 @@ private:
     bool readable();
     // This back office's row id; 0 when it has none (and `create` is off).
     std::int64_t officeId(bool create);
-    // Makes room for `bytes` more among the waiting (aside false) or aside
+    // Makes room for `records` more of `bytes` among the waiting (aside false) or aside
     // records, dropping the oldest; false when the file system is nearly
     // full and nothing could be dropped. Inside a transaction.
-    bool makeRoom(bool aside, std::int64_t bytes, std::string& problem);
+    bool makeRoom(bool aside, std::int64_t records, std::int64_t bytes, std::string& problem);
     std::size_t dropOldest(bool aside, std::size_t records, std::int64_t bytes, std::int64_t olderThan);
     bool fileSystemLow();
-    bool insert(const BackOfficeRecord& record, bool aside, const std::string& refused, std::string& problem);
+    bool insert(const std::vector<ToKeep>& batch, std::string& problem);
     void giveBackOrphanedClaims();
     void forgetClaimerWhenIdle();
     std::size_t count(bool aside);
