@@ -160,6 +160,13 @@ ApiRequest::Result HttpClient::sendInLine(ApiRequest& request, const BackOfficeR
     return request.unlessRedirected(std::move(result));
 }
 
+BackOfficeOutcome HttpClient::run(const Build& build, const std::function<std::string()>& failure,
+                                  const Judge& judge) {
+    BackOfficeOutcome outcome;
+    run(outcome, build, failure, judge);
+    return outcome;
+}
+
 void HttpClient::run(BackOfficeOutcome& outcome, const Build& build, const std::function<std::string()>& failure,
                      const Judge& judge) {
     try {
@@ -207,11 +214,9 @@ void HttpClient::setTlsVerification(bool verify, const std::string& caFile) {
 }
 
 BackOfficeOutcome HttpClient::ready() {
-    BackOfficeOutcome outcome;
-    run(outcome, [this](const FlowRequests& build) { return build.ready(readyOptions()); },
+    return run([this](const FlowRequests& build) { return build.ready(readyOptions()); },
         [] { return "failure on verify information if service is ready"; },
         [](const KestroAgiDataSourceResult& answer, BackOfficeOutcome&) { return readReadyAnswer(answer); });
-    return outcome;
 }
 
 CustomerFound HttpClient::find(const Build& build, const std::string& transferFailure,
@@ -241,36 +246,29 @@ CustomerFound HttpClient::findByDocument(const std::string& document, const std:
 }
 
 BackOfficeOutcome HttpClient::unlock(ISPClient* client, ISPSignature* signature, const std::string& phone) {
-    BackOfficeOutcome outcome;
     // Any other answer is a refusal the flow handles; nothing to log.
-    run(outcome, [&](const FlowRequests& build) { return build.unlock(client, signature, phone); },
+    return run([&](const FlowRequests& build) { return build.unlock(client, signature, phone); },
         [&] { return "failure on unlock client: " + client->getDocument(); },
         [](const KestroAgiDataSourceResult& answer, BackOfficeOutcome&) {
             return answer.getCode() == 200 || answer.getCode() == 202;
         });
-    return outcome;
 }
 
 BackOfficeOutcome HttpClient::sendInvoice(ISPClient* client, ISPSignature* signature, const std::string& phone) {
-    BackOfficeOutcome outcome;
-    run(outcome, [&](const FlowRequests& build) { return build.sendInvoice(client, signature, phone); },
+    return run([&](const FlowRequests& build) { return build.sendInvoice(client, signature, phone); },
         [&] { return "failure on send invoice client: " + client->getDocument(); },
         statusIn(200, 200, "failure on send invoice client"));
-    return outcome;
 }
 
 BackOfficeOutcome HttpClient::informProtocol(ISPClient* client, ISPSignature* signature,
                                              const std::string& protocol) {
-    BackOfficeOutcome outcome;
-    run(outcome, [&](const FlowRequests& build) { return build.informProtocol(client, signature, protocol); },
+    return run([&](const FlowRequests& build) { return build.informProtocol(client, signature, protocol); },
         [this] { return "failure on send protocol to: " + configuration->getCallerId(); },
         statusIn(202, 202, "failure on response"));
-    return outcome;
 }
 
 BackOfficeOutcome HttpClient::externalProtocol(ISPClient* client, ISPSignature* signature) {
-    BackOfficeOutcome outcome;
-    run(outcome, [&](const FlowRequests& build) { return build.externalProtocol(client, signature); },
+    return run([&](const FlowRequests& build) { return build.externalProtocol(client, signature); },
         [this] { return "failure on get external protocol: " + configuration->getCallerId(); },
         [](const KestroAgiDataSourceResult& answer, BackOfficeOutcome& read) {
             if (answer.getCode() != 200) throw ApiFailure("failure on response");
@@ -283,24 +281,20 @@ BackOfficeOutcome HttpClient::externalProtocol(ISPClient* client, ISPSignature* 
             read.value = externalId->asString();
             return true;
         });
-    return outcome;
 }
 
 BackOfficeOutcome HttpClient::saveIdentification(ISPClient* client) {
-    BackOfficeOutcome outcome;
-    run(outcome, [&](const FlowRequests& build) { return build.saveIdentification(client); },
+    return run([&](const FlowRequests& build) { return build.saveIdentification(client); },
         [this] { return "failure on send protocol to: " + configuration->getCallerId(); },
         [](const KestroAgiDataSourceResult& answer, BackOfficeOutcome&) {
             if (answer.getCode() == 200) return true;
             const char* text = answer.getText();
             throw ApiFailure("failure on response: " + std::string(text != nullptr ? text : ""));
         });
-    return outcome;
 }
 
 BackOfficeOutcome HttpClient::recallAttempts(const std::string& document) {
-    BackOfficeOutcome outcome;
-    run(outcome, [&](const FlowRequests& build) { return build.recallSearch(document); },
+    return run([&](const FlowRequests& build) { return build.recallSearch(document); },
         [&] { return "failure on verify information about recall to document: " + document; },
         [](const KestroAgiDataSourceResult& answer, BackOfficeOutcome& read) {
             const Json::Value body = ApiRequest::parseBody(answer, "failure on response, error on json parse (recall)");
@@ -310,36 +304,29 @@ BackOfficeOutcome HttpClient::recallAttempts(const std::string& document) {
             read.value = std::to_string(attempt->asInt());
             return true;
         });
-    return outcome;
 }
 
 BackOfficeOutcome HttpClient::registerRecall(const std::string& document, const std::string& phone,
                                              const std::string& uniqueId) {
-    BackOfficeOutcome outcome;
     const std::string failure = FlowRequests::recallFailure(document);
-    run(outcome, [&](const FlowRequests& build) { return build.recallRegistration(document, phone, uniqueId); },
+    return run([&](const FlowRequests& build) { return build.recallRegistration(document, phone, uniqueId); },
         [&] { return failure; }, statusIn(202, 202, failure));
-    return outcome;
 }
 
 BackOfficeOutcome HttpClient::event(const std::string& eventName, const std::string& module,
                                     const std::string& data) {
-    BackOfficeOutcome outcome;
     const std::string failure = FlowRequests::eventFailure(data);
-    run(outcome, [&](const FlowRequests& build) { return build.event(eventName, module, data); },
+    return run([&](const FlowRequests& build) { return build.event(eventName, module, data); },
         [&] { return failure; }, statusIn(200, 299, failure));
-    return outcome;
 }
 
 BackOfficeOutcome HttpClient::logger(const std::string& destination, const std::string& eventType,
                                      const char* data1, const char* data2, const char* data3, const char* data4,
                                      const char* data5) {
-    BackOfficeOutcome outcome;
     const char* const data[] = {data1, data2, data3, data4, data5};
     // The remote log never judges the answer; only a lost transfer is reported.
-    run(outcome, [&](const FlowRequests& build) { return build.logger(destination, eventType, data); },
+    return run([&](const FlowRequests& build) { return build.logger(destination, eventType, data); },
         [this] { return "failure on set logger with caller id" + configuration->getCallerId(); }, Judge());
-    return outcome;
 }
 
 }  // namespace tarvik

@@ -113,6 +113,7 @@ private:
     // passed. Any failure ends as the outcome's line.
     void run(BackOfficeOutcome& outcome, const Build& build, const std::function<std::string()>& failure,
              const Judge& judge);
+    BackOfficeOutcome run(const Build& build, const std::function<std::string()>& failure, const Judge& judge);
     KestroAgiRESTFul::TransferOptions readyOptions() const;
     // The answer to a readiness check; raises ApiFailure when it is none.
     static bool readReadyAnswer(const KestroAgiDataSourceResult& result);
