@@ -29,6 +29,12 @@ ApiRequest::ApiRequest(Configuration& configuration, const KestroAgiRESTFul::Tra
     setHeader("x-ivr-plugin-driver", configuration.getPluginDriver());
 }
 
+ApiRequest::ApiRequest(Configuration& configuration, const KestroAgiRESTFul::TransferOptions& options,
+                       const BackOfficeTable::Row& operation)
+    : ApiRequest(configuration, options, operation.method) {
+    row = &operation;
+}
+
 void ApiRequest::setHeader(const char* name, const std::string& value) { request.setHeader(name, value.c_str()); }
 
 const char* ApiRequest::addLumoraHeader() {
@@ -76,12 +82,11 @@ bool ApiRequest::sameAs(const ApiRequest& other) const {
            text(request.getBody()) == text(other.request.getBody());
 }
 
-BackOfficeRecord ApiRequest::toRecord(const std::string& kind, const std::string& path,
-                                      const std::string& failureText) const {
+BackOfficeRecord ApiRequest::toRecord(const std::string& failureText) const {
     BackOfficeRecord record;
-    record.kind = kind;
+    record.kind = row != nullptr && row->recordKind != nullptr ? row->recordKind : "";
     record.method = request.getMethod();
-    record.path = path;
+    record.path = row != nullptr ? row->pattern : "";
     record.headers = request.getHeaders();
     record.headers.erase(kTokenHeader);
     record.body = request.getBody() != nullptr ? request.getBody() : "";

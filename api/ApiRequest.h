@@ -5,8 +5,9 @@
 
 #include <json/json.h>
 
-#include "api/KestroAgiDataSourceResult.h"
 #include "api/BackOfficeRecord.h"
+#include "api/BackOfficeTable.h"
+#include "api/KestroAgiDataSourceResult.h"
 #include "api/KestroAgiRESTFul.h"
 #include "configuration/Configuration.h"
 
@@ -22,6 +23,12 @@ public:
     using Result = std::unique_ptr<KestroAgiDataSourceResult>;
 
     ApiRequest(Configuration& configuration, const KestroAgiRESTFul::TransferOptions& options, int method);
+    // A request of one of the table's operations, with its method.
+    ApiRequest(Configuration& configuration, const KestroAgiRESTFul::TransferOptions& options,
+               const BackOfficeTable::Row& operation);
+
+    // The table's row of the request; null for one made by method alone.
+    const BackOfficeTable::Row* operation() const { return row; }
 
     // The request drops CR and LF from names and values, so a caller's
     // number never opens a header line of its own.
@@ -56,8 +63,8 @@ public:
 
     // This request as a record that can wait in a queue or in the spool:
     // everything but the base URI and the access token.
-    BackOfficeRecord toRecord(const std::string& kind, const std::string& path,
-                              const std::string& failureText) const;
+    // Its kind and path are its operation's.
+    BackOfficeRecord toRecord(const std::string& failureText) const;
     // Sends a record with the given address and token, the way execute does.
     static Result sendRecord(const BackOfficeRecord& record, const std::string& baseUri, const std::string& token,
                              const KestroAgiRESTFul::TransferOptions& options);
@@ -75,6 +82,7 @@ private:
     Configuration& configuration;
     KestroAgiRESTFul request;
     TransferFault fault = TransferFault::none;
+    const BackOfficeTable::Row* row = nullptr;
 };
 
 }  // namespace tarvik

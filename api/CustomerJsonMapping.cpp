@@ -45,7 +45,6 @@ bool readSinglePrecision(const Json::Value& object, const char* key, double& tar
     return true;
 }
 
-void logFailure(KestroAgiImpl& session, const std::exception& failure) { session.verbose("%s", failure.what()); }
 
 }  // namespace
 
@@ -60,7 +59,7 @@ long CustomerJsonMapping::toLocalMidnight(const std::string& text) {
     return static_cast<long>(mktime(&calendar));
 }
 
-ISPInvoice* CustomerJsonMapping::toInvoice(KestroAgiImpl& session, const Json::Value& value) {
+ISPInvoice* CustomerJsonMapping::toInvoice(std::vector<std::string>& failures, const Json::Value& value) {
     if (!value.isObject()) return nullptr;
     try {
         auto invoice = std::make_unique<ISPInvoice>();
@@ -76,12 +75,12 @@ ISPInvoice* CustomerJsonMapping::toInvoice(KestroAgiImpl& session, const Json::V
         }
         return invoice.release();
     } catch (const std::exception& failure) {
-        logFailure(session, failure);
+        failures.push_back(failure.what());
         return nullptr;
     }
 }
 
-ISPSignature* CustomerJsonMapping::toSignature(KestroAgiImpl& session, const Json::Value& value) {
+ISPSignature* CustomerJsonMapping::toSignature(std::vector<std::string>& failures, const Json::Value& value) {
     if (!value.isObject()) return nullptr;
     try {
         auto signature = std::make_unique<ISPSignature>();
@@ -105,22 +104,22 @@ ISPSignature* CustomerJsonMapping::toSignature(KestroAgiImpl& session, const Jso
         }
         if (const Json::Value* overdue = arrayMember(value, "overdueInvoices")) {
             for (const Json::Value& element : *overdue) {
-                signature->putOverdueInvoice(toInvoice(session, element));
+                signature->putOverdueInvoice(toInvoice(failures, element));
             }
         }
         if (const Json::Value* open = arrayMember(value, "invoices")) {
             for (const Json::Value& element : *open) {
-                signature->putInvoice(toInvoice(session, element));
+                signature->putInvoice(toInvoice(failures, element));
             }
         }
         return signature.release();
     } catch (const std::exception& failure) {
-        logFailure(session, failure);
+        failures.push_back(failure.what());
         return nullptr;
     }
 }
 
-ISPClient* CustomerJsonMapping::toClient(KestroAgiImpl& session, const Json::Value& value) {
+ISPClient* CustomerJsonMapping::toClient(std::vector<std::string>& failures, const Json::Value& value) {
     if (!value.isObject()) return nullptr;
     try {
         auto client = std::make_unique<ISPClient>();
@@ -147,18 +146,18 @@ ISPClient* CustomerJsonMapping::toClient(KestroAgiImpl& session, const Json::Val
         }
         if (const Json::Value* signatures = arrayMember(value, "signatures")) {
             for (const Json::Value& element : *signatures) {
-                client->putSignature(toSignature(session, element));
+                client->putSignature(toSignature(failures, element));
             }
         }
         const Json::Value* standard = member(value, "standard");
         if (standard != nullptr && standard->isObject()) {
             // A separate record even when its id matches a listed contract;
             // the client adopts it and frees it with itself.
-            if (ISPSignature* contract = toSignature(session, *standard)) client->setStandard(contract);
+            if (ISPSignature* contract = toSignature(failures, *standard)) client->setStandard(contract);
         }
         return client.release();
     } catch (const std::exception& failure) {
-        logFailure(session, failure);
+        failures.push_back(failure.what());
         return nullptr;
     }
 }

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include <json/json.h>
 
-#include "agi/KestroAgiImpl.h"
 #include "model/ISPClient.h"
 #include "model/ISPInvoice.h"
 #include "model/ISPSignature.h"
@@ -14,12 +16,12 @@ namespace tarvik {
 // type, unknown keys are ignored and a broken array element is skipped
 // without spoiling its siblings. Each operation returns a new record the
 // caller owns, or null (input not an object: silently; a failure while
-// building: its message goes to the session's verbose log).
+// building: its message is added to `failures`).
 class CustomerJsonMapping {
 public:
-    static ISPInvoice* toInvoice(KestroAgiImpl& session, const Json::Value& value);
-    static ISPSignature* toSignature(KestroAgiImpl& session, const Json::Value& value);
-    static ISPClient* toClient(KestroAgiImpl& session, const Json::Value& value);
+    static ISPInvoice* toInvoice(std::vector<std::string>& failures, const Json::Value& value);
+    static ISPSignature* toSignature(std::vector<std::string>& failures, const Json::Value& value);
+    static ISPClient* toClient(std::vector<std::string>& failures, const Json::Value& value);
 
     // Seconds since the epoch of local midnight of the "year-month-day"
     // date that begins the text; anything after the tenth character is

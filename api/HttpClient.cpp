@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <exception>
 #include <memory>
 
@@ -10,17 +9,10 @@
 #include "api/ApiRequest.h"
 #include "api/CustomerJsonMapping.h"
 #include "api/FlowRequests.h"
-#include "api/UrlPathEncoding.h"
 
 namespace tarvik {
 
 namespace {
-
-// Texts from outside (back-office bodies, documents, caller numbers) are
-// written as plain text, never as a format.
-void traceLine(KestroAgiImpl& session, const std::string& text) { session.noop("%s", text.c_str()); }
-
-void logFailure(KestroAgiImpl& session, const std::exception& failure) { session.verbose("%s", failure.what()); }
 
 bool equalsIgnoringAsciiCase(const std::string& text, const char* expected) {
     std::size_t index = 0;
@@ -35,13 +27,14 @@ bool equalsIgnoringAsciiCase(const std::string& text, const char* expected) {
     return index == text.size();
 }
 
-// The three values the recall and event traces repeat after their prefix.
-std::string traceValues(const std::string& first, const std::string& firstName, const std::string& phone,
-                        const std::string& uniqueId) {
-    return firstName + "=> " + first + ", phone=> " + phone + ", uniqueId=> " + uniqueId;
+// The judge of the operations whose answer is its status alone.
+auto statusIn(int low, int high, const std::string& refusal = std::string()) {
+    return [low, high, refusal](const KestroAgiDataSourceResult& answer, BackOfficeOutcome&) {
+        if (answer.getCode() >= low && answer.getCode() <= high) return true;
+        if (refusal.empty()) return false;
+        throw ApiFailure(refusal);
+    };
 }
-
-const char* const kRecallOwner = FlowRequests::kRecallOwner;
 
 }  // namespace
 
@@ -69,12 +62,14 @@ void HttpClient::startCall(bool lookupByPhone) {
     if (!backgroundRecords || early) return;
 
     std::unique_ptr<ApiRequest> lookup;
-    const std::string& phone = config.getCallerId();
-    const std::string& endpoint = config.getEndpointFindClientByPhone();
-    if (lookupByPhone && !phone.empty() && !config.getAccessToken().empty() && !endpoint.empty()) {
-        lookup = prepareLookup(config, endpoint + UrlPathEncoding::encodeSegment(phone), phone, config.getProtocol());
+    if (lookupByPhone) {
+        try {
+            lookup = flowRequests().findByPhone(config.getCallerId(), config.getProtocol());
+        } catch (const std::exception&) {
+            // Not started: the flow's own lookup meets the same failure and says so.
+        }
     }
-    early = std::make_unique<EarlyExchanges>(prepareReady(config), std::move(lookup),
+    early = std::make_unique<EarlyExchanges>(flowRequests().ready(readyOptions()), std::move(lookup),
                                            [](const KestroAgiDataSourceResult* result) {
                                                try {
                                                    return result != nullptr && readReadyAnswer(*result);
@@ -128,7 +123,7 @@ void HttpClient::startRecall(const std::string& document, const std::string& pho
     // flow asks whether the registration went through or not.
     startEarly([&](EarlyExchanges& exchanges, const FlowRequests& build) {
         std::unique_ptr<ApiRequest> registration = build.recallRegistration(document, phone, uniqueId);
-        BackOfficeRecord record = FlowRequests::recallRecord(*registration, document);
+        BackOfficeRecord record = registration->toRecord(FlowRequests::recallFailure(document));
         exchanges.add(std::move(registration), std::move(record));
     });
     if (document.empty()) return;
@@ -140,7 +135,7 @@ void HttpClient::startRecall(const std::string& document, const std::string& pho
 void HttpClient::startEvent(const std::string& event, const std::string& module, const std::string& data) {
     startEarly([&](EarlyExchanges& exchanges, const FlowRequests& build) {
         std::unique_ptr<ApiRequest> request = build.event(event, module, data);
-        BackOfficeRecord record = FlowRequests::eventRecord(*request, data);
+        BackOfficeRecord record = request->toRecord(FlowRequests::eventFailure(data));
         exchanges.add(std::move(request), std::move(record));
     });
 }
@@ -153,22 +148,11 @@ ApiRequest::Result HttpClient::exchange(ApiRequest& request, TransferFault& faul
     return result;
 }
 
-ApiRequest::Result HttpClient::exchange(ApiRequest& request, const std::string& transferFailure) {
-    TransferFault fault = TransferFault::none;
-    ApiRequest::Result result = request.unlessRedirected(exchange(request, fault));
-    if (!result) throw ApiFailure(transferFailure);
-    return result;
+std::vector<std::string> HttpClient::takeNotices() {
+    return records != nullptr ? records->takeNotices() : std::vector<std::string>();
 }
-
-void HttpClient::writeNotices(KestroAgiImpl& session) {
-    if (records == nullptr) return;
-    for (const std::string& line : records->takeNotices()) session.verbose("%s", line.c_str());
-}
-
-void HttpClient::settleEarly(KestroAgiImpl& session) { writeNotices(session); }
 
 ApiRequest::Result HttpClient::sendInLine(ApiRequest& request, const BackOfficeRecord& record) {
-    request.prepare(record.path);
     TransferFault fault = TransferFault::none;
     ApiRequest::Result result = exchange(request, fault);
     // The record waits on a redirect's own answer; the operation fails.
@@ -176,21 +160,38 @@ ApiRequest::Result HttpClient::sendInLine(ApiRequest& request, const BackOfficeR
     return request.unlessRedirected(std::move(result));
 }
 
-std::unique_ptr<ApiRequest> HttpClient::prepareReady(Configuration& config) const {
-    auto request = std::make_unique<ApiRequest>(config, readyOptions(), KestroAgiRESTFul::METHOD_GET);
-    request->addLumoraHeader();
-    request->prepare("/service/v1/ready");
-    return request;
+BackOfficeOutcome HttpClient::run(const Build& build, const std::function<std::string()>& failure,
+                                  const Judge& judge) {
+    BackOfficeOutcome outcome;
+    run(outcome, build, failure, judge);
+    return outcome;
 }
 
-std::unique_ptr<ApiRequest> HttpClient::prepareLookup(Configuration& config, const std::string& path,
-                                                      const std::string& phone, const std::string& protocol) const {
-    auto request = std::make_unique<ApiRequest>(config, transferOptions, KestroAgiRESTFul::METHOD_GET);
-    request->setHeader("x-ivr-phone", phone);
-    request->setHeader("x-ivr-protocol", protocol);
-    request->addLumoraHeader();
-    request->prepare(path);
-    return request;
+void HttpClient::run(BackOfficeOutcome& outcome, const Build& build, const std::function<std::string()>& failure,
+                     const Judge& judge) {
+    try {
+        std::unique_ptr<ApiRequest> request = build(flowRequests());
+        const std::string failureText = failure();
+        ApiRequest::Result result;
+        if (request->operation()->kind == BackOfficeTable::Kind::record) {
+            const BackOfficeRecord record = request->toRecord(failureText);
+            // Nothing waits for the remote log: it goes beside the call.
+            if (!judge && backgroundRecords && records != nullptr) {
+                records->send(record);
+                outcome.done = true;
+                return;
+            }
+            result = sendInLine(*request, record);
+        } else {
+            TransferFault fault = TransferFault::none;
+            result = request->unlessRedirected(exchange(*request, fault));
+        }
+        if (!result) throw ApiFailure(failureText);
+        outcome.done = !judge || judge(*result, outcome);
+    } catch (const std::exception& failed) {
+        outcome.done = false;
+        outcome.lines.push_back(failed.what());
+    }
 }
 
 bool HttpClient::readReadyAnswer(const KestroAgiDataSourceResult& result) {
@@ -212,322 +213,120 @@ void HttpClient::setTlsVerification(bool verify, const std::string& caFile) {
     transferOptions.caFile = caFile;
 }
 
-Configuration& HttpClient::requireConfiguration() const {
-    if (configuration == nullptr) throw ApiFailure("configuration is empty");
-    return *configuration;
+BackOfficeOutcome HttpClient::ready() {
+    return run([this](const FlowRequests& build) { return build.ready(readyOptions()); },
+        [] { return "failure on verify information if service is ready"; },
+        [](const KestroAgiDataSourceResult& answer, BackOfficeOutcome&) { return readReadyAnswer(answer); });
 }
 
-bool HttpClient::isReady(KestroAgiImpl& session) {
-    beginReady(session);
-    return finishReady(session);
+CustomerFound HttpClient::find(const Build& build, const std::string& transferFailure,
+                               const std::string& parseFailure) {
+    CustomerFound found;
+    run(found, build, [&] { return transferFailure; },
+        [&](const KestroAgiDataSourceResult& answer, BackOfficeOutcome&) {
+            const Json::Value body = ApiRequest::parseBody(answer, parseFailure);
+            const Json::Value* document = ApiRequest::findMember(body, "document");
+            if (document == nullptr || !document->isString()) throw ApiFailure("document not found in response");
+            found.client.reset(CustomerJsonMapping::toClient(found.lines, body));
+            return found.client != nullptr;
+        });
+    return found;
 }
 
-void HttpClient::beginReady(KestroAgiImpl& session) {
-    if (configuration == nullptr) return;
-    const char* lumora = configuration->getMark("header-lumora");
-    session.verbose("Lumora ID: %s", lumora != nullptr ? lumora : "undefined");
+CustomerFound HttpClient::findByPhone(const std::string& phone, const std::string& protocol) {
+    return find([&](const FlowRequests& build) { return build.findByPhone(phone, protocol); },
+                "failure on get client by phone: " + phone, "failure on response, error on json parse (find by phone)");
 }
 
-bool HttpClient::finishReady(KestroAgiImpl& session) {
-    writeNotices(session);
-    try {
-        Configuration& config = requireConfiguration();
-        std::unique_ptr<ApiRequest> request = prepareReady(config);
-        ApiRequest::Result result = exchange(*request, "failure on verify information if service is ready");
-        return readReadyAnswer(*result);
-    } catch (const std::exception& failure) {
-        logFailure(session, failure);
-        return false;
-    }
+CustomerFound HttpClient::findByDocument(const std::string& document, const std::string& phone,
+                                         const std::string& protocol) {
+    return find([&](const FlowRequests& build) { return build.findByDocument(document, phone, protocol); },
+                "failure on get client by document: " + document,
+                "failure on response, error on json parse (find by document)");
 }
 
-ISPClient* HttpClient::findClient(KestroAgiImpl& session, Configuration& config, const std::string& path,
-                                  const std::string& phone, const std::string& protocol,
-                                  const std::string& transferFailure, const std::string& parseFailure) {
-    std::unique_ptr<ApiRequest> request = prepareLookup(config, path, phone, protocol);
-    ApiRequest::Result result = exchange(*request, transferFailure);
-    const Json::Value body = ApiRequest::parseBody(*result, parseFailure);
-    const Json::Value* document = ApiRequest::findMember(body, "document");
-    if (document == nullptr || !document->isString()) throw ApiFailure("document not found in response");
-    return CustomerJsonMapping::toClient(session, body);
+BackOfficeOutcome HttpClient::unlock(ISPClient* client, ISPSignature* signature, const std::string& phone) {
+    // Any other answer is a refusal the flow handles; nothing to log.
+    return run([&](const FlowRequests& build) { return build.unlock(client, signature, phone); },
+        [&] { return "failure on unlock client: " + client->getDocument(); },
+        [](const KestroAgiDataSourceResult& answer, BackOfficeOutcome&) {
+            return answer.getCode() == 200 || answer.getCode() == 202;
+        });
 }
 
-ISPClient* HttpClient::getClientByPhone(KestroAgiImpl& session, const std::string& phone,
-                                        const std::string& protocol) {
-    settleEarly(session);
-    try {
-        Configuration& config = requireConfiguration();
-        const std::string& endpoint = config.getEndpointFindClientByPhone();
-        if (phone.empty() || config.getAccessToken().empty() || endpoint.empty()) {
-            throw ApiFailure("phone, access token or endpoint to find client by phone is empty");
-        }
-        return findClient(session, config, endpoint + UrlPathEncoding::encodeSegment(phone), phone, protocol,
-                          "failure on get client by phone: " + phone,
-                          "failure on response, error on json parse (find by phone)");
-    } catch (const std::exception& failure) {
-        logFailure(session, failure);
-        return nullptr;
-    }
+BackOfficeOutcome HttpClient::sendInvoice(ISPClient* client, ISPSignature* signature, const std::string& phone) {
+    return run([&](const FlowRequests& build) { return build.sendInvoice(client, signature, phone); },
+        [&] { return "failure on send invoice client: " + client->getDocument(); },
+        statusIn(200, 200, "failure on send invoice client"));
 }
 
-ISPClient* HttpClient::getClientByDocument(KestroAgiImpl& session, const std::string& document,
-                                           const std::string& phone, const std::string& protocol) {
-    settleEarly(session);
-    try {
-        Configuration& config = requireConfiguration();
-        const std::string& endpoint = config.getEndpointFindClientByDocument();
-        if (document.empty() || config.getAccessToken().empty() || endpoint.empty()) {
-            throw ApiFailure("document, access token or endpoint to find client by document is empty");
-        }
-        return findClient(session, config, endpoint + UrlPathEncoding::encodeSegment(document), phone, protocol,
-                          "failure on get client by document: " + document,
-                          "failure on response, error on json parse (find by document)");
-    } catch (const std::exception& failure) {
-        logFailure(session, failure);
-        return nullptr;
-    }
+BackOfficeOutcome HttpClient::informProtocol(ISPClient* client, ISPSignature* signature,
+                                             const std::string& protocol) {
+    return run([&](const FlowRequests& build) { return build.informProtocol(client, signature, protocol); },
+        [this] { return "failure on send protocol to: " + configuration->getCallerId(); },
+        statusIn(202, 202, "failure on response"));
 }
 
-bool HttpClient::unlock(KestroAgiImpl& session, ISPClient* client, ISPSignature* signature,
-                        const std::string& phone) {
-    settleEarly(session);
-    try {
-        if (client == nullptr || signature == nullptr) throw ApiFailure("client or signature is empty");
-        Configuration& config = requireConfiguration();
-        const std::string& endpoint = config.getEndpointFindClientUnlock();
-        if (phone.empty() || config.getAccessToken().empty() || endpoint.empty()) {
-            throw ApiFailure("phone, access token or endpoint to unlock client is empty");
-        }
-        ApiRequest request(config, transferOptions, KestroAgiRESTFul::METHOD_PUT);
-        request.addLumoraHeader();
-        Json::Value body(Json::objectValue);
-        body["contract"] = signature->getId();
-        body["document"] = client->getDocument();
-        request.setJsonBody(body);
-        auto result = request.execute(endpoint, "failure on unlock client: " + client->getDocument());
-        // Any other answer is a refusal the flow handles; nothing to log.
-        return result->getCode() == 200 || result->getCode() == 202;
-    } catch (const std::exception& failure) {
-        logFailure(session, failure);
-        return false;
-    }
+BackOfficeOutcome HttpClient::externalProtocol(ISPClient* client, ISPSignature* signature) {
+    return run([&](const FlowRequests& build) { return build.externalProtocol(client, signature); },
+        [this] { return "failure on get external protocol: " + configuration->getCallerId(); },
+        [](const KestroAgiDataSourceResult& answer, BackOfficeOutcome& read) {
+            if (answer.getCode() != 200) throw ApiFailure("failure on response");
+            const Json::Value body =
+                ApiRequest::parseBody(answer, "failure on response, error on json parse (get external protocol)");
+            const Json::Value* externalId = ApiRequest::findMember(body, "externalId");
+            if (externalId == nullptr || !externalId->isString()) {
+                throw ApiFailure("externalId is not available in response (get external protocol)");
+            }
+            read.value = externalId->asString();
+            return true;
+        });
 }
 
-bool HttpClient::sendInvoice(KestroAgiImpl& session, ISPClient* client, ISPSignature* signature,
-                             const std::string& phone) {
-    settleEarly(session);
-    try {
-        std::unique_ptr<ApiRequest> request = flowRequests().sendInvoice(client, signature, phone);
-        auto result = exchange(*request, "failure on send invoice client: " + client->getDocument());
-        if (result->getCode() != 200) throw ApiFailure("failure on send invoice client");
-        return true;
-    } catch (const std::exception& failure) {
-        logFailure(session, failure);
-        return false;
-    }
-}
-
-bool HttpClient::informProtocol(KestroAgiImpl& session, ISPClient* client, ISPSignature* signature,
-                                const std::string& protocol) {
-    settleEarly(session);
-    try {
-        if (client == nullptr || signature == nullptr || client->getDocument().empty() ||
-            signature->getId().empty()) {
-            throw ApiFailure("client or signature is invalid");
-        }
-        Configuration& config = requireConfiguration();
-        const std::string& endpoint = config.getEndpointSendProtocol();
-        const std::string& callerId = config.getCallerId();
-        if (protocol.empty() || callerId.empty() || config.getAccessToken().empty() || endpoint.empty()) {
-            throw ApiFailure("phone, access token or endpoint to find client by phone is empty");
-        }
-        ApiRequest request(config, transferOptions, KestroAgiRESTFul::METHOD_POST);
-        request.addLumoraHeader();
-        Json::Value body(Json::objectValue);
-        body["contract"] = signature->getId();
-        body["document"] = client->getDocument();
-        body["phone"] = callerId;
-        body["protocol"] = protocol;
-        request.setJsonBody(body);
-        auto result = request.execute(endpoint, "failure on send protocol to: " + callerId);
-        if (result->getCode() != 202) throw ApiFailure("failure on response");
-        return true;
-    } catch (const std::exception& failure) {
-        logFailure(session, failure);
-        return false;
-    }
-}
-
-std::string HttpClient::getExternalProtocol(KestroAgiImpl& session, ISPClient* client, ISPSignature* signature) {
-    settleEarly(session);
-    try {
-        std::unique_ptr<ApiRequest> request = flowRequests().externalProtocol(client, signature);
-        auto result = exchange(*request, "failure on get external protocol: " + configuration->getCallerId());
-        if (result->getCode() != 200) throw ApiFailure("failure on response");
-        const Json::Value answer =
-            ApiRequest::parseBody(*result, "failure on response, error on json parse (get external protocol)");
-        const Json::Value* externalId = ApiRequest::findMember(answer, "externalId");
-        if (externalId == nullptr || !externalId->isString()) {
-            throw ApiFailure("externalId is not available in response (get external protocol)");
-        }
-        return externalId->asString();
-    } catch (const std::exception& failure) {
-        logFailure(session, failure);
-        return std::string();
-    }
-}
-
-bool HttpClient::saveIdentification(KestroAgiImpl& session, ISPClient* client) {
-    settleEarly(session);
-    try {
-        if (client == nullptr || client->getDocument().empty()) throw ApiFailure("client is invalid");
-        Configuration& config = requireConfiguration();
-        const std::string& endpoint = config.getEndpointSaveIdentification();
-        const std::string& callerId = config.getCallerId();
-        if (callerId.empty() || config.getAccessToken().empty() || endpoint.empty()) {
-            throw ApiFailure("phone, access token or endpoint to find client by phone is empty");
-        }
-        ApiRequest request(config, transferOptions, KestroAgiRESTFul::METHOD_POST);
-        request.addLumoraHeader();
-        Json::Value body(Json::objectValue);
-        body["data1"] = "ivr";
-        body["data2"] = config.getModuleName();
-        body["data3"] = callerId;
-        body["document"] = client->getDocument();
-        body["phone"] = callerId;
-        request.setJsonBody(body);
-        auto result = request.execute(endpoint, "failure on send protocol to: " + callerId);
-        if (result->getCode() != 200) {
-            const char* text = result->getText();
+BackOfficeOutcome HttpClient::saveIdentification(ISPClient* client) {
+    return run([&](const FlowRequests& build) { return build.saveIdentification(client); },
+        [this] { return "failure on send protocol to: " + configuration->getCallerId(); },
+        [](const KestroAgiDataSourceResult& answer, BackOfficeOutcome&) {
+            if (answer.getCode() == 200) return true;
+            const char* text = answer.getText();
             throw ApiFailure("failure on response: " + std::string(text != nullptr ? text : ""));
-        }
-        return true;
-    } catch (const std::exception& failure) {
-        logFailure(session, failure);
-        return false;
-    }
+        });
 }
 
-bool HttpClient::isRecall(KestroAgiImpl& session, const std::string& document) {
-    settleEarly(session);
-    if (document.empty()) return false;
-    try {
-        traceLine(session, "checking if is recall to document: " + document + " in " + kRecallOwner);
-        std::unique_ptr<ApiRequest> request = flowRequests().recallSearch(document);
-        auto result = exchange(*request, "failure on verify information about recall to document: " + document);
-        const Json::Value answer = ApiRequest::parseBody(*result, "failure on response, error on json parse (recall)");
-        // Only a whole number within 32 bits counts (2.0 does, "2" does not).
-        const Json::Value* attempt = ApiRequest::findMember(answer, "attempt");
-        if (attempt == nullptr || !attempt->isInt()) return false;
-        const std::string attempts = std::to_string(attempt->asInt());
-        session.setVariable("RECALL_ATTEMPT", attempts.c_str());
-        traceLine(session, "[result recall] document: " + document + "in " + kRecallOwner + " is " + attempts +
-                               " attempt");
-        return true;
-    } catch (const std::exception& failure) {
-        logFailure(session, failure);
-        return false;
-    }
+BackOfficeOutcome HttpClient::recallAttempts(const std::string& document) {
+    return run([&](const FlowRequests& build) { return build.recallSearch(document); },
+        [&] { return "failure on verify information about recall to document: " + document; },
+        [](const KestroAgiDataSourceResult& answer, BackOfficeOutcome& read) {
+            const Json::Value body = ApiRequest::parseBody(answer, "failure on response, error on json parse (recall)");
+            // Only a whole number within 32 bits counts (2.0 does, "2" does not).
+            const Json::Value* attempt = ApiRequest::findMember(body, "attempt");
+            if (attempt == nullptr || !attempt->isInt()) return false;
+            read.value = std::to_string(attempt->asInt());
+            return true;
+        });
 }
 
-bool HttpClient::addToRecall(KestroAgiImpl& session, const std::string& document, const std::string& phone,
-                             const std::string& uniqueId) {
-    settleEarly(session);
-    const std::string values = traceValues(document, "document", phone, uniqueId);
-    try {
-        traceLine(session, "saving to recall history: " + values);
-        std::unique_ptr<ApiRequest> request = flowRequests().recallRegistration(document, phone, uniqueId);
-        const BackOfficeRecord record = FlowRequests::recallRecord(*request, document);
-        auto result = sendInLine(*request, record);
-        if (!result || result->getCode() != 202) throw ApiFailure(record.failureText);
-        traceLine(session, "saved recall history: " + values);
-        return true;
-    } catch (const std::exception& failure) {
-        logFailure(session, failure);
-        traceLine(session, "failure on add to recall: " + values);
-        return false;
-    }
+BackOfficeOutcome HttpClient::registerRecall(const std::string& document, const std::string& phone,
+                                             const std::string& uniqueId) {
+    const std::string failure = FlowRequests::recallFailure(document);
+    return run([&](const FlowRequests& build) { return build.recallRegistration(document, phone, uniqueId); },
+        [&] { return failure; }, statusIn(202, 202, failure));
 }
 
-bool HttpClient::addEvent(KestroAgiImpl& session, const std::string& event, const std::string& module,
-                          const std::string& data) {
-    settleEarly(session);
-    const std::string protocol = configuration != nullptr ? configuration->getProtocol() : std::string();
-    const std::string callerId = configuration != nullptr ? configuration->getCallerId() : std::string();
-    const std::string values = traceValues(data, "data", callerId, protocol);
-    try {
-        requireConfiguration();
-        traceLine(session, "saving to recall history: " + values);
-        std::unique_ptr<ApiRequest> request = flowRequests().event(event, module, data);
-        const BackOfficeRecord record = FlowRequests::eventRecord(*request, data);
-        auto result = sendInLine(*request, record);
-        if (!result || result->getCode() < 200 || result->getCode() > 299) throw ApiFailure(record.failureText);
-        session.setVariable("ORVEL_IVR_DOCUMENT", data.c_str());
-        session.setVariable("ORVEL_IVR_PHONE", callerId.c_str());
-        traceLine(session, "saved event: " + values);
-        return true;
-    } catch (const std::exception& failure) {
-        logFailure(session, failure);
-        traceLine(session, "failure on add event: " + values);
-        return false;
-    }
+BackOfficeOutcome HttpClient::event(const std::string& eventName, const std::string& module,
+                                    const std::string& data) {
+    const std::string failure = FlowRequests::eventFailure(data);
+    return run([&](const FlowRequests& build) { return build.event(eventName, module, data); },
+        [&] { return failure; }, statusIn(200, 299, failure));
 }
 
-void HttpClient::logger(KestroAgiImpl& session, const std::string& destination, const std::string& eventType,
-                        const char* data1, const char* data2, const char* data3, const char* data4,
-                        const char* data5) {
-    // Never waits: the early exchanges may still be under way.
-    writeNotices(session);
-    try {
-        const char* const missing = "failure on set logger module name,  callerId, protocol, channel or accessToken is empty";
-        if (configuration == nullptr) throw ApiFailure(missing);
-        Configuration& config = *configuration;
-        const std::string& callerId = config.getCallerId();
-        const std::string& protocol = config.getProtocol();
-        if (config.getModuleName().empty() || callerId.empty() || protocol.empty() || config.getChannel().empty() ||
-            config.getAccessToken().empty() || destination.empty() || eventType.empty()) {
-            throw ApiFailure(missing);
-        }
-        ApiRequest request(config, transferOptions, KestroAgiRESTFul::METHOD_POST);
-        request.setHeader("Content-Type", "application/json");
-        Json::Value body(Json::objectValue);
-        body["callerId"] = callerId;
-        body["channel"] = config.getChannel();
-        const char* const data[] = {data1, data2, data3, data4, data5};
-        const char* const dataKeys[] = {"data1", "data2", "data3", "data4", "data5"};
-        for (int index = 0; index < 5; ++index) {
-            if (data[index] != nullptr) body[dataKeys[index]] = data[index];
-        }
-        body["destination"] = destination;
-        body["eventModule"] = config.getModuleName();
-        body["eventType"] = eventType;
-        body["linkedId"] = protocol;
-        body["source"] = callerId;
-        body["uniqueId"] = protocol;
-        request.setJsonBody(body);
-        // The remote log never judges the answer; only a lost transfer is reported.
-        const BackOfficeRecord record =
-            request.toRecord("logger", "/service/v1/logger", "failure on set logger with caller id" + callerId);
-        if (backgroundRecords && records != nullptr) {
-            records->send(record);
-        } else if (!sendInLine(request, record)) {
-            throw ApiFailure(record.failureText);
-        }
-    } catch (const std::exception& failure) {
-        logFailure(session, failure);
-    }
-}
-
-ISPInvoice* HttpClient::getInvoiceFromJson(KestroAgiImpl& session, Json::Value& value) {
-    return CustomerJsonMapping::toInvoice(session, value);
-}
-
-ISPSignature* HttpClient::getSignatureFromJson(KestroAgiImpl& session, Json::Value& value) {
-    return CustomerJsonMapping::toSignature(session, value);
-}
-
-ISPClient* HttpClient::getClientFromJson(KestroAgiImpl& session, Json::Value& value) {
-    return CustomerJsonMapping::toClient(session, value);
+BackOfficeOutcome HttpClient::logger(const std::string& destination, const std::string& eventType,
+                                     const char* data1, const char* data2, const char* data3, const char* data4,
+                                     const char* data5) {
+    const char* const data[] = {data1, data2, data3, data4, data5};
+    // The remote log never judges the answer; only a lost transfer is reported.
+    return run([&](const FlowRequests& build) { return build.logger(destination, eventType, data); },
+        [this] { return "failure on set logger with caller id" + configuration->getCallerId(); }, Judge());
 }
 
 }  // namespace tarvik

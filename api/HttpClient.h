@@ -5,10 +5,12 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <json/json.h>
 
-#include "agi/KestroAgiImpl.h"
+#include "api/BackOfficeOutcome.h"
+#include "api/CustomerFound.h"
 #include "api/EarlyExchanges.h"
 #include "api/FlowRequests.h"
 #include "api/KestroAgiRESTFul.h"
@@ -23,8 +25,7 @@ namespace tarvik {
 // The IVR's client of the back-office REST API. Every operation builds,
 // sends and discards its own request; addresses, credentials and call
 // identifiers come from the configuration on each call. No failure leaves
-// an operation: it is written as one verbose line and the operation returns
-// its failure value (false, null or an empty text).
+// an operation: it comes back as the outcome's line, for the flow to write.
 class HttpClient {
 public:
     // The configuration is borrowed for the client's whole life; it may be
@@ -74,64 +75,55 @@ public:
     void startRecall(const std::string& document, const std::string& phone, const std::string& uniqueId);
     void startEvent(const std::string& event, const std::string& module, const std::string& data);
 
-    // isReady in two steps: begin writes what the check says before it is
-    // made, finish waits for the answer. isReady does both at once.
-    void beginReady(KestroAgiImpl& session);
-    bool finishReady(KestroAgiImpl& session);
-    bool isReady(KestroAgiImpl& session);
+    // Lines the record path left for the call since last asked: the flow
+    // writes them before each operation's own.
+    std::vector<std::string> takeNotices();
 
-    // New client record the caller owns, or null.
-    ISPClient* getClientByPhone(KestroAgiImpl& session, const std::string& phone, const std::string& protocol);
-    ISPClient* getClientByDocument(KestroAgiImpl& session, const std::string& document, const std::string& phone,
-                                   const std::string& protocol);
+    // The operations. None writes to the call: each comes back with what
+    // the back office said and the lines of why it failed.
+    BackOfficeOutcome ready();
+    CustomerFound findByPhone(const std::string& phone, const std::string& protocol);
+    CustomerFound findByDocument(const std::string& document, const std::string& phone, const std::string& protocol);
+    BackOfficeOutcome unlock(ISPClient* client, ISPSignature* signature, const std::string& phone);
+    BackOfficeOutcome sendInvoice(ISPClient* client, ISPSignature* signature, const std::string& phone);
+    BackOfficeOutcome informProtocol(ISPClient* client, ISPSignature* signature, const std::string& protocol);
+    // value: the back office's protocol number for the call.
+    BackOfficeOutcome externalProtocol(ISPClient* client, ISPSignature* signature);
+    BackOfficeOutcome saveIdentification(ISPClient* client);
+    // done: a recall, with the attempts as value.
+    BackOfficeOutcome recallAttempts(const std::string& document);
+    BackOfficeOutcome registerRecall(const std::string& document, const std::string& phone,
+                                     const std::string& uniqueId);
+    BackOfficeOutcome event(const std::string& event, const std::string& module, const std::string& data);
+    // One remote call-log entry; a null data text is left out. Never judged.
+    BackOfficeOutcome logger(const std::string& destination, const std::string& eventType, const char* data1,
+                             const char* data2, const char* data3, const char* data4, const char* data5);
 
-    bool unlock(KestroAgiImpl& session, ISPClient* client, ISPSignature* signature, const std::string& phone);
-    bool sendInvoice(KestroAgiImpl& session, ISPClient* client, ISPSignature* signature, const std::string& phone);
-    bool informProtocol(KestroAgiImpl& session, ISPClient* client, ISPSignature* signature,
-                        const std::string& protocol);
-    // The back office's protocol number for the call, or an empty text.
-    std::string getExternalProtocol(KestroAgiImpl& session, ISPClient* client, ISPSignature* signature);
-    bool saveIdentification(KestroAgiImpl& session, ISPClient* client);
-
-    bool isRecall(KestroAgiImpl& session, const std::string& document);
-    bool addToRecall(KestroAgiImpl& session, const std::string& document, const std::string& phone,
-                     const std::string& uniqueId);
-    bool addEvent(KestroAgiImpl& session, const std::string& event, const std::string& module,
-                  const std::string& data);
-    // One remote call-log entry; a null data text is left out.
-    void logger(KestroAgiImpl& session, const std::string& destination, const std::string& eventType,
-                const char* data1, const char* data2, const char* data3, const char* data4, const char* data5);
-
-    // The customer mapping (records the caller owns, or null).
-    static ISPInvoice* getInvoiceFromJson(KestroAgiImpl& session, Json::Value& value);
-    static ISPSignature* getSignatureFromJson(KestroAgiImpl& session, Json::Value& value);
-    static ISPClient* getClientFromJson(KestroAgiImpl& session, Json::Value& value);
+    Configuration* getConfiguration() const { return configuration; }
 
 private:
-    Configuration& requireConfiguration() const;
+    using Build = std::function<std::unique_ptr<ApiRequest>(const FlowRequests&)>;
+    // Reads an answer into the outcome; false: the back office refused
+    // (a line to say so is raised as ApiFailure).
+    using Judge = std::function<bool(const KestroAgiDataSourceResult&, BackOfficeOutcome&)>;
+
+    // Every operation's one course: check and build (`build` raises its
+    // check's line), send (a record in line, settled by the record path),
+    // judge; no answer fails with `failure()`, computed once the checks
+    // passed. Any failure ends as the outcome's line.
+    void run(BackOfficeOutcome& outcome, const Build& build, const std::function<std::string()>& failure,
+             const Judge& judge);
+    BackOfficeOutcome run(const Build& build, const std::function<std::string()>& failure, const Judge& judge);
     KestroAgiRESTFul::TransferOptions readyOptions() const;
-    std::unique_ptr<ApiRequest> prepareReady(Configuration& config) const;
-    std::unique_ptr<ApiRequest> prepareLookup(Configuration& config, const std::string& path,
-                                              const std::string& phone, const std::string& protocol) const;
     // The answer to a readiness check; raises ApiFailure when it is none.
     static bool readReadyAnswer(const KestroAgiDataSourceResult& result);
+    CustomerFound find(const Build& build, const std::string& transferFailure, const std::string& parseFailure);
     // Sends a record in line; the record path settles what was not taken.
     ApiRequest::Result sendInLine(ApiRequest& request, const BackOfficeRecord& record);
-    // Lines the record path left for the call, through verbose.
-    void writeNotices(KestroAgiImpl& session);
-    // Before a request of the caller's path: the record lines so far.
-    void settleEarly(KestroAgiImpl& session);
     FlowRequests flowRequests() const;
     void startEarly(const std::function<void(EarlyExchanges&, const FlowRequests&)>& start);
     // The answer to the very same request started early, or one sent now.
     ApiRequest::Result exchange(ApiRequest& request, TransferFault& fault);
-    // The same; no answer raises transferFailure.
-    ApiRequest::Result exchange(ApiRequest& request, const std::string& transferFailure);
-    // The two lookups after their own checks: GET base URI + path, then the
-    // answer must be an object with a text "document".
-    ISPClient* findClient(KestroAgiImpl& session, Configuration& config, const std::string& path,
-                          const std::string& phone, const std::string& protocol, const std::string& transferFailure,
-                          const std::string& parseFailure);
 
     Configuration* configuration;
     // The caller's path: set when one of its exchanges ran out of time, so

@@ -10,7 +10,6 @@
 
 #include <curl/curl.h>
 
-#include "agi/KestroAgiException.h"
 #include "api/ConnectionCache.h"
 #include "api/RedirectGuard.h"
 #include "util/BoundedFormat.h"
@@ -231,34 +230,26 @@ bool named(const xmlNode* node, const char* name) {
     return xmlStrcmp(node->name, reinterpret_cast<const xmlChar*>(name)) == 0;
 }
 
-// Reads the "header"/"parameter" children of `node` into `store`.
+// Reads the "header"/"parameter" children of `node` into `store`; false at
+// the first child that is not one, or that lacks its field or value.
 bool loadPairsFromXml(xmlNode* node, const char* tag, KestroAgiRESTFul& request,
                       bool (KestroAgiRESTFul::*store)(const char*, const char*)) {
-    try {
-        for (xmlNode* child = XmlTools::getElementNode(node == nullptr ? nullptr : node->children);
-             child != nullptr; child = XmlTools::getElementNode(child->next)) {
-            const char* childName = reinterpret_cast<const char*>(child->name);
-            if (strcasecmp(childName, tag) != 0) {
-                throw KestroAgiException(409, "expected tag header, but found %s", childName);
+    for (xmlNode* child = XmlTools::getElementNode(node == nullptr ? nullptr : node->children); child != nullptr;
+         child = XmlTools::getElementNode(child->next)) {
+        if (strcasecmp(reinterpret_cast<const char*>(child->name), tag) != 0) return false;
+        std::string field;
+        std::string value;
+        for (xmlAttr* attribute = child->properties; attribute != nullptr; attribute = attribute->next) {
+            if (named(attribute, "field")) {
+                field = attributeText(attribute);
+            } else if (named(attribute, "value")) {
+                value = attributeText(attribute);
+            } else {
+                return false;
             }
-            std::string field;
-            std::string value;
-            for (xmlAttr* attribute = child->properties; attribute != nullptr; attribute = attribute->next) {
-                if (named(attribute, "field")) {
-                    field = attributeText(attribute);
-                } else if (named(attribute, "value")) {
-                    value = attributeText(attribute);
-                } else {
-                    throw KestroAgiException(409, "An invalid attribute is detected in %s", tag);
-                }
-            }
-            if (field.empty() || value.empty()) {
-                throw KestroAgiException(409, "field or value is empty");
-            }
-            (request.*store)(field.c_str(), value.c_str());
         }
-    } catch (const KestroAgiException&) {
-        return false;
+        if (field.empty() || value.empty()) return false;
+        (request.*store)(field.c_str(), value.c_str());
     }
     return true;
 }

@@ -8,7 +8,7 @@
 
 #include <json/json.h>
 
-#include "api/HttpClient.h"
+#include "ivr/BackOfficeSteps.h"
 #include "check/BackOfficeAddress.h"
 #include "check/CheckSession.h"
 #include "check/ConfigurationFile.h"
@@ -147,7 +147,7 @@ void ConfigurationCheck::checkLoadedModule(const std::string& path, const Json::
 // The readiness request of a call, with the configured limits and TLS
 // settings (the module's client was set up with them).
 void ConfigurationCheck::checkReadiness(const Json::Value& root, Findings& found) {
-    HttpClient* http = module.getHttp();
+    BackOfficeSteps* http = module.getHttp();
     if (http == nullptr) return;
     CheckSession session;
     if (http->isReady(session)) return;

@@ -4,6 +4,7 @@
 #include <exception>
 
 #include "api/ApiRequest.h"
+#include "api/BackOfficeTable.h"
 
 namespace tarvik {
 
@@ -15,9 +16,9 @@ int ReadinessAnswer::status(Configuration& configuration, const BackOfficeKeys& 
     options.verifyTls = keys.verifyTls;
     options.caFile = keys.caFile;
     try {
-        ApiRequest request(configuration, options, KestroAgiRESTFul::METHOD_GET);
+        ApiRequest request(configuration, options, BackOfficeTable::row(BackOfficeTable::Operation::ready));
         request.addLumoraHeader();
-        request.prepare("/service/v1/ready");
+        request.prepare(BackOfficeTable::path(BackOfficeTable::Operation::ready, configuration));
         ApiRequest::Result answer = request.send();
         return answer ? answer->getCode() : 0;
     } catch (const std::exception&) {

@@ -9,6 +9,7 @@
 
 #include "fastagi/FastAgiNetwork.h"
 #include "configuration/ConfigurationKeyTable.h"
+#include "profile/Profile.h"
 #include "util/JsonMembers.h"
 #include "util/JsonFile.h"
 
@@ -36,18 +37,13 @@ bool isInside(const std::string& path, const std::string& folder) {
     return path.size() > folder.size() + 1 && path.compare(0, folder.size(), folder) == 0 && path[folder.size()] == '/';
 }
 
-// The profile's route destinations, as the exits they replace are sent.
+// The profile's route destinations, as the exits they replace are sent:
+// what the call's own profile reads.
 void collectReplacements(const Json::Value& root, std::set<std::string>& found) {
-    const Json::Value* profile = JsonMembers::find(root, "profile");
-    const Json::Value* route = profile != nullptr ? JsonMembers::find(*profile, "route") : nullptr;
-    if (route == nullptr || !route->isArray()) return;
-    for (const Json::Value& entry : *route) {
-        const Json::Value* destinations = JsonMembers::find(entry, "destinations");
-        if (destinations == nullptr || !destinations->isObject()) continue;
-        for (const auto& name : destinations->getMemberNames()) {
-            const Json::Value& value = (*destinations)[name];
-            if (value.isString() || value.isIntegral()) found.insert(value.asString());
-        }
+    Profile profile;
+    profile.loadRouteOf(root);
+    for (const auto& route : profile.getRoutes()) {
+        for (const auto& destination : route->getDestinations()) found.insert(destination.second);
     }
 }
 

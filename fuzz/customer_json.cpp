@@ -3,12 +3,12 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <json/json.h>
 
-#include "api/HttpClient.h"
+#include "api/CustomerJsonMapping.h"
 #include "model/ISPClient.h"
-#include "tests/support/RecordingSession.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const char* text = reinterpret_cast<const char*>(data);
@@ -19,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } catch (const Json::Exception&) {
         return 0;  // the library's own refusal, not the mapping's
     }
-    tarvik::testing::RecordingSession session;
-    std::unique_ptr<tarvik::ISPClient> client(tarvik::HttpClient::getClientFromJson(session, root));
+    std::vector<std::string> failures;
+    std::unique_ptr<tarvik::ISPClient> client(tarvik::CustomerJsonMapping::toClient(failures, root));
     return 0;
 }

@@ -1,6 +1,6 @@
 #include "ivr/BlockedContractDialogue.h"
 
-#include "api/HttpClient.h"
+#include "ivr/BackOfficeSteps.h"
 #include "ivr/InvoiceDialogue.h"
 #include "ivr/Plugin.h"
 #include "model/ISPClient.h"

@@ -53,7 +53,7 @@ const PluginFeatures& DialogueContext::features() const {
     return plugin.features ? *plugin.features : allOn;
 }
 
-HttpClient* DialogueContext::http() const { return plugin.http.get(); }
+BackOfficeSteps* DialogueContext::http() const { return plugin.http.get(); }
 
 std::string DialogueContext::documentText(const char* ending) const { return "document " + plugin.document + ending; }
 

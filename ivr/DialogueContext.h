@@ -9,7 +9,7 @@
 
 namespace tarvik {
 
-class HttpClient;
+class BackOfficeSteps;
 class ISPClient;
 class ISPSignature;
 class Plugin;
@@ -57,7 +57,7 @@ public:
     // The switches; all on when the configuration never created them.
     const PluginFeatures& features() const;
     // Null when the configuration never created the back-office client.
-    HttpClient* http() const;
+    BackOfficeSteps* http() const;
 
     // "document " + the caller's document + ending.
     std::string documentText(const char* ending) const;

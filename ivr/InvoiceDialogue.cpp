@@ -3,7 +3,7 @@
 #include <climits>
 #include <cmath>
 
-#include "api/HttpClient.h"
+#include "ivr/BackOfficeSteps.h"
 #include "ivr/Plugin.h"
 #include "model/ISPClient.h"
 

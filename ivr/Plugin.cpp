@@ -9,8 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "api/HttpClient.h"
+#include "api/BackOfficeTable.h"
 #include "configuration/ConfigurationKeyTable.h"
+#include "ivr/BackOfficeSteps.h"
 #include "metrics/CallMetrics.h"
 #include "metrics/CallTally.h"
 #include "metrics/MetricsFile.h"
@@ -99,9 +100,9 @@ void Plugin::readConfiguration(KestroAgiImpl& session, const Json::Value& root) 
     http.reset();
     records = std::make_unique<CallRecords>(backOffice.senderSettings(), backOffice.backgroundRecords,
                                             backOffice.pendingSeconds);
-    http = std::make_unique<HttpClient>(static_cast<Configuration*>(this));
-    backOffice.configure(*http);
-    http->setRecordPath(records.get());
+    http = std::make_unique<BackOfficeSteps>(static_cast<Configuration*>(this));
+    backOffice.configure(http->client());
+    http->client().setRecordPath(records.get());
 }
 
 void Plugin::onCallHandedBack() {
@@ -109,9 +110,9 @@ void Plugin::onCallHandedBack() {
         std::chrono::duration<double>(std::chrono::steady_clock::now() - callStarted).count();
     // The pending limit counts from here, for the records and for what was
     // started early alike.
-    if (http) http->cutAfter(std::chrono::seconds(backOffice.pendingSeconds));
+    if (http) http->client().cutAfter(std::chrono::seconds(backOffice.pendingSeconds));
     if (records) records->finish();
-    if (http) http->endCall();
+    if (http) http->client().endCall();
     reportCall(secondsInCall);
 }
 
@@ -258,14 +259,15 @@ void Plugin::loadIspEndpoints(KestroAgiImpl& session, const Json::Value& plugin,
     id = idValue->asCString();
 
     // Nothing is escaped or checked: the operator writes driver and id.
-    const std::string base = "/service/v1/isp/" + driver + "/" + id;
-    setEndpointFindClientByDocument(base + "/document/");
-    setEndpointFindClientByPhone(base + "/phone/");
-    setEndpointFindClientUnlock(base + "/unlock");
-    setEndpointFindInvoiceSend(base + "/send");
-    setEndpointSendProtocol(base + "/protocol");
-    setEndpointExternalProtocol(base + "/ticket");
-    setEndpointSaveIdentification("/service/v1/identification");
+    using Operation = BackOfficeTable::Operation;
+    auto endpoint = [&](Operation operation) { return BackOfficeTable::endpoint(operation, driver, id); };
+    setEndpointFindClientByDocument(endpoint(Operation::findByDocument));
+    setEndpointFindClientByPhone(endpoint(Operation::findByPhone));
+    setEndpointFindClientUnlock(endpoint(Operation::unlock));
+    setEndpointFindInvoiceSend(endpoint(Operation::sendInvoice));
+    setEndpointSendProtocol(endpoint(Operation::informProtocol));
+    setEndpointExternalProtocol(endpoint(Operation::externalProtocol));
+    setEndpointSaveIdentification(endpoint(Operation::saveIdentification));
     session.verbose("success on load plugin data");
 }
 

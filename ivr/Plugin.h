@@ -20,7 +20,7 @@
 
 namespace tarvik {
 
-class HttpClient;
+class BackOfficeSteps;
 class ISPClient;
 class ISPSignature;
 
@@ -97,7 +97,7 @@ public:
 
     // --- non-virtual --------------------------------------------------------
     // Null until loadConfiguration has created them.
-    HttpClient* getHttp() const { return http.get(); }
+    BackOfficeSteps* getHttp() const { return http.get(); }
     PluginFeatures* getFeatures() const { return features.get(); }
 
     const std::string& getEscapeCode() const { return escapeCode; }
@@ -155,7 +155,7 @@ protected:
     // Steps shared by the identification dialogues (phaseIsClient variants).
     // The site modules' onLoadPlugin: with a string "driver" and "id" in
     // `plugin`, copies them into `driver` and `id`, sets the seven endpoints
-    // ("/service/v1/isp/<driver>/<id>/document/", ...) and reports success;
+    // (the back-office table's paths for that driver and id) and reports success;
     // otherwise reports "failure on load plugin data" and changes nothing.
     void loadIspEndpoints(KestroAgiImpl& session, const Json::Value& plugin, std::string& driver, std::string& id);
     // When `document` is the configured escape code: log entry
@@ -193,7 +193,7 @@ protected:
     // The call's records; declared first so the client that hands them over
     // goes first.
     std::unique_ptr<CallRecords> records;
-    std::unique_ptr<HttpClient> http;
+    std::unique_ptr<BackOfficeSteps> http;
     std::map<std::string, std::string> marks;
     std::string callerId;
     std::string protocol;

@@ -4,7 +4,7 @@
 #include <ctime>
 #include <stdexcept>
 
-#include "api/HttpClient.h"
+#include "ivr/BackOfficeSteps.h"
 #include "ivr/BlockedContractDialogue.h"
 #include "ivr/DialogueContext.h"
 #include "ivr/InvoiceDialogue.h"
@@ -50,9 +50,9 @@ void Plugin::runCall(KestroAgiImpl& session) {
     DialogueContext context(*this, session);
     // The readiness check (and the lookup by number) travel while the
     // caller is greeted; with records in line they wait their turn.
-    const bool early = http && http->hasBackgroundRecords();
+    const bool early = http && http->client().hasBackgroundRecords();
     if (records) records->start();
-    if (http) http->startCall(wantsLookupByPhone());
+    if (http) http->client().startCall(wantsLookupByPhone());
 
     session.answer();
     if (http) http->beginReady(session);
@@ -180,18 +180,18 @@ void Plugin::applyCustomerMarks() {
 }
 
 void Plugin::startChecksEarly(KestroAgiImpl& session, ISPSignature* contract) {
-    if (checksStartedEarly || !http || !http->hasBackgroundRecords()) return;
+    if (checksStartedEarly || !http || !http->client().hasBackgroundRecords()) return;
     checksStartedEarly = true;
     const PluginFeatures& switches = DialogueContext(*this, session).features();
     // The recall pair first: the search must follow the registration, so
     // that chain is the longest. A ticket still queued when the flow needs
     // it goes on the flow's own connection instead.
-    if (switches.recall) http->startRecall(document, callerId, protocol);
-    if (!endpointSendProtocol.empty() && switches.externalProtocol) http->startExternalProtocol(client.get(), contract);
+    if (switches.recall) http->client().startRecall(document, callerId, protocol);
+    if (!endpointSendProtocol.empty() && switches.externalProtocol) http->client().startExternalProtocol(client.get(), contract);
 }
 
 void Plugin::startForwardEvent(IvrDestination destination) {
-    if (eventsEnabled()) http->startEvent("forward", "ivr.orvel", getDestinationValue(destination));
+    if (eventsEnabled()) http->client().startEvent("forward", "ivr.orvel", getDestinationValue(destination));
 }
 
 bool Plugin::selectContract(KestroAgiImpl& session) {

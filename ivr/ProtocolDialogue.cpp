@@ -1,6 +1,6 @@
 #include "ivr/ProtocolDialogue.h"
 
-#include "api/HttpClient.h"
+#include "ivr/BackOfficeSteps.h"
 
 namespace tarvik {
 

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "metrics/BackOfficeOperation.h"
+#include "api/BackOfficeTable.h"
 #include "metrics/MetricsText.h"
 #include "util/BoundedFormat.h"
 
@@ -121,7 +121,7 @@ CallMetrics::OfficeGauges& CallMetrics::office(const std::string& address) {
 }
 
 std::string CallMetrics::requestReport(const std::string& url, long code, double seconds) {
-    return formatBounded("request %s %s %.6f", BackOfficeOperation::fromUrl(url).c_str(), outcomeOf(code).c_str(),
+    return formatBounded("request %s %s %.6f", BackOfficeTable::metricNameOfUrl(url).c_str(), outcomeOf(code).c_str(),
                          seconds);
 }
 

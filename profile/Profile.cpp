@@ -99,7 +99,7 @@ bool Profile::load(KestroAgiImpl& session, const char* path) {
         session.verbose("no route or route is not array in configuration profile file %s", path);
         return false;
     }
-    if (!loadRoute(session, profile[key(Id::ProfileRoute)])) {
+    if (!loadRoute(profile[key(Id::ProfileRoute)])) {
         session.verbose("failure on parse route profile in configuration profile file %s", path);
         return false;
     }
@@ -111,7 +111,7 @@ bool Profile::load(KestroAgiImpl& session, const char* path) {
         session.verbose("no audio is not array in configuration profile file %s", path);
         return false;
     }
-    if (!loadAudio(session, profile[key(Id::ProfileAudio)])) {
+    if (!loadAudio(profile[key(Id::ProfileAudio)])) {
         session.verbose("failure on parse audio profile in configuration profile file %s", path);
         return false;
     }
@@ -119,7 +119,13 @@ bool Profile::load(KestroAgiImpl& session, const char* path) {
     return true;
 }
 
-bool Profile::loadRoute(KestroAgiImpl& /*session*/, Json::Value route) {
+bool Profile::loadRouteOf(const Json::Value& root) {
+    if (!root.isObject() || !root.isMember(key(Id::Profile))) return true;
+    const Json::Value& profile = root[key(Id::Profile)];
+    return profile.isObject() && loadRoute(profile[key(Id::ProfileRoute)]);
+}
+
+bool Profile::loadRoute(const Json::Value& route) {
     if (!route.isArray()) {
         return false;
     }
@@ -152,7 +158,7 @@ bool Profile::loadRoute(KestroAgiImpl& /*session*/, Json::Value route) {
     return true;
 }
 
-bool Profile::loadAudio(KestroAgiImpl& /*session*/, Json::Value audio) {
+bool Profile::loadAudio(const Json::Value& audio) {
     if (!audio.isArray()) {
         return false;
     }

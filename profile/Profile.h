@@ -31,8 +31,11 @@ public:
     // before the fault stays loaded.
     bool load(KestroAgiImpl& session, const char* path);
     // The two halves of load, each given its array; they log nothing.
-    bool loadRoute(KestroAgiImpl& session, Json::Value route);
-    bool loadAudio(KestroAgiImpl& session, Json::Value audio);
+    bool loadRoute(const Json::Value& route);
+    bool loadAudio(const Json::Value& audio);
+    // The route entries of a configuration file's root, read as load reads
+    // them, for a reader that has the file parsed already; logs nothing.
+    bool loadRouteOf(const Json::Value& root);
 
     // The replacement for the destination name from the first route entry
     // that applies on marks and lists the name; null when none does. The

@@ -26,6 +26,9 @@ public:
     // As above, but null as well when the condition does not hold on marks.
     const char* getDestination(const std::string& name, const std::map<std::string, std::string>& marks) const;
 
+    // Every destination name with its replacement.
+    const std::map<std::string, std::string>& getDestinations() const { return destinations; }
+
 private:
     ProfileCondition condition;
     std::map<std::string, std::string> destinations;

@@ -2,7 +2,7 @@
 
 #include <json/json.h>
 
-#include "api/KestroAgiRESTFul.h"
+#include "api/BackOfficeTable.h"
 #include "util/JsonText.h"
 
 namespace tarvik {
@@ -19,9 +19,8 @@ bool readText(const Json::Value& object, const char* key, std::string& target) {
 }  // namespace
 
 bool RecordFile::isRecordOperation(int method, const std::string& path) {
-    return method == KestroAgiRESTFul::METHOD_POST &&
-           (path == "/service/v1/logger" || path == "/service/v1/integration/log" ||
-            path == "/service/v1/recall/meta/register");
+    const BackOfficeTable::Row* operation = BackOfficeTable::findFixed(method, path);
+    return operation != nullptr && operation->kind == BackOfficeTable::Kind::record;
 }
 
 std::string RecordFile::write(const BackOfficeRecord& record, const BackOfficeIdentity& identity) {

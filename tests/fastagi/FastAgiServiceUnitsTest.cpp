@@ -9,7 +9,7 @@
 #include <string>
 #include <thread>
 
-#include "metrics/BackOfficeOperation.h"
+#include "api/BackOfficeTable.h"
 #include "fastagi/FastAgiCallRecord.h"
 #include "fastagi/FastAgiNetwork.h"
 #include "fastagi/FastAgiOptions.h"
@@ -133,16 +133,16 @@ TEST(FastAgiOptions, ReadsListenAddressesLimitsAndNetworks) {
     EXPECT_FALSE(odd.contains(reinterpret_cast<sockaddr*>(&outside)));
 }
 
-TEST(BackOfficeOperation, NamesOperationsWithoutTheCallersData) {
+TEST(BackOfficeTable, NamesOperationsWithoutTheCallersData) {
     const std::string base = "https://bo.example.net:8443/service/v1";
-    EXPECT_EQ(BackOfficeOperation::fromUrl(base + "/ready"), "ready");
-    EXPECT_EQ(BackOfficeOperation::fromUrl(base + "/isp/orvel/7/phone/11987654321"), "find_by_phone");
-    EXPECT_EQ(BackOfficeOperation::fromUrl(base + "/isp/orvel/7/document/52998224725?x=1"), "find_by_document");
-    EXPECT_EQ(BackOfficeOperation::fromUrl(base + "/isp/orvel/7/send"), "send_invoice");
-    EXPECT_EQ(BackOfficeOperation::fromUrl(base + "/recall/meta/register"), "recall_register");
-    EXPECT_EQ(BackOfficeOperation::fromUrl(base + "/logger"), "log");
-    EXPECT_EQ(BackOfficeOperation::fromUrl(base + "/somewhere/11987654321"), "other");
-    EXPECT_EQ(BackOfficeOperation::fromUrl("not a url"), "other");
+    EXPECT_EQ(BackOfficeTable::metricNameOfUrl(base + "/ready"), "ready");
+    EXPECT_EQ(BackOfficeTable::metricNameOfUrl(base + "/isp/orvel/7/phone/11987654321"), "find_by_phone");
+    EXPECT_EQ(BackOfficeTable::metricNameOfUrl(base + "/isp/orvel/7/document/52998224725?x=1"), "find_by_document");
+    EXPECT_EQ(BackOfficeTable::metricNameOfUrl(base + "/isp/orvel/7/send"), "send_invoice");
+    EXPECT_EQ(BackOfficeTable::metricNameOfUrl(base + "/recall/meta/register"), "recall_register");
+    EXPECT_EQ(BackOfficeTable::metricNameOfUrl(base + "/logger"), "log");
+    EXPECT_EQ(BackOfficeTable::metricNameOfUrl(base + "/somewhere/11987654321"), "other");
+    EXPECT_EQ(BackOfficeTable::metricNameOfUrl("not a url"), "other");
 }
 
 TEST(FastAgiStartupGate, WaitsForTheWholeBlockWithinTimeAndSize) {

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "api/HttpClient.h"
+#include "ivr/BackOfficeSteps.h"
 #include "ivr/Plugin.h"
 #include "tests/ivr/PluginTestConfig.h"
 #include "tests/support/LocalHttpServer.h"

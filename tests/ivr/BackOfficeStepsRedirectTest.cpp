@@ -8,9 +8,9 @@
 
 #include <gtest/gtest.h>
 
-#include "api/HttpClient.h"
+#include "ivr/BackOfficeSteps.h"
 #include "api/RecordPath.h"
-#include "tests/api/HttpClientTestSupport.h"
+#include "tests/ivr/BackOfficeTestSupport.h"
 #include "tests/support/LocalHttpServer.h"
 #include "tests/support/RecordingSession.h"
 #include "tests/support/RefusingPort.h"
@@ -47,9 +47,9 @@ struct Outcome {
 };
 
 Outcome runEveryBodyOperation(TestConfiguration& config) {
-    HttpClient client(&config);
+    BackOfficeSteps client(&config);
     SettledRecords records;
-    client.setRecordPath(&records);
+    client.client().setRecordPath(&records);
     ISPClient owner;
     owner.setDocument("12345678909");
     ISPSignature contract;
@@ -84,7 +84,7 @@ const std::vector<std::pair<std::string, std::string>> kBodyRoutes = {
     {"POST", "/service/v1/logger"},
 };
 
-TEST(HttpClientRedirectTest, ARedirectedRequestWithABodyFailsAsAnUnreachableBackOfficeAndGoesOnce) {
+TEST(BackOfficeStepsRedirectTest, ARedirectedRequestWithABodyFailsAsAnUnreachableBackOfficeAndGoesOnce) {
     testing::RefusingPort refusing;
     TestConfiguration unreachable(refusing.baseUrl());
     ::testing::internal::CaptureStderr();
@@ -143,7 +143,7 @@ TEST(HttpClientRedirectTest, ARedirectedRequestWithABodyFailsAsAnUnreachableBack
     server.answer("GET", "/service/v2/ready", 200, R"({"state":"ready"})");
     server.clearRequests();
     TestConfiguration config(server.baseUrl());
-    HttpClient client(&config);
+    BackOfficeSteps client(&config);
     RecordingSession session;
     EXPECT_TRUE(client.isReady(session));
     EXPECT_EQ(server.requestCount(), 2u);

@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "api/HttpClient.h"
-#include "tests/api/HttpClientTestSupport.h"
+#include "ivr/BackOfficeSteps.h"
+#include "tests/ivr/BackOfficeTestSupport.h"
 #include "tests/support/LocalHttpServer.h"
 #include "tests/support/RecordingSession.h"
 
@@ -18,14 +18,14 @@ using testing::TestConfiguration;
 using Lines = std::vector<std::string>;
 using Variables = std::map<std::string, std::string>;
 
-class HttpClientRecallTest : public ::testing::Test {
+class BackOfficeStepsRecallTest : public ::testing::Test {
 protected:
     LocalHttpServer server;
     TestConfiguration config{server.baseUrl()};
-    HttpClient client{&config};
+    BackOfficeSteps client{&config};
 };
 
-TEST_F(HttpClientRecallTest, IsRecallReadsAnIntegralAttempt) {
+TEST_F(BackOfficeStepsRecallTest, IsRecallReadsAnIntegralAttempt) {
     config.marks["header-lumora"] = "L";
     server.answer("POST", "/service/v1/recall/meta/search", 500, R"({"attempt":0})");
     RecordingSession session;
@@ -56,7 +56,7 @@ TEST_F(HttpClientRecallTest, IsRecallReadsAnIntegralAttempt) {
     }
 }
 
-TEST_F(HttpClientRecallTest, IsRecallFailures) {
+TEST_F(BackOfficeStepsRecallTest, IsRecallFailures) {
     RecordingSession session;
     EXPECT_FALSE(client.isRecall(session, ""));
     EXPECT_TRUE(session.operations().empty());
@@ -75,7 +75,7 @@ TEST_F(HttpClientRecallTest, IsRecallFailures) {
     EXPECT_TRUE(session.variablesSet().empty());
 }
 
-TEST_F(HttpClientRecallTest, AddToRecallRegistersAndAcceptsOnly202) {
+TEST_F(BackOfficeStepsRecallTest, AddToRecallRegistersAndAcceptsOnly202) {
     server.answer("POST", "/service/v1/recall/meta/register", 202, "");
     RecordingSession session;
     EXPECT_TRUE(client.addToRecall(session, "123", "1199", "u-1"));
@@ -99,7 +99,7 @@ TEST_F(HttpClientRecallTest, AddToRecallRegistersAndAcceptsOnly202) {
     const std::size_t sent = server.requestCount();
     RecordingSession missing;
     EXPECT_FALSE(client.addToRecall(missing, "123", "", "u-1"));
-    HttpClient unconfigured(nullptr);
+    BackOfficeSteps unconfigured(nullptr);
     EXPECT_FALSE(unconfigured.addToRecall(missing, "1", "2", "3"));
     EXPECT_EQ(missing.operations(),
               (Lines{"noop saving to recall history: document=> 123, phone=> , uniqueId=> u-1",
@@ -111,7 +111,7 @@ TEST_F(HttpClientRecallTest, AddToRecallRegistersAndAcceptsOnly202) {
     EXPECT_EQ(server.requestCount(), sent);
 }
 
-TEST_F(HttpClientRecallTest, AddEventAcceptsAny2xxAndSetsTheChannelVariables) {
+TEST_F(BackOfficeStepsRecallTest, AddEventAcceptsAny2xxAndSetsTheChannelVariables) {
     server.answer("POST", "/service/v1/integration/log", 204, "");
     RecordingSession session;
     EXPECT_TRUE(client.addEvent(session, "ORVEL_IVR_DOCUMENT", "kestro-addon", "123"));
@@ -133,7 +133,7 @@ TEST_F(HttpClientRecallTest, AddEventAcceptsAny2xxAndSetsTheChannelVariables) {
     EXPECT_TRUE(refused.variablesSet().empty());
 
     const std::size_t sent = server.requestCount();
-    HttpClient unconfigured(nullptr);
+    BackOfficeSteps unconfigured(nullptr);
     RecordingSession missing;
     EXPECT_FALSE(unconfigured.addEvent(missing, "e", "m", "d"));
     config.protocol.clear();
@@ -146,7 +146,7 @@ TEST_F(HttpClientRecallTest, AddEventAcceptsAny2xxAndSetsTheChannelVariables) {
     EXPECT_EQ(server.requestCount(), sent);
 }
 
-TEST_F(HttpClientRecallTest, LoggerSendsJsonWithTheGivenDataAndJudgesNothing) {
+TEST_F(BackOfficeStepsRecallTest, LoggerSendsJsonWithTheGivenDataAndJudgesNothing) {
     config.marks["header-lumora"] = "L";
     server.answer("POST", "/service/v1/logger", 500, "refused");
     RecordingSession session;
@@ -171,7 +171,7 @@ TEST_F(HttpClientRecallTest, LoggerSendsJsonWithTheGivenDataAndJudgesNothing) {
     client.logger(missing, "", "forward", nullptr, nullptr, nullptr, nullptr, nullptr);
     config.channel.clear();
     client.logger(missing, "50001", "forward", nullptr, nullptr, nullptr, nullptr, nullptr);
-    HttpClient unconfigured(nullptr);
+    BackOfficeSteps unconfigured(nullptr);
     unconfigured.logger(missing, "50001", "forward", nullptr, nullptr, nullptr, nullptr, nullptr);
     EXPECT_EQ(missing.operations(), Lines(4, missingText));
     EXPECT_EQ(server.requestCount(), sent);

@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "api/HttpClient.h"
-#include "tests/api/HttpClientTestSupport.h"
+#include "ivr/BackOfficeSteps.h"
+#include "tests/ivr/BackOfficeTestSupport.h"
 #include "tests/support/LocalHttpServer.h"
 #include "tests/support/RecordingSession.h"
 
@@ -20,12 +20,12 @@ using Lines = std::vector<std::string>;
 const char* const kCustomer =
     R"({"id":"c-9","document":"12345678909","unknown":[1,2],"signatures":[{"id":"s-1","state":"blocked"}]})";
 
-TEST(HttpClientLookupTest, ByPhoneSendsTheLookupHeadersAndMapsTheCustomer) {
+TEST(BackOfficeStepsLookupTest, ByPhoneSendsTheLookupHeadersAndMapsTheCustomer) {
     LocalHttpServer server;
     server.answer("GET", "/ivr/client/phone/11987654321", 200, kCustomer);
     TestConfiguration config(server.baseUrl());
     config.marks["header-lumora"] = "L1";
-    HttpClient client(&config);
+    BackOfficeSteps client(&config);
     RecordingSession session;
 
     std::unique_ptr<ISPClient> found(client.getClientByPhone(session, "11987654321", "1700000000.42"));
@@ -46,11 +46,11 @@ TEST(HttpClientLookupTest, ByPhoneSendsTheLookupHeadersAndMapsTheCustomer) {
     EXPECT_EQ(request.body, "");
 }
 
-TEST(HttpClientLookupTest, ByDocumentAppendsTheTypedDigitsAndSendsTheGivenPhone) {
+TEST(BackOfficeStepsLookupTest, ByDocumentAppendsTheTypedDigitsAndSendsTheGivenPhone) {
     LocalHttpServer server;
     server.answer("GET", "/ivr/client/document/12345678909", 404, kCustomer);  // the status is not judged
     TestConfiguration config(server.baseUrl());
-    HttpClient client(&config);
+    BackOfficeSteps client(&config);
     RecordingSession session;
 
     std::unique_ptr<ISPClient> found(client.getClientByDocument(session, "12345678909", "5511", ""));
@@ -62,10 +62,10 @@ TEST(HttpClientLookupTest, ByDocumentAppendsTheTypedDigitsAndSendsTheGivenPhone)
     EXPECT_FALSE(request.hasHeader("Addon-Lumora"));
 }
 
-TEST(HttpClientLookupTest, HostileValuesStayInsideTheirPathSegment) {
+TEST(BackOfficeStepsLookupTest, HostileValuesStayInsideTheirPathSegment) {
     LocalHttpServer server;
     TestConfiguration config(server.baseUrl());
-    HttpClient client(&config);
+    BackOfficeSteps client(&config);
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"../../service/v1/ready", "..%2F..%2Fservice%2Fv1%2Fready"},
         {"..", "%2E%2E"},
@@ -108,10 +108,10 @@ TEST(HttpClientLookupTest, HostileValuesStayInsideTheirPathSegment) {
     EXPECT_NE(head.find("\r\nx-ivr-phone: 12X-Injected: 1\r\n"), std::string::npos) << head;
 }
 
-TEST(HttpClientLookupTest, PreconditionsSendNothing) {
+TEST(BackOfficeStepsLookupTest, PreconditionsSendNothing) {
     LocalHttpServer server;
     TestConfiguration config(server.baseUrl());
-    HttpClient client(&config);
+    BackOfficeSteps client(&config);
     const std::string phoneText = "verbose phone, access token or endpoint to find client by phone is empty";
     const std::string documentText =
         "verbose document, access token or endpoint to find client by document is empty";
@@ -127,7 +127,7 @@ TEST(HttpClientLookupTest, PreconditionsSendNothing) {
     config.byDocument.clear();
     EXPECT_EQ(client.getClientByPhone(session, "1", "p"), nullptr);
     EXPECT_EQ(client.getClientByDocument(session, "1", "1", "p"), nullptr);
-    HttpClient unconfigured(nullptr);
+    BackOfficeSteps unconfigured(nullptr);
     EXPECT_EQ(unconfigured.getClientByPhone(session, "1", "p"), nullptr);
     EXPECT_EQ(unconfigured.getClientByDocument(session, "1", "1", "p"), nullptr);
     EXPECT_EQ(session.operations(), (Lines{phoneText, documentText, phoneText, documentText, phoneText, documentText,
@@ -135,10 +135,10 @@ TEST(HttpClientLookupTest, PreconditionsSendNothing) {
     EXPECT_EQ(server.requestCount(), 0u);
 }
 
-TEST(HttpClientLookupTest, AnswersWithoutATextDocumentFindNobody) {
+TEST(BackOfficeStepsLookupTest, AnswersWithoutATextDocumentFindNobody) {
     LocalHttpServer server;
     TestConfiguration config(server.baseUrl());
-    HttpClient client(&config);
+    BackOfficeSteps client(&config);
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"{}", "document not found in response"},
         {R"({"document":123})", "document not found in response"},
@@ -163,11 +163,11 @@ TEST(HttpClientLookupTest, AnswersWithoutATextDocumentFindNobody) {
                                            "verbose failure on get client by document: 98%d"}));
 }
 
-TEST(HttpClientLookupTest, AMinimalDocumentGivesAClientWithoutContracts) {
+TEST(BackOfficeStepsLookupTest, AMinimalDocumentGivesAClientWithoutContracts) {
     LocalHttpServer server;
     server.answer("GET", "/ivr/client/document/1", 200, R"({"document":"1","standard":{"id":"x"}})");
     TestConfiguration config(server.baseUrl());
-    HttpClient client(&config);
+    BackOfficeSteps client(&config);
     RecordingSession session;
     std::unique_ptr<ISPClient> found(client.getClientByDocument(session, "1", "2", "3"));
     ASSERT_NE(found, nullptr);

@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "api/HttpClient.h"
-#include "tests/api/HttpClientTestSupport.h"
+#include "ivr/BackOfficeSteps.h"
+#include "tests/ivr/BackOfficeTestSupport.h"
 #include "tests/support/RecordingSession.h"
 
 namespace tarvik {
@@ -23,12 +23,12 @@ std::string requestLine(RawOneShotServer& raw) {
 
 // The request keeps its headers sorted by name, so they leave in byte
 // order (upper case first), whatever order the client set them in.
-TEST(HttpClientWireTest, HeadersGoOutInByteOrderOfTheirNames) {
+TEST(BackOfficeStepsWireTest, HeadersGoOutInByteOrderOfTheirNames) {
     {
         RawOneShotServer raw(R"({"state":"ready"})");
         TestConfiguration config(raw.baseUrl());
         config.marks["header-lumora"] = "9";
-        HttpClient client(&config);
+        BackOfficeSteps client(&config);
         RecordingSession session;
         EXPECT_TRUE(client.isReady(session));
         EXPECT_EQ(requestLine(raw), "GET /service/v1/ready HTTP/1.1");
@@ -39,7 +39,7 @@ TEST(HttpClientWireTest, HeadersGoOutInByteOrderOfTheirNames) {
         RawOneShotServer raw(R"({"document":"1"})");
         TestConfiguration config(raw.baseUrl());
         config.marks["header-lumora"] = "9";
-        HttpClient client(&config);
+        BackOfficeSteps client(&config);
         RecordingSession session;
         std::unique_ptr<ISPClient> found(client.getClientByDocument(session, "1", "2", "3"));
         EXPECT_NE(found, nullptr);
@@ -52,7 +52,7 @@ TEST(HttpClientWireTest, HeadersGoOutInByteOrderOfTheirNames) {
         RawOneShotServer raw("");
         TestConfiguration config(raw.baseUrl());
         config.marks["header-lumora"] = "9";
-        HttpClient client(&config);
+        BackOfficeSteps client(&config);
         RecordingSession session;
         client.logger(session, "50001", "forward", nullptr, nullptr, nullptr, nullptr, nullptr);
         EXPECT_TRUE(session.operations().empty());

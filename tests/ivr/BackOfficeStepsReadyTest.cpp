@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "api/HttpClient.h"
-#include "tests/api/HttpClientTestSupport.h"
+#include "ivr/BackOfficeSteps.h"
+#include "tests/ivr/BackOfficeTestSupport.h"
 #include "tests/support/LocalHttpServer.h"
 #include "tests/support/RecordingSession.h"
 
@@ -17,12 +17,12 @@ using testing::RecordingSession;
 using testing::TestConfiguration;
 using Lines = std::vector<std::string>;
 
-TEST(HttpClientReadyTest, SendsTheFrameHeadersAndLogsTheLumoraId) {
+TEST(BackOfficeStepsReadyTest, SendsTheFrameHeadersAndLogsTheLumoraId) {
     LocalHttpServer server;
     server.answer("GET", "/service/v1/ready", 200, R"({"state":"ready"})");
     TestConfiguration config(server.baseUrl());
     config.marks["header-lumora"] = "77";
-    HttpClient client(&config);
+    BackOfficeSteps client(&config);
     RecordingSession session;
 
     EXPECT_TRUE(client.isReady(session));
@@ -55,10 +55,10 @@ TEST(HttpClientReadyTest, SendsTheFrameHeadersAndLogsTheLumoraId) {
     EXPECT_FALSE(bare.hasHeader("x-ivr-plugin-id"));
 }
 
-TEST(HttpClientReadyTest, JudgesOnlyTheStateMemberOfTheBody) {
+TEST(BackOfficeStepsReadyTest, JudgesOnlyTheStateMemberOfTheBody) {
     LocalHttpServer server;
     TestConfiguration config(server.baseUrl());
-    HttpClient client(&config);
+    BackOfficeSteps client(&config);
     struct Case {
         int status;
         std::string body;
@@ -91,32 +91,32 @@ TEST(HttpClientReadyTest, JudgesOnlyTheStateMemberOfTheBody) {
     }
 }
 
-TEST(HttpClientReadyTest, FailuresWithoutAnAnswer) {
+TEST(BackOfficeStepsReadyTest, FailuresWithoutAnAnswer) {
     RecordingSession session;
-    HttpClient unconfigured(nullptr);
+    BackOfficeSteps unconfigured(nullptr);
     EXPECT_FALSE(unconfigured.isReady(session));
     EXPECT_EQ(session.operations(), Lines{"verbose configuration is empty"});
 
     testing::RefusingPort refusing;
     TestConfiguration config(refusing.baseUrl());
-    HttpClient client(&config);
+    BackOfficeSteps client(&config);
     RecordingSession refused;
     EXPECT_FALSE(client.isReady(refused));
     EXPECT_EQ(refused.operations(),
               (Lines{"verbose Lumora ID: undefined", "verbose failure on verify information if service is ready"}));
 }
 
-TEST(HttpClientReadyTest, ABaseUriEndingInSlashIsNotRepaired) {
+TEST(BackOfficeStepsReadyTest, ABaseUriEndingInSlashIsNotRepaired) {
     LocalHttpServer server;
     server.answer("GET", "//service/v1/ready", 200, R"({"state":"ready"})");
     TestConfiguration config(server.baseUrl() + "/");
-    HttpClient client(&config);
+    BackOfficeSteps client(&config);
     RecordingSession session;
     EXPECT_TRUE(client.isReady(session));
     EXPECT_EQ(server.lastRequest().target, "//service/v1/ready");
 }
 
-TEST(HttpClientReadyTest, AnAnswerSlowerThanTheTotalLimitFailsTheOperation) {
+TEST(BackOfficeStepsReadyTest, AnAnswerSlowerThanTheTotalLimitFailsTheOperation) {
     LocalHttpServer server;
     server.handle("GET", "/service/v1/ready", [&server](const testing::RecordedRequest&) {
         server.sleepUnlessStopped(std::chrono::seconds(5));
@@ -125,8 +125,8 @@ TEST(HttpClientReadyTest, AnAnswerSlowerThanTheTotalLimitFailsTheOperation) {
         return late;
     });
     TestConfiguration config(server.baseUrl());
-    HttpClient client(&config);
-    client.setTimeouts(1, 1);
+    BackOfficeSteps client(&config);
+    client.client().setTimeouts(1, 1);
     RecordingSession session;
     EXPECT_FALSE(client.isReady(session));
     EXPECT_EQ(session.operations(),

@@ -3,8 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include "api/HttpClient.h"
-#include "tests/api/HttpClientTestSupport.h"
+#include "ivr/BackOfficeSteps.h"
+#include "tests/ivr/BackOfficeTestSupport.h"
 #include "tests/support/LocalHttpServer.h"
 #include "tests/support/RecordingSession.h"
 
@@ -16,7 +16,7 @@ using testing::RecordingSession;
 using testing::TestConfiguration;
 
 // A call's whole conversation with the back office rides one connection.
-TEST(HttpClientConnectionTest, ADozenOperationsShareOneConnection) {
+TEST(BackOfficeStepsConnectionTest, ADozenOperationsShareOneConnection) {
     LocalHttpServer server(true);
     const std::string customer = R"({"document":"123","signatures":[{"id":"s-1"}]})";
     server.answer("GET", "/service/v1/ready", 200, R"({"state":"ready"})");
@@ -32,7 +32,7 @@ TEST(HttpClientConnectionTest, ADozenOperationsShareOneConnection) {
     server.answer("POST", "/service/v1/integration/log", 200, "");
     server.answer("POST", "/service/v1/logger", 200, "");
     TestConfiguration config(server.baseUrl());
-    HttpClient client(&config);
+    BackOfficeSteps client(&config);
     RecordingSession session;
 
     EXPECT_TRUE(client.isReady(session));

@@ -3,8 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include "api/HttpClient.h"
-#include "tests/api/HttpClientTestSupport.h"
+#include "ivr/BackOfficeSteps.h"
+#include "tests/ivr/BackOfficeTestSupport.h"
 #include "tests/support/LocalHttpServer.h"
 #include "tests/support/RecordingSession.h"
 
@@ -26,17 +26,17 @@ struct Customer {
     }
 };
 
-class HttpClientContractTest : public ::testing::Test {
+class BackOfficeStepsContractTest : public ::testing::Test {
 protected:
     LocalHttpServer server;
     TestConfiguration config{server.baseUrl()};
-    HttpClient client{&config};
+    BackOfficeSteps client{&config};
     Customer customer;
     ISPClient* const owner = &customer.client;
     ISPSignature* const contract = &customer.contract;
 };
 
-TEST_F(HttpClientContractTest, UnlockPutsTheContractAndAcceptsOnly200Or202Silently) {
+TEST_F(BackOfficeStepsContractTest, UnlockPutsTheContractAndAcceptsOnly200Or202Silently) {
     config.marks["header-lumora"] = "L";
     for (int status : {200, 202, 204, 500}) {
         server.answer("PUT", "/ivr/unlock", status, "");
@@ -53,7 +53,7 @@ TEST_F(HttpClientContractTest, UnlockPutsTheContractAndAcceptsOnly200Or202Silent
     EXPECT_FALSE(request.hasHeader("x-ivr-phone"));
 }
 
-TEST_F(HttpClientContractTest, SendInvoicePostsThePhoneAndAcceptsOnly200) {
+TEST_F(BackOfficeStepsContractTest, SendInvoicePostsThePhoneAndAcceptsOnly200) {
     server.answer("POST", "/ivr/invoice/send", 200, "");
     RecordingSession session;
     EXPECT_TRUE(client.sendInvoice(session, owner, contract, "11999990000"));
@@ -69,7 +69,7 @@ TEST_F(HttpClientContractTest, SendInvoicePostsThePhoneAndAcceptsOnly200) {
     EXPECT_EQ(session.operations(), Lines{"verbose failure on send invoice client"});
 }
 
-TEST_F(HttpClientContractTest, InformProtocolPostsTheCallerAndAcceptsOnly202) {
+TEST_F(BackOfficeStepsContractTest, InformProtocolPostsTheCallerAndAcceptsOnly202) {
     server.answer("POST", "/ivr/protocol", 202, "");
     RecordingSession session;
     EXPECT_TRUE(client.informProtocol(session, owner, contract, "2024-0001"));
@@ -80,7 +80,7 @@ TEST_F(HttpClientContractTest, InformProtocolPostsTheCallerAndAcceptsOnly202) {
     EXPECT_EQ(session.operations(), Lines{"verbose failure on response"});
 }
 
-TEST_F(HttpClientContractTest, ExternalProtocolReadsTheExternalId) {
+TEST_F(BackOfficeStepsContractTest, ExternalProtocolReadsTheExternalId) {
     server.answer("POST", "/ivr/protocol/external", 200, R"({"externalId":"EXT-9","x":1})");
     RecordingSession session;
     EXPECT_EQ(client.getExternalProtocol(session, owner, contract), "EXT-9");
@@ -104,7 +104,7 @@ TEST_F(HttpClientContractTest, ExternalProtocolReadsTheExternalId) {
                                            "verbose failure on response"}));
 }
 
-TEST_F(HttpClientContractTest, SaveIdentificationPostsTheIvrRecordAndReportsTheRefusalBody) {
+TEST_F(BackOfficeStepsContractTest, SaveIdentificationPostsTheIvrRecordAndReportsTheRefusalBody) {
     server.answer("POST", "/ivr/identification", 200, "");
     RecordingSession session;
     EXPECT_TRUE(client.saveIdentification(session, owner));
@@ -117,9 +117,9 @@ TEST_F(HttpClientContractTest, SaveIdentificationPostsTheIvrRecordAndReportsTheR
     EXPECT_EQ(session.operations(), Lines{"verbose failure on response: bad %s%n%d"});
 }
 
-TEST_F(HttpClientContractTest, RecordChecksComeFirstAndSendNothing) {
+TEST_F(BackOfficeStepsContractTest, RecordChecksComeFirstAndSendNothing) {
     RecordingSession session;
-    HttpClient unconfigured(nullptr);
+    BackOfficeSteps unconfigured(nullptr);
     ISPClient noDocument;
     ISPSignature noId;
     EXPECT_FALSE(unconfigured.unlock(session, nullptr, contract, "1"));
@@ -150,7 +150,7 @@ TEST_F(HttpClientContractTest, RecordChecksComeFirstAndSendNothing) {
     EXPECT_EQ(server.requestCount(), 0u);
 }
 
-TEST_F(HttpClientContractTest, MissingValuesSendNothing) {
+TEST_F(BackOfficeStepsContractTest, MissingValuesSendNothing) {
     const std::string unlockText = "verbose phone, access token or endpoint to unlock client is empty";
     const std::string phoneText = "verbose phone, access token or endpoint to find client by phone is empty";
     const std::string externalText =
@@ -194,7 +194,7 @@ TEST_F(HttpClientContractTest, MissingValuesSendNothing) {
     EXPECT_EQ(server.requestCount(), 0u);
 }
 
-TEST_F(HttpClientContractTest, TransferFailuresNameTheCustomerOrTheCaller) {
+TEST_F(BackOfficeStepsContractTest, TransferFailuresNameTheCustomerOrTheCaller) {
     testing::RefusingPort refusing;
     config.baseUri = refusing.baseUrl();
     config.callerId = "11%n";
