@@ -42,6 +42,9 @@ esac
 timeout --kill-after=10 120 "$BUILD/bench/bench-metrics-file" || status=1
 # The record spool empty and with a million records of ten back offices.
 timeout --kill-after=10 900 "$BUILD/bench/bench-spool" || status=1
+# Whole calls during an outage, empty spool beside a million records, and a
+# burst of FastAGI calls that must leave every record in the spool.
+timeout --kill-after=10 1800 python3 bench/outage_bench.py --build "$BUILD" || status=1
 # The same calls served by one FastAGI service, beside the figures above.
 timeout --kill-after=10 600 python3 bench/fastagi_bench.py --build "$BUILD" || status=1
 exit $status
