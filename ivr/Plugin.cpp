@@ -104,13 +104,18 @@ void Plugin::readConfiguration(KestroAgiImpl& session, const Json::Value& root) 
     http->setRecordPath(records.get());
 }
 
-void Plugin::onCallHandedBack() {
+void Plugin::onCallHandedBack() { finishCall(backOffice.pendingSeconds); }
+
+// The dial plan waits for this process: what is pending goes to the spool.
+void Plugin::onCallEndedWithoutHandBack() { finishCall(0); }
+
+void Plugin::finishCall(long pendingSeconds) {
     const double secondsInCall =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - callStarted).count();
     // The pending limit counts from here, for the records and for what was
     // started early alike.
-    if (http) http->cutAfter(std::chrono::seconds(backOffice.pendingSeconds));
-    if (records) records->finish();
+    if (http) http->cutAfter(std::chrono::seconds(pendingSeconds));
+    if (records) records->finish(pendingSeconds);
     if (http) http->endCall();
     reportCall(secondsInCall);
 }
