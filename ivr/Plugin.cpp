@@ -234,11 +234,8 @@ void Plugin::redirect(KestroAgiImpl& session, const std::string& key, const std:
         http->addEvent(session, "forward", "ivr.orvel", key);
     }
 
-    // Without a configured context the session's own fallback applies, as
-    // for jump; a null context would leave the call unrouted.
-    const char* context = session.getDefaultContext();
-    if (context == nullptr) context = KestroAgiImpl::kFallbackContext;
-    session.goTo(context, target.c_str(), "1");
+    // Without a configured context the session's own fallback applies, as for jump.
+    session.goTo(session.exitContext(), target.c_str(), "1");
 }
 
 bool Plugin::eventsEnabled() const { return features && features->eventManager && http; }

@@ -9,12 +9,11 @@
 
 #include "api/CustomerJsonMapping.h"
 #include "api/HttpClient.h"
-#include "tests/support/RecordingSession.h"
+#include "agi/RecordingSession.h"
 
 namespace tarvik {
 namespace {
 
-using testing::RecordingSession;
 
 Json::Value parse(const std::string& text) {
     Json::Value value;
