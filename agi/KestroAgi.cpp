@@ -319,8 +319,7 @@ bool KestroAgi::background(const char* file) {
 
 bool KestroAgi::jump(const char* target) {
     if (target == nullptr) return false;
-    const char* context = getDefaultContext();
-    return goTo(context != nullptr ? context : kFallbackContext, target, "s");
+    return goTo(exitContext(), target, "s");
 }
 
 bool KestroAgi::goTo(const char* context, const char* extension, const char* priority) {

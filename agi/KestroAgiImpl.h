@@ -47,6 +47,9 @@ public:
 
     const char* getDefaultContext() const { return defaultContext; }
     void setDefaultContext(const char* context);
+    // Where the call's exits go: the configured context, else the fallback
+    // (a null context would leave the call unrouted).
+    const char* exitContext() const { return defaultContext != nullptr ? defaultContext : kFallbackContext; }
 
     const char* getDebugLogger() const { return debugLogger; }
     void setDebugLogger(const char* path);

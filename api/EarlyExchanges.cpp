@@ -1,5 +1,6 @@
 #include "api/EarlyExchanges.h"
 
+#include <cstdio>
 #include <utility>
 
 #include "api/ConnectionCache.h"
@@ -23,7 +24,12 @@ EarlyExchanges::EarlyExchanges(std::unique_ptr<ApiRequest> readyRequest, std::un
                                ReadyJudge isReadyAnswer) {
     queue(std::move(readyRequest), std::nullopt, false);
     if (lookupRequest) queue(std::move(lookupRequest), std::nullopt, true);
-    worker.start([this, judge = std::move(isReadyAnswer)] { run(judge); });
+    if (worker.start([this, judge = std::move(isReadyAnswer)] { run(judge); })) return;
+    // No thread for them (the host is out of tasks): nothing is sent early,
+    // and the flow makes every request itself, as without early requests.
+    closing = true;
+    for (auto& exchange : exchanges) exchange->state = State::withdrawn;
+    std::fputs("could not start the early requests' thread: the call makes its requests in line\n", stderr);
 }
 
 EarlyExchanges::~EarlyExchanges() { finish(); }

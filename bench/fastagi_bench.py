@@ -8,11 +8,13 @@ floor, bench-pool-floor: the sample call's I/O recorded once through a proxy
 and replayed by pre-forked workers (CPU of each side from a cgroup of its
 own, rounds interleaved, one call at a time and 20 at a time). Then a burst
 of calls spread over some seconds at the pool, and the service's memory with
-many calls in progress.
+many calls in progress. `--only held` alone: the processes, threads,
+descriptors and memory (PSS) each call held in its middle adds to the
+service (what the unit's TasksMax and LimitNOFILE follow from).
 
 Usage: bench/fastagi_bench.py [--build DIR] [--calls N] [--burst N] [--seconds S]
                               [--max-calls N] [--cpu-target-ms MS] [--held N]
-                              [--floor-rounds N] [--floor-calls N] [--only pool-floor]
+                              [--floor-rounds N] [--floor-calls N] [--only pool-floor|held]
 
 Everything runs on 127.0.0.1 against the back-office simulator with the
 example customers. Exit status 0 when every check holds, 1 otherwise.
@@ -550,6 +552,80 @@ def hold_calls(port, configuration, count):
     return held
 
 
+def hold_calls_at_question(port, configuration, count):
+    """Calls held in their middle: every command is answered until the
+    invoice question (its back-office requests made, its connections open),
+    which never is."""
+    held = []
+    for index in range(count):
+        connection = socket.create_connection(("127.0.0.1", port), timeout=CALL_DEADLINE)
+        connection.sendall(startup_block("1796798000.%d" % index, ["atendimento", configuration], True))
+        pending = b""
+        while b"Orvel-u4-33 " not in pending:
+            chunk = connection.recv(65536)
+            if not chunk:
+                raise SystemExit("fastagi_bench: a held call ended before the invoice question")
+            pending += chunk
+            while b"\n" in pending and b"Orvel-u4-33 " not in pending.split(b"\n", 1)[0]:
+                line, pending = pending.split(b"\n", 1)
+                connection.sendall(reply(line.decode(errors="replace")))
+        held.append(connection)
+    return held
+
+
+def entries(path):
+    try:
+        return len(os.listdir(path))
+    except OSError:
+        return 0
+
+
+def tree_tasks_fds(pid):
+    """Threads and open descriptors of a service and its call processes."""
+    members = [pid] + children_of(pid)
+    return (len(members), sum(entries("/proc/%d/task" % member) for member in members),
+            sum(entries("/proc/%d/fd" % member) for member in members))
+
+
+def run_held(ivr, sim, work, certificates, options):
+    """What a held call costs the service: processes, threads, descriptors
+    and memory (PSS) added per call held at the invoice question."""
+    rig = Rig(work, sim, False, certificates)
+    try:
+        print("  held calls: %d at the invoice question; per call = (with them - idle) / %d" %
+              (options.held, options.held))
+        print("  %-16s %9s %9s %9s %9s" % ("", "processes", "threads", "fds", "PSS MiB"))
+        for mode, extra in (("fork per call", ["--calls-per-process", "1"]), ("pool", [])):
+            service, port, _ = start_service(ivr, work, "held-" + mode.replace(" ", "-"), extra,
+                                             max(options.max_calls, options.held))
+            try:
+                # One call first: the pool's processes are then warm, as in service.
+                fastagi_call(port, rig.configuration, "1796797000.0")
+                wait_for(lambda: len(children_of(service.pid)) <= 2, 10)
+                idle_counts, idle_pss = tree_tasks_fds(service.pid), tree_pss_kib(service.pid)
+                held = hold_calls_at_question(port, rig.configuration, options.held)
+                busy_counts, busy_pss = tree_tasks_fds(service.pid), tree_pss_kib(service.pid)
+                # RLIMIT_NOFILE counts per process: the service's own descriptors matter apart.
+                print("  %-16s service process alone: %d threads, %d fds with %d held calls" %
+                      (mode, entries("/proc/%d/task" % service.pid), entries("/proc/%d/fd" % service.pid),
+                       options.held))
+                print("  %-16s %9d %9d %9d %9.1f   idle (service and spare processes)" %
+                      ((mode,) + idle_counts + (idle_pss / 1024,)))
+                print("  %-16s %9d %9d %9d %9.1f   with %d held calls" %
+                      ((mode,) + busy_counts + (busy_pss / 1024, options.held)))
+                per_call = [(busy - idle) / options.held for busy, idle in zip(busy_counts, idle_counts)]
+                print("  %-16s %9.2f %9.2f %9.2f %9.3f   per held call; %.0f held calls per GiB" %
+                      ((mode,) + tuple(per_call) + ((busy_pss - idle_pss) / 1024 / options.held,
+                       1024 * 1024 * options.held / max(busy_pss - idle_pss, 1))))
+                for connection in held:
+                    connection.close()
+            finally:
+                stop_service(service)
+    finally:
+        rig.stop()
+    return []
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--build", default="build-release")
@@ -562,13 +638,13 @@ def main():
     parser.add_argument("--floor-rounds", type=int, default=6)
     parser.add_argument("--floor-calls", type=int, default=40)
     parser.add_argument("--floor-target", type=float, default=1.5)
-    parser.add_argument("--only", choices=["pool-floor"], help="run that section alone")
+    parser.add_argument("--only", choices=["pool-floor", "held"], help="run that section alone")
     options = parser.parse_args()
     build = options.build if os.path.isabs(options.build) else os.path.join(ROOT, options.build)
     ivr = os.path.join(build, "sites/orvel/ivr-orvel")
     sim = os.path.join(build, "tools/backoffice-sim/backoffice-sim")
     floor_program = os.path.join(build, "bench/bench-pool-floor")
-    for program in (ivr, sim, floor_program):
+    for program in (ivr, sim) + (() if options.only == "held" else (floor_program,)):
         if not os.access(program, os.X_OK):
             raise SystemExit("fastagi_bench: %s is missing; build it first" % program)
 
@@ -577,6 +653,8 @@ def main():
     problems = []
     try:
         certificates = make_certificates(work)
+        if options.only == "held":
+            return run_held(ivr, sim, work, certificates, options) and 1 or 0
         if options.only == "pool-floor":
             problems = run_pool_beside_floor(ivr, sim, build, work, certificates, options)
             for problem in problems[:20]:

@@ -8,9 +8,9 @@
 
 #include <json/json.h>
 
+#include "agi/RecordingSession.h"
 #include "ivr/BackOfficeSteps.h"
 #include "check/BackOfficeAddress.h"
-#include "check/CheckSession.h"
 #include "check/ConfigurationFile.h"
 #include "check/ConfigurationKeys.h"
 #include "check/PromptAudio.h"
@@ -123,9 +123,9 @@ void ConfigurationCheck::checkTokenExposure(const std::string& path, const Json:
 // The module's own loading, as at the start of a call, then what the call
 // flow and the back-office client need from it.
 void ConfigurationCheck::checkLoadedModule(const std::string& path, const Json::Value& root, Findings& found) {
-    CheckSession session;
+    RecordingSession session(RecordingSession::Channel::none);
     module.loadConfiguration(session, path.c_str());
-    for (const std::string& line : session.takeLines()) {
+    for (const std::string& line : session.takeVerboseLines()) {
         if (isLoadFailure(line)) found.problems.push_back("a call would log \"" + line + "\"");
     }
 
@@ -149,11 +149,11 @@ void ConfigurationCheck::checkLoadedModule(const std::string& path, const Json::
 void ConfigurationCheck::checkReadiness(const Json::Value& root, Findings& found) {
     BackOfficeSteps* http = module.getHttp();
     if (http == nullptr) return;
-    CheckSession session;
+    RecordingSession session(RecordingSession::Channel::none);
     if (http->isReady(session)) return;
     std::string why;
     bool answered = true;
-    for (const std::string& line : session.takeLines()) {
+    for (const std::string& line : session.takeVerboseLines()) {
         if (line.rfind("Lumora ID:", 0) == 0) continue;
         answered = answered && line != kNoAnswer;
         why += (why.empty() ? "" : "; ") + line;

@@ -2,7 +2,7 @@
 
 #include <json/json.h>
 
-#include "check/CheckSession.h"
+#include "agi/RecordingSession.h"
 #include "check/ConfigurationFile.h"
 #include "configuration/ConfigurationKeyTable.h"
 #include "ivr/IvrDestination.h"
@@ -64,10 +64,10 @@ int RouteExplanation::run(const std::string& path, const std::vector<std::string
     // Loaded by the call's own code, so a profile a call cannot use in full
     // is refused here too, with the line the call would log.
     Profile profile;
-    CheckSession session;
+    RecordingSession session(RecordingSession::Channel::none);
     if (!profile.load(session, path.c_str())) {
         std::string logged;
-        for (const std::string& line : session.takeLines()) logged = line;
+        for (const std::string& line : session.takeVerboseLines()) logged = line;
         errors << path << ": the routing profile cannot be used in full: a call would log " << quoted(logged) << "\n";
         return 1;
     }

@@ -146,8 +146,7 @@ bool KestroAgiEmulator::background(const char* file) {
 bool KestroAgiEmulator::jump(const char* target) {
     if (target == nullptr) return false;
     printLine(line("jump", {target}));
-    const char* context = getDefaultContext();
-    return goTo(context != nullptr ? context : kFallbackContext, target, "s");
+    return goTo(exitContext(), target, "s");
 }
 
 bool KestroAgiEmulator::goTo(const char* context, const char* extension, const char* priority) {

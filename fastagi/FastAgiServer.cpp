@@ -22,6 +22,7 @@
 #include "fastagi/DescriptorPassing.h"
 #include "fastagi/FastAgiStartupGate.h"
 #include "fastagi/ListeningSocket.h"
+#include "fastagi/ServiceCapacity.h"
 #include "metrics/CallTally.h"
 #include "util/BoundedFormat.h"
 #include "util/DescriptorWrite.h"
@@ -158,6 +159,11 @@ bool FastAgiServer::openListener() {
     }
     log(formatBounded("fastagi: listening on %s max_calls=%zu", ListeningSocket::boundAddress(listenFd).c_str(),
                       options.maxCalls));
+    // Beyond the host's limits a call would fail mid-way for want of a
+    // thread or a descriptor: better said once, at the start.
+    const std::string tooMany =
+        ServiceCapacity::shortfall(options.maxCalls, ServiceCapacity::taskLimit(), ServiceCapacity::descriptorLimit());
+    if (!tooMany.empty()) log(tooMany);
     return true;
 }
 

@@ -9,13 +9,13 @@
 
 #include "fuzz/FuzzInput.h"
 #include "sites/orvel/OrvelV3.h"
-#include "tests/support/RecordingSession.h"
+#include "agi/RecordingSession.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::string name = tarvik::fuzz::writeWorkingFile("fuzz-config", ".json", data, size);
     if (name.empty()) return 0;
     {
-        tarvik::testing::RecordingSession session;
+        tarvik::RecordingSession session;
         tarvik::OrvelV3 plugin;
         plugin.onReadArgument("mark::type:pf");
         plugin.loadConfiguration(session, name.c_str());

@@ -105,13 +105,18 @@ void Plugin::readConfiguration(KestroAgiImpl& session, const Json::Value& root) 
     http->client().setRecordPath(records.get());
 }
 
-void Plugin::onCallHandedBack() {
+void Plugin::onCallHandedBack() { finishCall(backOffice.pendingSeconds); }
+
+// The dial plan waits for this process: what is pending goes to the spool.
+void Plugin::onCallEndedWithoutHandBack() { finishCall(0); }
+
+void Plugin::finishCall(long pendingSeconds) {
     const double secondsInCall =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - callStarted).count();
     // The pending limit counts from here, for the records and for what was
     // started early alike.
-    if (http) http->client().cutAfter(std::chrono::seconds(backOffice.pendingSeconds));
-    if (records) records->finish();
+    if (http) http->client().cutAfter(std::chrono::seconds(pendingSeconds));
+    if (records) records->finish(pendingSeconds);
     if (http) http->client().endCall();
     reportCall(secondsInCall);
 }
@@ -230,11 +235,8 @@ void Plugin::redirect(KestroAgiImpl& session, const std::string& key, const std:
         http->addEvent(session, "forward", "ivr.orvel", key);
     }
 
-    // Without a configured context the session's own fallback applies, as
-    // for jump; a null context would leave the call unrouted.
-    const char* context = session.getDefaultContext();
-    if (context == nullptr) context = KestroAgiImpl::kFallbackContext;
-    session.goTo(context, target.c_str(), "1");
+    // Without a configured context the session's own fallback applies, as for jump.
+    session.goTo(session.exitContext(), target.c_str(), "1");
 }
 
 bool Plugin::eventsEnabled() const { return features && features->eventManager && http; }

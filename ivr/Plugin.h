@@ -64,6 +64,8 @@ public:
     // leaves the call's summary line in the system log and, for a call
     // Asterisk started, adds its numbers to "metricsFile".
     void onCallHandedBack() override;
+    // The same at once: what is still pending waits in the spool.
+    void onCallEndedWithoutHandBack() override;
 
     // --- call-flow hooks ----------------------------------------------------
     virtual void phaseWelcome(KestroAgiImpl& session);
@@ -215,6 +217,9 @@ private:
     bool wantsLookupByPhone() const;
 
     void readConfiguration(KestroAgiImpl& session, const Json::Value& root);
+    // The records and the early requests get `pendingSeconds` more, then
+    // the summary line and the metrics file.
+    void finishCall(long pendingSeconds);
     // After the hand-back: the summary line and the metrics file.
     void reportCall(double secondsInCall);
 

@@ -1,5 +1,6 @@
 #include "records/BackgroundSender.h"
 
+#include <cstdio>
 #include <utility>
 
 #include "api/ApiRequest.h"
@@ -50,15 +51,21 @@ BackgroundSender::BackgroundSender(Settings settingsIn) : settings(std::move(set
 }
 
 BackgroundSender::~BackgroundSender() {
-    if (worker.joinable()) finish(std::chrono::milliseconds(0));
+    if (worker.joinable() || sendsAtFinish) finish(std::chrono::milliseconds(0));
     StopSignal::forget(this);
 }
 
 void BackgroundSender::start() {
-    if (worker.joinable()) return;
+    if (worker.joinable() || sendsAtFinish) return;
     StopSignal::watch(this);
     startedAt = RecordSpool::timeWrittenNow();
-    worker.start([this] { run(); });
+    if (worker.start([this] { run(); })) return;
+    // No thread for the records (the host is out of tasks): they wait here
+    // and finish() sends them on its own thread, after the hand-back, so
+    // the caller waits for none of them and a stop still spools them.
+    sendsAtFinish = true;
+    std::fputs("could not start the records' sender thread: the call's records are sent after the hand-back\n",
+               stderr);
 }
 
 void BackgroundSender::enqueue(BackOfficeRecord record) {
@@ -80,6 +87,10 @@ void BackgroundSender::finish(std::chrono::milliseconds limit) {
         if (worker.joinable() && !wake.wait_until(lock, deadline, [this] { return done; })) cancel = true;
     }
     if (worker.joinable()) worker.join();
+    if (sendsAtFinish) {
+        sendsAtFinish = false;
+        run();
+    }
     // Whatever was queued without a thread to send it waits in the spool.
     std::vector<Unsettled> left;
     {

@@ -62,6 +62,7 @@ public:
 
     // Starts the thread (once); it first takes spooled records. From then
     // on SIGTERM spools what is not yet delivered before the process ends.
+    // Without a thread (none could start) the records wait until finish().
     void start();
     void enqueue(BackOfficeRecord record);
     // A record that went on the caller's path got `verdict`: keeps it in the
@@ -141,6 +142,8 @@ private:
     std::chrono::steady_clock::time_point deadline;
     std::vector<std::string> notices;
     ReusedThread worker;
+    // start() found no thread: finish() runs the sender itself.
+    bool sendsAtFinish = false;
     // When start() was called: the thread takes only records spooled before.
     std::int64_t startedAt = 0;
 };

@@ -23,11 +23,11 @@ void CallRecords::start() {
     if (background || !settings.spoolDirectory.empty()) sender().start();
 }
 
-void CallRecords::finish() {
+void CallRecords::finish(long limitSeconds) {
     if (finished) return;
     finished = true;
     if (!running) return;
-    running->finish(std::chrono::seconds(pendingSeconds));
+    running->finish(std::chrono::seconds(limitSeconds));
     for (const std::string& line : running->takeNotices()) std::fprintf(stderr, "%s\n", line.c_str());
 }
 

@@ -29,7 +29,9 @@ public:
     // After the call's last channel command: delivers what is pending for at
     // most the pending limit; the rest waits in the spool. Lines it has left
     // go to standard error (the caller is gone).
-    void finish();
+    void finish() { finish(pendingSeconds); }
+    // The same with another limit (0: what is pending goes to the spool now).
+    void finish(long limitSeconds);
 
     void send(BackOfficeRecord record) override;
     void settle(const BackOfficeRecord& record, const KestroAgiDataSourceResult* answer,

@@ -6,8 +6,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <mutex>
 #include <set>
+#include <system_error>
 #include <thread>
 
 #include "records/BackgroundSender.h"
@@ -68,6 +70,18 @@ void install() {
     struct sigaction current {};
     if (::sigaction(SIGTERM, nullptr, &current) != 0 || current.sa_handler != SIG_DFL) return;
     if (::pipe2(wakeUp, O_CLOEXEC) != 0) return;
+    // The watcher first: a handler whose byte nobody reads would leave the
+    // process deaf to SIGTERM.
+    try {
+        std::thread(watchForStop).detach();
+    } catch (const std::system_error&) {
+        ::close(wakeUp[0]);
+        ::close(wakeUp[1]);
+        std::fputs("could not start the stop-signal watcher thread: a SIGTERM ends the call with its pending "
+                   "records unsaved\n",
+                   stderr);
+        return;
+    }
     static std::once_flag forkHooks;
     std::call_once(forkHooks, [] { ::pthread_atfork(beforeFork, inParent, inChild); });
     struct sigaction action {};
@@ -75,7 +89,6 @@ void install() {
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
     ::sigaction(SIGTERM, &action, &previous);
-    std::thread(watchForStop).detach();
     installed = true;
 }
 

@@ -7,13 +7,17 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace tarvik {
 
 void CallerHandBack::detach() {
     if (toParent >= 0) return;
     int channel[2];
-    if (::pipe2(channel, O_CLOEXEC) != 0) return;
+    if (::pipe2(channel, O_CLOEXEC) != 0) {
+        cannotStart("pipe");
+        return;
+    }
     // Asterisk's hang-up signal goes to the process it started, which from
     // the fork on only waits for the hand-back. Ignored before the fork, a
     // signal that comes before that process first runs cannot kill it; the
@@ -22,6 +26,7 @@ void CallerHandBack::detach() {
     std::fflush(nullptr);  // nothing buffered may be written twice
     pid_t child = ::fork();
     if (child < 0) {
+        cannotStart("fork");
         ::close(channel[0]);
         ::close(channel[1]);
         return;
@@ -71,6 +76,14 @@ void CallerHandBack::release(int status) {
     } while (wrote < 0 && errno == EINTR);
     ::close(toParent);
     toParent = -1;
+    released = true;
+}
+
+void CallerHandBack::cannotStart(const char* step) {
+    std::fprintf(stderr,
+                 "could not start the hand-back process (%s: %s): the call runs here and its pending records "
+                 "go to the spool at its end\n",
+                 step, std::strerror(errno));
 }
 
 }  // namespace tarvik

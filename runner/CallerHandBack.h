@@ -19,7 +19,8 @@ public:
 
     // Returns in the child. The parent never returns: it exits with the
     // status given to release, or with the child's own fate if the child
-    // ends first. Without a fork (it failed) the call runs as it would.
+    // ends first. Without a fork (it failed) the call runs as it would, and
+    // says so in one line.
     void detach();
 
     // In the child after the last channel command: the channel's
@@ -27,10 +28,16 @@ public:
     // parent exits with `status`. Does nothing when not detached.
     void release(int status);
 
+    // A child runs the call and the parent waits to hand it back.
+    bool detached() const { return toParent >= 0 || released; }
+
 private:
     [[noreturn]] static void waitForRelease(int fromChild, pid_t child);
+    // One line on standard error: what failed, and that the call goes on.
+    static void cannotStart(const char* step);
 
     int toParent = -1;
+    bool released = false;
 };
 
 }  // namespace tarvik

@@ -26,6 +26,8 @@ void IModuleIvr::rename(const char* newName) { setName(newName); }
 
 void IModuleIvr::onCallHandedBack() {}
 
+void IModuleIvr::onCallEndedWithoutHandBack() { onCallHandedBack(); }
+
 void IModuleIvr::setName(const char* newName) { name.reset(duplicateText(newName)); }
 
 void IModuleIvr::urlFormat(std::string& out, const char* format, ...) {

@@ -28,6 +28,11 @@ public:
     // The caller has been handed back to the dial plan (the channel is gone):
     // the module may finish its own work now, for a bounded time.
     virtual void onCallHandedBack();
+    // The call is over but the caller could not be handed back before the
+    // process ends (no process could be started for it): the dial plan
+    // waits for this process, so the module finishes at once. By default
+    // as onCallHandedBack.
+    virtual void onCallEndedWithoutHandBack();
 
     // The name, or null.
     const char* getName() const { return name.get(); }

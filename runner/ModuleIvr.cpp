@@ -292,7 +292,11 @@ int ModuleIvr::execute(int argc, char** argv, IModuleIvr& module) {
         [&](KestroAgiImpl&) { return positional; }, ConfigurationGate());
     robot.clear();
     handBack.release(status);
-    module.onCallHandedBack();
+    if (!emulator && !handBack.detached()) {
+        module.onCallEndedWithoutHandBack();
+    } else {
+        module.onCallHandedBack();
+    }
     return status;
 }
 

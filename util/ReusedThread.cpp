@@ -4,6 +4,7 @@
 
 #include <condition_variable>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -72,7 +73,7 @@ ReusedThread::~ReusedThread() {
     if (joinable()) join();
 }
 
-void ReusedThread::start(std::function<void()> task) {
+bool ReusedThread::start(std::function<void()> task) {
     static std::once_flag forkHooks;
     std::call_once(forkHooks, [] { ::pthread_atfork(beforeFork, inParent, inChild); });
     ticket = std::make_shared<Ticket>();
@@ -91,11 +92,20 @@ void ReusedThread::start(std::function<void()> task) {
         thread->task = std::move(task);
         thread->ticket = ticket;
     }
-    if (fresh) {
-        std::thread(serve, thread).detach();
-    } else {
+    if (!fresh) {
         thread->given.notify_one();
+        return true;
     }
+    try {
+        std::thread(serve, thread).detach();
+    } catch (const std::system_error&) {
+        // No thread took the mailbox: nobody would ever mark the ticket
+        // done, and a join would wait for ever.
+        delete thread;
+        ticket.reset();
+        return false;
+    }
+    return true;
 }
 
 void ReusedThread::join() {

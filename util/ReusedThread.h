@@ -19,7 +19,10 @@ public:
     ReusedThread& operator=(const ReusedThread&) = delete;
 
     // Runs task on a waiting thread, or on a new one when none waits.
-    void start(std::function<void()> task);
+    // False when no thread could be started (the host is out of tasks):
+    // the task is dropped unrun and nothing is left to join, so the caller
+    // does the work another way.
+    bool start(std::function<void()> task);
     // Started and not yet joined.
     bool joinable() const { return ticket != nullptr; }
     // Waits until the task has returned.

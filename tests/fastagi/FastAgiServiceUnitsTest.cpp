@@ -5,7 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <fstream>
+#include <regex>
+#include <sstream>
 #include <string>
 #include <thread>
 
@@ -15,6 +19,7 @@
 #include "fastagi/FastAgiOptions.h"
 #include "fastagi/FastAgiSession.h"
 #include "fastagi/FastAgiStartupGate.h"
+#include "fastagi/ServiceCapacity.h"
 #include "util/CText.h"
 
 namespace tarvik::testing {
@@ -245,6 +250,36 @@ TEST(FastAgiCallRecord, KeepsPeerTextsToOnePlainLine) {
     EXPECT_NE(line.find("destination=- hangup=no status=1\n"), std::string::npos) << line;
     EXPECT_EQ(line.find('\n'), line.size() - 1);
     EXPECT_EQ(record.refuse("start-up block too long"), "fastagi: call peer=[::1]:4000 ended: start-up block too long\n");
+}
+
+}  // namespace
+}  // namespace tarvik::testing
+
+namespace tarvik::testing {
+namespace {
+
+TEST(ServiceCapacity, SaysWhichLimitMaxCallsDoesNotFitAndHowManyCallsItCarries) {
+    // The shipped unit's figures fit the shipped --max-calls 200.
+    EXPECT_EQ(ServiceCapacity::shortfall(200, 1416, 1024), "");
+    EXPECT_EQ(ServiceCapacity::shortfall(200, 0, 0), "");  // limits unknown: nothing to say
+    EXPECT_EQ(ServiceCapacity::shortfall(200, 1024, 1024),
+              "fastagi: max_calls=200 does not fit: tasks limit 1024 (TasksMax) carries about 144 calls, 1416 needed");
+    EXPECT_EQ(ServiceCapacity::shortfall(1000, 10, 256),
+              "fastagi: max_calls=1000 does not fit: tasks limit 10 (TasksMax) carries about 0 calls, 7016 needed; "
+              "descriptor limit 256 (LimitNOFILE) carries about 88 calls, 2080 needed");
+
+    // The shipped unit's limits are those its own --max-calls needs.
+    std::ifstream in(IVR_SOURCE_DIR "/examples/systemd/ivr-orvel-fastagi.service");
+    std::stringstream unit;
+    unit << in.rdbuf();
+    const std::string text = unit.str();
+    std::smatch calls, tasks, files;
+    ASSERT_TRUE(std::regex_search(text, calls, std::regex("\nExecStart=[^\n]*--max-calls ([0-9]+)")));
+    ASSERT_TRUE(std::regex_search(text, tasks, std::regex("\nTasksMax=([0-9]+)")));
+    ASSERT_TRUE(std::regex_search(text, files, std::regex("\nLimitNOFILE=([0-9]+)")));
+    const std::size_t maxCalls = std::stoul(calls[1]);
+    EXPECT_EQ(std::stoul(tasks[1]), ServiceCapacity::tasksNeeded(maxCalls));
+    EXPECT_EQ(std::stoul(files[1]), std::max<std::size_t>(1024, ServiceCapacity::descriptorsNeeded(maxCalls)));
 }
 
 }  // namespace

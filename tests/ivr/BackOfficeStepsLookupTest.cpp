@@ -7,13 +7,12 @@
 #include "ivr/BackOfficeSteps.h"
 #include "tests/ivr/BackOfficeTestSupport.h"
 #include "tests/support/LocalHttpServer.h"
-#include "tests/support/RecordingSession.h"
+#include "agi/RecordingSession.h"
 
 namespace tarvik {
 namespace {
 
 using testing::LocalHttpServer;
-using testing::RecordingSession;
 using testing::TestConfiguration;
 using Lines = std::vector<std::string>;
 

@@ -12,7 +12,7 @@
 #include "api/RecordPath.h"
 #include "tests/ivr/BackOfficeTestSupport.h"
 #include "tests/support/LocalHttpServer.h"
-#include "tests/support/RecordingSession.h"
+#include "agi/RecordingSession.h"
 #include "tests/support/RefusingPort.h"
 
 namespace tarvik {
@@ -21,7 +21,6 @@ namespace {
 using testing::CannedResponse;
 using testing::LocalHttpServer;
 using testing::RecordedRequest;
-using testing::RecordingSession;
 using testing::TestConfiguration;
 using Lines = std::vector<std::string>;
 

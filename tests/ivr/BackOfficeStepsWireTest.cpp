@@ -6,13 +6,12 @@
 
 #include "ivr/BackOfficeSteps.h"
 #include "tests/ivr/BackOfficeTestSupport.h"
-#include "tests/support/RecordingSession.h"
+#include "agi/RecordingSession.h"
 
 namespace tarvik {
 namespace {
 
 using testing::RawOneShotServer;
-using testing::RecordingSession;
 using testing::TestConfiguration;
 using Lines = std::vector<std::string>;
 

@@ -15,7 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "configuration/Configuration.h"
-#include "tests/support/RecordingSession.h"
+#include "agi/RecordingSession.h"
 #include "tests/support/RefusingPort.h"
 
 namespace tarvik::testing {

@@ -6,7 +6,7 @@
 #include "ivr/Plugin.h"
 #include "tests/ivr/PluginTestConfig.h"
 #include "tests/support/LocalHttpServer.h"
-#include "tests/support/RecordingSession.h"
+#include "agi/RecordingSession.h"
 
 namespace tarvik::testing {
 namespace {

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "ivr/Plugin.h"
-#include "tests/support/RecordingSession.h"
+#include "agi/RecordingSession.h"
 
 namespace tarvik::testing {
 namespace {

@@ -12,13 +12,12 @@
 #include <unistd.h>
 
 #include "profile/Profile.h"
-#include "tests/support/RecordingSession.h"
+#include "agi/RecordingSession.h"
 
 namespace tarvik {
 namespace {
 
 using Marks = std::map<std::string, std::string>;
-using testing::RecordingSession;
 
 // Each test writes its configuration files into a private temporary folder.
 class ProfileLoadTest : public ::testing::Test {

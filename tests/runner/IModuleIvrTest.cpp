@@ -7,7 +7,7 @@
 #include <string>
 
 #include "tests/runner/RunnerTestSupport.h"
-#include "tests/support/RecordingSession.h"
+#include "agi/RecordingSession.h"
 
 namespace tarvik::testing {
 namespace {

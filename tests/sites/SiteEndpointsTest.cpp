@@ -3,7 +3,7 @@
 #include "sites/orvel/OrvelV3.h"
 #include "sites/pelion/Pelion.h"
 #include "tests/ivr/PluginTestConfig.h"
-#include "tests/support/RecordingSession.h"
+#include "agi/RecordingSession.h"
 
 namespace tarvik::testing {
 namespace {

@@ -9,7 +9,7 @@
 
 #include "tests/ivr/PluginTestConfig.h"
 #include "tests/support/LocalHttpServer.h"
-#include "tests/support/RecordingSession.h"
+#include "agi/RecordingSession.h"
 
 namespace tarvik::testing {
 

@@ -3,19 +3,26 @@
 #include <deque>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "agi/KestroAgiImpl.h"
 
-namespace tarvik::testing {
+namespace tarvik {
 
-// A session for call-flow tests: records every operation, in order, as one
+// A session without Asterisk that keeps every operation, in order, as one
 // text line ("background /etc/tarvik/kestro/audios/Orvel-u4-01",
 // "input document 14 5 <prompt> 3", "verbose <text>", "noop <text>",
-// "goTo ctx 50005 1", ...), answers `input` from per-name queues and start-up
-// variables from a map. Operations succeed unless told otherwise.
+// "goTo ctx 50005 1", ...). With a call (the call-flow tests) operations
+// succeed, `input` is answered from per-name queues and start-up variables
+// from a map; without one (--check, --explain-route: a configuration is
+// loaded where no call exists) every channel operation fails quietly and
+// only the lines a call would log matter.
 class RecordingSession : public KestroAgiImpl {
 public:
+    enum class Channel { call, none };
+    explicit RecordingSession(Channel channel = Channel::call) : channel(channel) {}
+
     // Queue an answer for input(name, ...); a null-like answer (no value)
     // is queued with queueNoAnswer.
     void queueInput(const std::string& name, const std::string& answer);
@@ -30,6 +37,8 @@ public:
     // Lines of the operations that act on the call (everything but verbose
     // and noop), which is what call-flow tests usually compare.
     std::vector<std::string> callSteps() const;
+    // The verbose texts since the last take, oldest first.
+    std::vector<std::string> takeVerboseLines();
     // Variables set with setVariable, last value per name.
     const std::map<std::string, std::string>& variablesSet() const { return setVariables; }
     // Count of input() calls that found their queue empty.
@@ -60,13 +69,16 @@ public:
     bool goTo(const char* context, const char* extension, const char* priority) override;
 
 private:
-    void record(const std::string& line) { log.push_back(line); }
+    // Keeps the line; true when a call is there to act on.
+    bool record(const std::string& line);
 
+    const Channel channel;
     std::vector<std::string> log;
+    std::size_t verboseTaken = 0;  // lines of log already looked at by takeVerboseLines
     std::map<std::string, std::deque<std::pair<bool, std::string>>> inputs;
     std::map<std::string, std::string> asteriskVariables;
     std::map<std::string, std::string> setVariables;
     int unanswered = 0;
 };
 
-}  // namespace tarvik::testing
+}  // namespace tarvik
